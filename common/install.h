@@ -1,0 +1,13 @@
+// The installation folder, in the two forms the programs hold it, and the browser shortcut file.
+#pragma once
+
+extern char16_t InstallDirW[260];  // UTF-16, no trailing separator
+extern char InstallDir[260];       // UTF-8, no trailing separator
+
+// Reads the folder from the registry value "Path" of the product's key; the current directory when
+// the value is missing or too long. A folder read from the registry becomes the current directory.
+void cfg_load_install_path();
+// Rewrites <install>/Vellmar.url pointing at the local web interface.
+void cfg_write_url_shortcut();
+// Forms "<install>/<name>" into out; false when it does not fit.
+bool cfg_install_file(char* out, unsigned room, const char* name);

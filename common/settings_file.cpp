@@ -1,0 +1,616 @@
+// Writer and reader of agent.ini (format version 8) and the migration of older versions.
+// The writer builds the whole file in memory and replaces the old one in a single rename, so a
+// crash or power loss during a save never leaves a cut file behind.
+#include "common/settings_file.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/install.h"
+#include "common/settings.h"
+#include "common/text.h"
+#include "platform/fs.h"
+
+const char* const IniSections[INI_SECTION_COUNT] = {
+    "Format", "Configuration", "System", "Web", "Shutdown", "Reaction", "Source IP",
+    "Forward Trap", "SNMP Server", "USM", "Cluster", "Manageable", "Kestra", "End"};
+
+int32_t IniVersion = 0;
+
+enum Section : uint32_t {
+  SEC_FORMAT, SEC_CONFIGURATION, SEC_SYSTEM, SEC_WEB, SEC_SHUTDOWN, SEC_REACTION, SEC_SOURCE_IP,
+  SEC_FORWARD_TRAP, SEC_SNMP_SERVER, SEC_USM, SEC_CLUSTER, SEC_MANAGEABLE, SEC_KESTRA, SEC_END
+};
+
+static const char kDefaultVcliPath[] = "C:\\Program Files (x86)\\VMware\\VMware vSphere CLI";
+
+// ---------------------------------------------------------------------------------------------
+// Writer
+
+namespace {
+
+struct IniWriter {
+  std::string text;
+
+  void section(uint32_t s) { text += '['; text += IniSections[s]; text += "]\r\n"; }
+  void line(const char* key, const char* value) { text += key; text += value; text += "\r\n"; }
+  void indexed(const char* key, int index, const char* value) {
+    text += key;
+    text += std::to_string(index);
+    text += '=';
+    text += value;
+    text += "\r\n";
+  }
+  void number(const char* key, long long v) { line(key, std::to_string(v).c_str()); }
+  void indexed_number(const char* key, int index, long long v) { indexed(key, index, std::to_string(v).c_str()); }
+  void flag(const char* key, unsigned v) { line(key, v ? "Yes" : "No"); }
+  // A UTF-16 field of `room` units as UTF-8, within `bytes` bytes.
+  void utf16(const char* key, const char16_t* field, size_t room, size_t bytes = 256) {
+    char16_t tmp[260];
+    text_copy16(tmp, room < 260 ? room : 260, field);
+    char out[256];
+    text_utf16_to_utf8(out, bytes < 256 ? bytes : 256, tmp);
+    line(key, out);
+  }
+  // An 8-bit field of `room` bytes, as it is.
+  void bytes(const char* key, const char* field, size_t room) {
+    char tmp[64];
+    text_copy8(tmp, room < 64 ? room : 64, field);
+    line(key, tmp);
+  }
+  void indexed_bytes(const char* key, int index, const char* field, size_t room) {
+    char tmp[64];
+    text_copy8(tmp, room < 64 ? room : 64, field);
+    indexed(key, index, tmp);
+  }
+};
+
+const char* mode_text(uint8_t mode) { return mode == 1 ? "Yes" : mode == 2 ? "Advanced" : "No"; }
+
+// One byte per UTF-16 unit, for the four ESXi keys.
+void one_byte_form(char* out, size_t room, const char16_t* field, size_t field_room) {
+  char16_t tmp[260];
+  text_copy16(tmp, field_room < 260 ? field_room : 260, field);
+  text_utf16_to_bytes(out, room, tmp);
+}
+
+std::string build_file() {
+  const AgentSettings& s = g_settings;
+  IniWriter w;
+  char coded[256];
+
+  w.section(SEC_FORMAT);
+  w.number("Version=", INI_FORMAT_VERSION);
+  w.line("Restart=", "No");
+
+  w.section(SEC_CONFIGURATION);
+  w.flag("Stop Service=", s.stop_service);
+  w.number("Language=", s.language);
+
+  w.section(SEC_SYSTEM);
+  w.utf16("Install Date=", s.install_date, 33);
+  w.utf16("Location=", s.location, 65);
+  w.utf16("Description=", s.description, 129);
+  w.utf16("Contactor=", s.contactor, 33);
+  w.utf16("Name=", s.system_name, 33);
+  for (int i = 0; i < 8; ++i) {
+    char key[8];
+    snprintf(key, sizeof key, "Disk%d=", i + 1);
+    w.utf16(key, s.disk_name[i], 17, 16);
+  }
+
+  w.section(SEC_WEB);
+  w.number("HTTP Port=", s.http_port);
+  w.number("HTTPS Port=", s.https_port);
+  w.flag("Enable HTTP=", s.web_protocols & 1);
+  w.flag("Enable HTTPS=", s.web_protocols & 2);
+  w.flag("Force HTTPS=", s.force_https);
+  w.number("Web Refresh=", s.web_refresh);
+  if (s.web_password_mode <= 2) w.line("Password Encrypt=", mode_text(s.web_password_mode));
+  for (int i = 0; i < 3; ++i) {
+    w.text += "User" + std::to_string(i) + "=";
+    w.utf16("", s.account_user[i], 33);
+    if (s.web_password_mode <= 2) {
+      char16_t tmp[33];
+      char plain[100];
+      text_copy16(tmp, 33, s.account_password[i]);
+      int n = int(text_utf16_to_utf8(plain, sizeof plain, tmp));
+      cfg_code_secret(s.web_password_mode, plain, n, coded);
+      w.indexed("Password", i, coded);
+    }
+  }
+  w.line("Enable Login Lock=", s.login_lock_enable ? "Enable" : "Disable");
+  w.number("Login Retry=", s.login_retry);
+  w.number("Locak Time=", s.login_lock_minutes);
+
+  w.section(SEC_SHUTDOWN);
+  w.number("Type=", s.shutdown_type);
+  static const char* const cond[5] = {"Power Fail", "Battery Low", "Overload", "Bypass", "Smart Shutdown"};
+  for (int c = 0; c < 5; ++c) {
+    w.flag((std::string(cond[c]) + " Enable=").c_str(), s.condition_enable[c]);
+    w.number((std::string(cond[c]) + " Delay=").c_str(), s.condition_delay[c]);
+  }
+  w.flag("VM Enable=", s.vm_enable);
+  w.number("VM Type=", s.vm_type);
+  char one[260];
+  one_byte_form(one, sizeof one, s.vm_server, 129);
+  w.line("VM Server=", one);
+  one_byte_form(one, sizeof one, s.vm_account, 33);
+  w.line("VM Account=", one);
+  if (s.vm_password_mode <= 2) {
+    w.line("Password Encrypt=", mode_text(s.vm_password_mode));
+    one_byte_form(one, sizeof one, s.vm_password, 33);
+    cfg_code_secret(s.vm_password_mode, one, int(strlen(one)), coded);
+    w.line("VM Password=", coded);
+  }
+  one_byte_form(one, sizeof one, s.vcli_path, 256);
+  w.line("vCLI Path=", one);
+  w.flag("Guest Enable=", s.guest_enable);
+
+  w.section(SEC_REACTION);
+  w.flag("Notify Message Enable=", s.notify_enable);
+  w.number("Notify Message Period=", s.notify_period);
+  w.flag("Execute Command Enable=", s.command_enable);
+  w.number("Execute Command Before=", s.command_before);
+  w.utf16("Execute Command File=", s.command_file, 256);
+
+  w.section(SEC_SOURCE_IP);
+  const SourceIpList& src = g_source_ips;
+  w.number("Listen Port=", src.listen_port);
+  w.number("Logical=", src.logical);
+  w.number("Number=", src.count);
+  for (int i = 0; i < src.count && i < SOURCE_IP_MAX; ++i) {
+    w.indexed_bytes("IP", i + 1, src.ip[i], 52);
+    w.indexed_bytes("Community", i + 1, src.community[i], 17);
+    w.indexed_bytes("USM User", i + 1, src.usm_user[i], 17);
+  }
+
+  w.section(SEC_FORWARD_TRAP);
+  const ForwardTrapList& fwd = g_forward_traps;
+  w.number("Number=", fwd.count);
+  for (int i = 0; i < fwd.count; ++i) {
+    w.indexed_bytes("IP", i + 1, fwd.ip[i], 52);
+    w.indexed_number("Port", i + 1, fwd.port[i]);
+  }
+
+  w.section(SEC_SNMP_SERVER);
+  const SnmpAgentSettings& ag = g_snmp_agent;
+  w.number("Listen Port=", ag.listen_port);
+  w.number("Number=", ag.count);
+  for (int i = 0; i < ag.count; ++i) {
+    w.indexed_bytes("IP", i + 1, ag.ip[i], 52);
+    w.indexed_bytes("Community", i + 1, ag.community[i], 17);
+    w.indexed_number("Permission", i + 1, ag.permission[i]);
+  }
+
+  w.section(SEC_USM);
+  const UsmSettings& usm = g_usm;
+  w.bytes("Context Name=", usm.context_name, 17);
+  if (usm.password_mode <= 2) w.line("Password Encrypt=", mode_text(usm.password_mode));
+  w.number("Number=", usm.count);
+  for (int i = 0; i < usm.count && i < USM_USER_MAX; ++i) {
+    w.indexed_bytes("User", i + 1, usm.user[i], 17);
+    w.indexed_number("Security", i + 1, usm.security[i]);
+    if (usm.password_mode <= 2) {
+      char plain[17];
+      text_copy8(plain, 17, usm.auth[i]);
+      cfg_code_secret(usm.password_mode, plain, int(strlen(plain)), coded);
+      w.indexed("Auth", i + 1, coded);
+      text_copy8(plain, 17, usm.priv[i]);
+      cfg_code_secret(usm.password_mode, plain, int(strlen(plain)), coded);
+      w.indexed("Priv", i + 1, coded);
+    }
+    w.indexed_number("Permission", i + 1, usm.permission[i]);
+  }
+
+  w.section(SEC_CLUSTER);
+  const ClusterList& cl = g_clusters;
+  w.number("Number=", cl.count);
+  for (int i = 0; i < cl.count && i < CLUSTER_MAX; ++i) {
+    w.indexed_bytes("vCenter", i + 1, cl.vcenter[i], 52);
+    w.indexed_bytes("Account", i + 1, cl.account[i], 33);
+    if (s.vm_password_mode <= 2) {
+      char plain[33];
+      text_copy8(plain, 33, cl.password[i]);
+      cfg_code_secret(s.vm_password_mode, plain, int(strlen(plain)), coded);
+      w.indexed("Password", i + 1, coded);
+    }
+    w.indexed_bytes("Cluster", i + 1, cl.cluster[i], 33);
+  }
+
+  w.section(SEC_MANAGEABLE);
+  w.flag("Enable=", s.manageable);
+
+  w.section(SEC_KESTRA);
+  w.flag("Enable=", s.kestra_enable);
+  w.bytes("PowerFail=", s.kestra_power_fail, 33);
+  w.bytes("BatteryLow=", s.kestra_battery_low, 33);
+
+  w.section(SEC_END);
+  return w.text;
+}
+
+}  // namespace
+
+void cfg_save() {
+  char path[300];
+  if (!cfg_install_file(path, sizeof path, "agent.ini")) return;
+  std::string file = build_file();
+  fs_replace_file(path, file.data(), file.size());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reader
+
+namespace {
+
+// The C library's decimal conversion: leading blanks, a sign, the digits; no digits give 0.
+// Out-of-range values saturate at the 32-bit limits.
+int32_t read_int(const char* s) {
+  while (*s == ' ' || *s == '\t' || *s == '\n' || *s == '\r' || *s == '\v' || *s == '\f') ++s;
+  bool negative = false;
+  if (*s == '+' || *s == '-') negative = *s++ == '-';
+  long long v = 0;
+  for (; *s >= '0' && *s <= '9'; ++s) {
+    v = v * 10 + (*s - '0');
+    if (v > 2147483648LL) v = 2147483648LL;
+  }
+  if (negative) v = -v;
+  if (v > INT32_MAX) v = INT32_MAX;
+  return int32_t(v);
+}
+
+uint8_t read_flag(const char* v) { return strcmp(v, "Yes") == 0 ? 1 : 0; }
+
+uint8_t read_mode(const char* v) {
+  if (strcmp(v, "Yes") == 0) return 1;
+  if (strcmp(v, "Advanced") == 0) return 2;
+  return 0;
+}
+
+void read_utf16(char16_t* field, size_t room, const char* v) { text_utf8_to_utf16(field, room, v); }
+
+// The first n bytes of the value and a terminator into an 8-bit field of n+1 bytes.
+void read_bytes(char* field, size_t n, const char* v) { text_copy8(field, n + 1, v); }
+
+// Keys of each section in the order they are tried; the first that matches wins.
+const char* const kFormatKeys[] = {"Version=", "Restart=", nullptr};
+const char* const kConfigurationKeys[] = {"Stop Service=", "Language=", nullptr};
+const char* const kSystemKeys[] = {"Install Date=", "Location=", "Description=", "Contactor=", "Name=", "Disk", nullptr};
+const char* const kWebKeys[] = {"HTTP Port=", "HTTPS Port=", "Enable HTTP=", "Enable HTTPS=", "Web Refresh=",
+                                "Password Encrypt=", "User", "Password", "Force HTTPS=", "Enable Login Lock=",
+                                "Login Retry=", "Locak Time=", nullptr};
+const char* const kShutdownKeys[] = {"Type=", "Power Fail Enable=", "Power Fail Delay=", "Battery Low Enable=",
+                                     "Battery Low Delay=", "Overload Enable=", "Overload Delay=", "Bypass Enable=",
+                                     "Bypass Delay=", "Smart Shutdown Enable=", "Smart Shutdown Delay=",
+                                     "VM Enable=", "VM Type=", "VM Server=", "VM Account=", "Password Encrypt=",
+                                     "VM Password=", "vCLI Path=", "Guest Enable=", nullptr};
+const char* const kReactionKeys[] = {"Notify Message Enable=", "Notify Message Period=", "Execute Command Enable=",
+                                     "Execute Command Before=", "Execute Command File=", nullptr};
+const char* const kSourceIpKeys[] = {"Listen Port=", "Logical=", "Number=", "IP", "Community", "USM User", nullptr};
+const char* const kForwardTrapKeys[] = {"Number=", "IP", "Port", nullptr};
+const char* const kSnmpServerKeys[] = {"Listen Port=", "Number=", "IP", "Community", "Permission", nullptr};
+const char* const kUsmKeys[] = {"Context Name=", "Password Encrypt=", "Number=", "User", "Security", "Auth", "Priv",
+                                "Permission", nullptr};
+const char* const kClusterKeys[] = {"Number=", "vCenter", "Account", "Password", "Cluster", nullptr};
+const char* const kManageableKeys[] = {"Enable=", nullptr};
+const char* const kKestraKeys[] = {"Enable=", "PowerFail=", "BatteryLow=", nullptr};
+
+const char* const* const IniKeys[13] = {kFormatKeys, kConfigurationKeys, kSystemKeys, kWebKeys, kShutdownKeys,
+                                        kReactionKeys, kSourceIpKeys, kForwardTrapKeys, kSnmpServerKeys, kUsmKeys,
+                                        kClusterKeys, kManageableKeys, kKestraKeys};
+
+// Decodes a stored secret into an 8-bit field of n+1 bytes (its first n bytes).
+void read_secret_bytes(uint8_t mode, char* field, size_t n, const char* v) {
+  char plain[256];
+  cfg_decode_secret(mode, v, plain);
+  read_bytes(field, n, plain);
+}
+
+void apply_format(int key, const char* v) {
+  if (key == 0) {
+    IniVersion = read_int(v);
+    if (IniVersion != INI_FORMAT_VERSION) cfg_set_defaults();
+  }
+}
+
+void apply_configuration(int key, const char* v) {
+  if (key == 0) g_settings.stop_service = read_flag(v);
+  else g_settings.language = uint8_t(read_int(v));
+}
+
+void apply_system(int key, int index, const char* v) {
+  AgentSettings& s = g_settings;
+  switch (key) {
+    case 0: read_utf16(s.install_date, 33, v); break;
+    case 1: read_utf16(s.location, 65, v); break;
+    case 2: read_utf16(s.description, 129, v); break;
+    case 3: read_utf16(s.contactor, 33, v); break;
+    case 4: read_utf16(s.system_name, 33, v); break;
+    case 5:
+      if (index >= 1 && index <= 8) read_utf16(s.disk_name[index - 1], 16, v);
+      break;
+  }
+}
+
+void apply_web(int key, int index, const char* v) {
+  AgentSettings& s = g_settings;
+  switch (key) {
+    case 0: s.http_port = uint16_t(read_int(v)); break;
+    case 1: s.https_port = uint16_t(read_int(v)); break;
+    case 2: s.web_protocols = uint8_t(read_flag(v) ? s.web_protocols | 1 : s.web_protocols & ~1); break;
+    case 3: s.web_protocols = uint8_t(read_flag(v) ? s.web_protocols | 2 : s.web_protocols & ~2); break;
+    case 4: s.web_refresh = uint16_t(read_int(v)); break;
+    case 5: s.web_password_mode = read_mode(v); break;
+    case 6:
+      if (index >= 0 && index <= 2) read_utf16(s.account_user[index], 32, v);
+      break;
+    case 7:
+      if (index >= 0 && index <= 2) {
+        char plain[256];
+        cfg_decode_secret(s.web_password_mode, v, plain);
+        read_utf16(s.account_password[index], 32, plain);
+      }
+      break;
+    case 8: s.force_https = read_flag(v); break;
+    case 9: s.login_lock_enable = strcmp(v, "Enable") == 0 ? 1 : 0; break;
+    case 10: s.login_retry = uint16_t(read_int(v)); break;
+    case 11: s.login_lock_minutes = uint16_t(read_int(v)); break;
+  }
+}
+
+void apply_shutdown(int key, const char* v) {
+  AgentSettings& s = g_settings;
+  if (key >= 1 && key <= 10) {
+    int c = (key - 1) / 2;
+    if ((key - 1) % 2 == 0) s.condition_enable[c] = read_flag(v);
+    else s.condition_delay[c] = uint32_t(read_int(v));
+    return;
+  }
+  switch (key) {
+    case 0: s.shutdown_type = uint8_t(read_int(v)); break;
+    case 11: s.vm_enable = read_flag(v); break;
+    case 12: s.vm_type = uint8_t(read_int(v)); break;
+    case 13: text_bytes_to_utf16(s.vm_server, 129, v); break;
+    case 14: text_bytes_to_utf16(s.vm_account, 33, v); break;
+    case 15: s.vm_password_mode = read_mode(v); break;
+    case 16: {
+      char plain[256];
+      cfg_decode_secret(s.vm_password_mode, v, plain);
+      text_bytes_to_utf16(s.vm_password, 33, plain);
+      break;
+    }
+    case 17: text_bytes_to_utf16(s.vcli_path, 256, v); break;
+    case 18: s.guest_enable = read_flag(v); break;
+  }
+}
+
+void apply_reaction(int key, const char* v) {
+  AgentSettings& s = g_settings;
+  switch (key) {
+    case 0: s.notify_enable = read_flag(v); break;
+    case 1: s.notify_period = uint16_t(read_int(v)); break;
+    case 2: s.command_enable = read_flag(v); break;
+    case 3: s.command_before = uint32_t(read_int(v)); break;
+    case 4: read_utf16(s.command_file, 256, v); break;
+  }
+}
+
+void apply_source_ip(int key, int index, const char* v) {
+  SourceIpList& l = g_source_ips;
+  switch (key) {
+    case 0: l.listen_port = uint16_t(read_int(v)); return;
+    case 1: l.logical = uint8_t(read_int(v)); return;
+    case 2: {
+      // The table has 32 entries; a larger count would reach past it.
+      uint8_t n = uint8_t(read_int(v));
+      if (n <= SOURCE_IP_MAX) l.count = n;
+      return;
+    }
+  }
+  if (index < 1 || index > SOURCE_IP_MAX) return;
+  if (key == 3) read_bytes(l.ip[index - 1], 51, v);
+  else if (key == 4) read_bytes(l.community[index - 1], 16, v);
+  else read_bytes(l.usm_user[index - 1], 16, v);
+}
+
+void apply_forward_trap(int key, int index, const char* v) {
+  ForwardTrapList& l = g_forward_traps;
+  if (key == 0) {
+    l.count = uint8_t(read_int(v));
+    return;
+  }
+  if (index < 1 || index > l.count) return;
+  if (key == 1) read_bytes(l.ip[index - 1], 51, v);
+  else l.port[index - 1] = uint16_t(read_int(v));
+}
+
+void apply_snmp_server(int key, int index, const char* v) {
+  SnmpAgentSettings& a = g_snmp_agent;
+  if (key == 0) {
+    a.listen_port = uint16_t(read_int(v));
+    return;
+  }
+  if (key == 1) {
+    a.count = uint8_t(read_int(v));
+    return;
+  }
+  if (index < 1 || index > a.count) return;
+  if (key == 2) read_bytes(a.ip[index - 1], 51, v);
+  else if (key == 3) read_bytes(a.community[index - 1], 16, v);
+  else a.permission[index - 1] = uint8_t(read_int(v));
+}
+
+void apply_usm(int key, int index, const char* v) {
+  UsmSettings& u = g_usm;
+  switch (key) {
+    case 0: read_bytes(u.context_name, 16, v); return;
+    case 1: u.password_mode = read_mode(v); return;
+    case 2: {
+      int32_t n = read_int(v);
+      if (n >= 0 && n <= USM_USER_MAX) u.count = uint8_t(n);
+      return;
+    }
+  }
+  if (index < 1 || index > USM_USER_MAX || index > u.count) return;
+  int i = index - 1;
+  switch (key) {
+    case 3: read_bytes(u.user[i], 16, v); break;
+    case 4: u.security[i] = uint8_t(read_int(v)); break;
+    case 5: read_secret_bytes(u.password_mode, u.auth[i], 16, v); break;
+    case 6: read_secret_bytes(u.password_mode, u.priv[i], 16, v); break;
+    case 7: u.permission[i] = uint8_t(read_int(v)); break;
+  }
+}
+
+void apply_cluster(int key, int index, const char* v) {
+  ClusterList& c = g_clusters;
+  if (key == 0) {
+    int32_t n = read_int(v);
+    if (n >= 0 && n <= CLUSTER_MAX) c.count = n;
+    return;
+  }
+  if (index < 1 || index > CLUSTER_MAX || index > c.count) return;
+  int i = index - 1;
+  switch (key) {
+    case 1: read_bytes(c.vcenter[i], 51, v); break;
+    case 2: read_bytes(c.account[i], 32, v); break;
+    case 3: read_secret_bytes(g_settings.vm_password_mode, c.password[i], 32, v); break;
+    case 4: read_bytes(c.cluster[i], 32, v); break;
+  }
+}
+
+void apply_kestra(int key, const char* v) {
+  AgentSettings& s = g_settings;
+  if (key == 0) s.kestra_enable = read_flag(v);
+  else if (key == 1) read_bytes(s.kestra_power_fail, 32, v);
+  else read_bytes(s.kestra_battery_low, 32, v);
+}
+
+void migrate(int32_t v) {
+  AgentSettings& s = g_settings;
+  if (v < 8) {
+    s.kestra_enable = 0;
+    text_copy8(s.kestra_power_fail, 33, "S Mainsfailure");
+    text_copy8(s.kestra_battery_low, 33, "S Ua Low");
+  }
+  if (v <= 6 && g_usm.password_mode <= 1) g_usm.password_mode = 2;
+  if (v <= 5 && s.vm_password_mode <= 1) s.vm_password_mode = 2;
+  if (v <= 3) {
+    if (s.vcli_path[0] == 0) text_utf8_to_utf16(s.vcli_path, 256, kDefaultVcliPath);
+    s.login_lock_enable = 1;
+    s.login_retry = 5;
+    s.login_lock_minutes = 10;
+  }
+  if (v <= 2 && s.web_password_mode <= 1) s.web_password_mode = 2;
+  if (v < 8) cfg_save();
+}
+
+}  // namespace
+
+void cfg_parse_line(uint32_t section, const char* line) {
+  if (section > SEC_KESTRA) return;
+  const char* const* keys = IniKeys[section];
+  const char* eq = strchr(line, '=');
+  if (!eq) return;
+  int key = -1;
+  size_t key_len = 0;
+  for (int k = 0; keys[k]; ++k) {
+    size_t n = strlen(keys[k]);
+    if (strncmp(line, keys[k], n) == 0) {
+      key = k;
+      key_len = n;
+      break;
+    }
+  }
+  if (key < 0) return;
+  const char* value = eq + 1;
+  int index = read_int(line + key_len);
+  switch (section) {
+    case SEC_FORMAT: apply_format(key, value); break;
+    case SEC_CONFIGURATION: apply_configuration(key, value); break;
+    case SEC_SYSTEM: apply_system(key, index, value); break;
+    case SEC_WEB: apply_web(key, index, value); break;
+    case SEC_SHUTDOWN: apply_shutdown(key, value); break;
+    case SEC_REACTION: apply_reaction(key, value); break;
+    case SEC_SOURCE_IP: apply_source_ip(key, index, value); break;
+    case SEC_FORWARD_TRAP: apply_forward_trap(key, index, value); break;
+    case SEC_SNMP_SERVER: apply_snmp_server(key, index, value); break;
+    case SEC_USM: apply_usm(key, index, value); break;
+    case SEC_CLUSTER: apply_cluster(key, index, value); break;
+    case SEC_MANAGEABLE: g_settings.manageable = read_flag(value); break;
+    case SEC_KESTRA: apply_kestra(key, value); break;
+  }
+}
+
+void cfg_load(const char* path) {
+  char default_path[300];
+  if (!path) {
+    if (!cfg_install_file(default_path, sizeof default_path, "agent.ini")) default_path[0] = 0;
+    path = default_path;
+  }
+  FILE* f = fopen(path, "rb");
+  if (!f) {
+    cfg_set_defaults();
+    cfg_save();
+    return;
+  }
+  g_settings.guest_enable = 1;
+  uint32_t section = SEC_FORMAT;
+  char line[256];
+  while (fgets(line, sizeof line, f)) {
+    size_t n = strlen(line);
+    for (int i = 0; i < 2 && n && (line[n - 1] == '\r' || line[n - 1] == '\n'); ++i) line[--n] = 0;
+    if (line[0] == ';') continue;
+    if (line[0] == '[') {
+      char* close = strchr(line, ']');
+      if (!close) continue;
+      *close = 0;
+      uint32_t s = 0;
+      while (s < INI_SECTION_COUNT && strcmp(line + 1, IniSections[s]) != 0) ++s;
+      if (s == SEC_END) break;
+      if (s < INI_SECTION_COUNT) section = s;
+      continue;
+    }
+    cfg_parse_line(section, line);
+  }
+  fclose(f);
+  migrate(IniVersion);
+}
+
+int cfg_file_has_end(FILE* file) {
+  char piece[128];
+  while (fgets(piece, sizeof piece, file)) {
+    if (strncmp(piece, "[End]", 5) == 0) return 1;
+  }
+  rewind(file);
+  return 0;
+}
+
+int cfg_import_uploaded(const char* first, const char* last) {
+  char path[300];
+  if (!cfg_install_file(path, sizeof path, "httpd/htdocs/tmp/agent_tmp.ini")) return 0;
+  FILE* out = fopen(path, "wb");
+  if (!out) return 0;
+  for (const char* p = first; p <= last; ++p) {
+    if (*p == '\n') fputc('\r', out);
+    fputc(*p, out);
+  }
+  bool written = fclose(out) == 0;
+  int result = 0;
+  FILE* in = written ? fopen(path, "rb") : nullptr;
+  if (in) {
+    if (cfg_file_has_end(in)) {
+      fclose(in);
+      cfg_load(path);
+      cfg_save();
+      result = 1;
+    } else {
+      fclose(in);
+    }
+  }
+  remove(path);
+  return result;
+}

@@ -1,0 +1,34 @@
+// The settings file agent.ini: writer, reader with version migration, and the import of an
+// uploaded copy. Every program carries the same writer and reader.
+#pragma once
+#include <cstdint>
+#include <cstdio>
+
+constexpr int INI_FORMAT_VERSION = 8;
+constexpr uint32_t INI_SECTION_COUNT = 14;
+
+// Section names, index = section number; 13 "End" closes the file.
+extern const char* const IniSections[INI_SECTION_COUNT];
+// The value of the last "Version=" line read by this process; 0 until one is read.
+extern int32_t IniVersion;
+
+// Writes the whole file from the records (through a temporary copy and a rename).
+void cfg_save();
+// Reads the file at path (null: <install>/agent.ini) into the records and migrates an older version;
+// creates the file with the factory settings when it cannot be opened.
+void cfg_load(const char* path);
+// Applies one line (without its line end) of the given section (0 to 12) to the records.
+void cfg_parse_line(uint32_t section, const char* line);
+// 1 as soon as a line beginning "[End]" is read; otherwise rewinds the file and returns 0.
+int cfg_file_has_end(FILE* file);
+// Applies an uploaded settings file held in first..last (both included); 1 when applied.
+int cfg_import_uploaded(const char* first, const char* last);
+
+// Stored-password coding by storing mode (0 plain, 1 crypt64, 2 AES-256 blocks in crypt64).
+// cfg_code_secret writes the stored text of `length` plain bytes into out (room 256 bytes).
+void cfg_code_secret(uint8_t mode, const char* plain, int length, char* out);
+// cfg_decode_secret turns a stored text into the plain bytes, ended by a zero, in out (room 256);
+// text that does not decode gives the empty text.
+void cfg_decode_secret(uint8_t mode, const char* stored, char* out);
+// The login-link token of a web password: its UTF-8 form coded as in mode 2, as UTF-16 (room units).
+void cfg_encrypt_password(const char16_t* password, char16_t* token, int room);

@@ -1,0 +1,65 @@
+// Linux back end of the file-system calls.
+#include "platform/fs.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+bool fs_flush_file(FILE* f) {
+  if (fflush(f) != 0) return false;
+  return fsync(fileno(f)) == 0;
+}
+
+static void sync_directory_of(const char* path) {
+  std::string dir(path);
+  size_t slash = dir.rfind('/');
+  dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+bool fs_replace_file(const char* path, const void* data, size_t length) {
+  std::string tmp = std::string(path) + ".tmp";
+  FILE* f = fopen(tmp.c_str(), "wb");
+  if (!f) return false;
+  bool ok = fwrite(data, 1, length, f) == length;
+  ok = fs_flush_file(f) && ok;
+  ok = fclose(f) == 0 && ok;
+  if (!ok || rename(tmp.c_str(), path) != 0) {
+    remove(tmp.c_str());
+    return false;
+  }
+  sync_directory_of(path);
+  return true;
+}
+
+bool fs_create_directory(const char* path) { return mkdir(path, 0755) == 0; }
+
+bool fs_file_exists(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0;
+}
+
+bool fs_copy_file(const char* from, const char* to, bool fail_if_exists) {
+  if (fail_if_exists && fs_file_exists(to)) return false;
+  FILE* in = fopen(from, "rb");
+  if (!in) return false;
+  std::string data;
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, in)) > 0) data.append(buf, n);
+  bool ok = !ferror(in);
+  fclose(in);
+  return ok && fs_replace_file(to, data.data(), data.size());
+}
+
+bool fs_current_directory(char* out, size_t room) { return getcwd(out, room) != nullptr; }
+
+bool fs_set_current_directory(const char* path) { return chdir(path) == 0; }

@@ -1,0 +1,19 @@
+// File-system calls that the C library does not offer: durable writes, directories, copies.
+#pragma once
+#include <cstddef>
+#include <cstdio>
+
+// Flushes a stdio file's buffers and the file's data to the disk. False on failure.
+bool fs_flush_file(FILE* f);
+// Writes the bytes to "<path>.tmp" beside the file, flushes them to disk and renames the copy over
+// the path, so a crash leaves either the old file or the new one whole. False (old file untouched)
+// on failure.
+bool fs_replace_file(const char* path, const void* data, size_t length);
+// Creates one directory; false when it cannot be made (also when it exists).
+bool fs_create_directory(const char* path);
+bool fs_file_exists(const char* path);
+// Copies a file; with fail_if_exists an existing target is kept and false returned.
+bool fs_copy_file(const char* from, const char* to, bool fail_if_exists);
+// The current directory into out (room bytes); false when it does not fit.
+bool fs_current_directory(char* out, size_t room);
+bool fs_set_current_directory(const char* path);

@@ -1,0 +1,35 @@
+// Service-manager stand-in. Under systemd (NOTIFY_SOCKET set) status reports go to the notify
+// socket: running as READY=1, stopped as STOPPING=1. SIGTERM and SIGINT are the stop control.
+// Started by hand the program runs as an ordinary one and its reports go nowhere.
+#pragma once
+#include <cstdint>
+
+enum : uint32_t {
+  SERVICE_WIN32_OWN_PROCESS = 0x10,
+  SERVICE_STOPPED = 1,
+  SERVICE_START_PENDING = 2,
+  SERVICE_RUNNING = 4,
+  SERVICE_ACCEPT_STOP = 1,
+  SERVICE_CONTROL_STOP = 1,
+  SERVICE_CONTROL_INTERROGATE = 4,
+};
+
+struct ServiceStatus {
+  uint32_t service_type;
+  uint32_t current_state;
+  uint32_t controls_accepted;
+  uint32_t win32_exit_code;
+  uint32_t service_specific_exit_code;
+  uint32_t checkpoint;
+  uint32_t wait_hint;
+};
+
+typedef void (*ServiceMainProc)(uint32_t argc, char16_t** argv);
+typedef void (*ServiceCtrlHandler)(uint32_t control);
+typedef int ServiceStatusHandle;  // 0 none
+
+// Runs the dispatcher on the calling thread: calls service_main, then hands every stop signal to
+// the registered control handler as SERVICE_CONTROL_STOP. Returns false when it cannot start.
+bool svc_start_ctrl_dispatcher(const char16_t* service_name, ServiceMainProc service_main);
+ServiceStatusHandle svc_register_ctrl_handler(const char16_t* service_name, ServiceCtrlHandler handler);
+bool svc_set_status(ServiceStatusHandle handle, const ServiceStatus* status);

@@ -1,0 +1,8 @@
+// Hooks between the socket calls and the window layer's notifications (platform-internal).
+#pragma once
+#include <cstdint>
+
+// Lets the next FD_READ, FD_ACCEPT or FD_WRITE of a registered socket be posted.
+void win_socket_rearm(int socket, uint32_t event);
+// Drops the registration of a socket that is being closed.
+void win_socket_forget(int socket);

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the service, lays out a demo installation folder from data/ and runs Brevanta on it in the
+# foreground. Power actions are simulated: they are written to power-actions.log in the folder.
+# Ctrl-C stops the service.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+demo=${VELLMAR_DEMO_DIR:-$root/build/demo}
+"$root/scripts/deps.sh"
+cmake -S "$root" -B "$root/build/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C "$root/build/normal" Brevanta
+
+mkdir -p "$demo"
+cp -r "$root/data/." "$demo/"
+cp "$root/build/normal/Brevanta" "$demo/"
+printf '[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=%s\n' "$demo" > "$demo/registry"
+if [ ! -f "$demo/agent.ini" ]; then
+  # Factory settings plus one trusted trap source on this machine and a short power-fail delay.
+  printf '[Format]\r\nVersion=7\r\n[Shutdown]\r\nType=1\r\nPower Fail Delay=30\r\n[Source IP]\r\nNumber=1\r\nIP1=127.0.0.1\r\nCommunity1=public\r\n[End]\r\n' > "$demo/agent.ini"
+fi
+
+export VELLMAR_REGISTRY="$demo/registry"
+export VELLMAR_POWER_SIMULATE="$demo/power-actions.log"
+cat <<INFO
+Brevanta runs on the demo installation folder $demo
+  settings file   $demo/agent.ini
+  event log       $demo/_FILE_LOG.TXT
+  power actions   $VELLMAR_POWER_SIMULATE (simulated; nothing is shut down)
+  web interface   http://127.0.0.1:80/ and https://127.0.0.1:443/
+  trap receiver   UDP 162, trusted source 127.0.0.1 with community "public"
+  SNMP agent      UDP 161, community "fenwix"
+  tray link       TCP 127.0.0.1:5515
+Send a power-failure trap from another terminal:
+  snmptrap -v 1 -c public -m '' 127.0.0.1 1.3.6.1.4.1.7342.2.4.20 127.0.0.1 6 3 ''
+and watch the countdown in the log:  tail -f $demo/_FILE_LOG.TXT
+Press Ctrl-C to stop.
+INFO
+cd "$demo"
+exec ./Brevanta

@@ -1,0 +1,226 @@
+// Start-up, hidden window, timers and stop of the service program. Every module is started here
+// in a fixed order; afterwards five window timers and two socket messages drive all the work on
+// the window thread.
+#include "service/core/agent.h"
+
+#include <openssl/rand.h>
+#include <openssl/ssl.h>
+
+#include "common/codec.h"
+#include "common/install.h"
+#include "common/settings.h"
+#include "common/settings_file.h"
+#include "platform/instance_mutex.h"
+#include "platform/thread.h"
+#include "service/alarm/alarm_state.h"
+#include "service/alarm/countdown.h"
+#include "service/alarm/shutdown_actions.h"
+#include "service/alarm/status.h"
+#include "service/core/host_metrics.h"
+#include "service/core/net_address.h"
+#include "service/core/scheduler.h"
+#include "service/core/service_glue.h"
+#include "service/events/event_defs.h"
+#include "service/events/event_log.h"
+#include "service/link/link_service.h"
+#include "service/pages/form_handlers.h"
+#include "service/pages/page_variables.h"
+#include "service/snmp/snmp_agent.h"
+#include "service/snmp/trap_receiver.h"
+#include "service/web/http_server.h"
+#include "service/web/session.h"
+
+WindowHandle g_main_hwnd;
+static InstanceMutex g_instance_mutex;
+uint32_t g_last_tick;
+int32_t g_tick_accum;
+SystemTime g_last_time;
+uint8_t g_trap_sender[28];
+std::recursive_mutex g_state_lock;
+
+// Fed to the TLS library's random generator at start; 36 characters, counted with its NUL.
+static const char kRandomSeed[] = "Vellmar service entropy seed 0x5A3C7";
+static_assert(sizeof kRandomSeed == 37);
+
+static const char16_t kWindowClass[] = u"Vellmar-ServiceClass";
+static const char16_t kWindowTitle[] = u"Vellmar-Service";
+
+static void log_common_event(int n) {
+  EventApi.evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, n), evt_name(EVT_GROUP_COMMON, n), nullptr);
+}
+
+void agent_scheduler_step(uint32_t now) {
+  if (now < g_last_tick) {  // the tick counter wrapped
+    g_last_tick = now;
+    return;
+  }
+  uint32_t elapsed = now - g_last_tick;
+  if (elapsed < 100) return;
+  uint8_t kind;
+  {
+    std::lock_guard<std::recursive_mutex> lock(g_state_lock);
+    // Milliseconds beyond what an int holds only mean that everything is due.
+    if (elapsed > 0x3FFFFFFFu) elapsed = 0x3FFFFFFFu;
+    int64_t accum = int64_t(g_tick_accum) + elapsed;
+    int64_t units = accum / 100;
+    g_tick_accum = int32_t(accum % 100);
+    // The tick takes at most 255 units at a time; a longer stall is handed over in pieces.
+    while (units > 0) {
+      uint8_t step = units > 255 ? 255 : uint8_t(units);
+      SchedulerApi.sched_tick(step);
+      units -= step;
+    }
+    kind = SchedulerApi.sched_poll_due();
+  }
+  if (kind != SCHED_NONE) action_execute(kind);
+  g_last_tick = now;
+}
+
+static void on_second_tick() {
+  SystemTime now;
+  clock_local_time(&now);
+  int seconds = int(now.second) - int(g_last_time.second);
+  if (seconds < 0) seconds += 60;
+  if (LinkState == 2) link_send(LINK_KIND_VAL, 0, nullptr);
+  shutdown_countdown_tick(uint32_t(seconds));
+  if (now.minute != g_last_time.minute) net_list_local_addresses(g_local_addresses.entries, &g_local_addresses.count);
+  clock_local_time(&g_last_time);
+  if (g_snmp_agent.engine_time == 32767) {
+    g_snmp_agent.engine_time = 0;
+    ++g_snmp_agent.engine_boots;
+  } else {
+    ++g_snmp_agent.engine_time;
+  }
+}
+
+static void on_housekeeping_tick() {
+  sys_collect_metrics();
+  sess_lock_tick(5);
+  SnmpAgentApi.snmp_agent_open();
+  TrapReceiverApi.trap_open();
+  WebServerOps.http_open_listeners(g_settings.http_port, g_settings.https_port, g_settings.web_protocols & 1,
+                                   (g_settings.web_protocols >> 1) & 1);
+  if (LinkState == 0) {
+    if (link_listen_create()) link_listen_start();
+  } else if (LinkState == 2) {
+    link_send(LINK_KIND_CFG, 0, nullptr);
+  }
+}
+
+static void on_timer(uintptr_t id) {
+  switch (id) {
+    case TIMER_AGGREGATE:
+      status_aggregate();
+      g_status.sys_uptime += 100;
+      break;
+    case TIMER_POLL:
+      WebServerOps.http_poll();
+      SnmpAgentApi.snmp_agent_poll();
+      agent_scheduler_step(clock_tick_count());
+      break;
+    case TIMER_TRAPS:
+      if (TrapReceiverApi.trap_poll(g_trap_sender)) ups_event_process();
+      break;
+    case TIMER_SECOND:
+      on_second_tick();
+      break;
+    case TIMER_HOUSEKEEPING:
+      on_housekeeping_tick();
+      break;
+    default:
+      break;
+  }
+}
+
+intptr_t agent_wndproc(WindowHandle window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
+  switch (message) {
+    case WM_CREATE:
+      log_common_event(EVT_COMMON_SERVICE_STARTED);
+      clock_local_time(&g_last_time);
+      return 0;
+    case WM_DESTROY:
+      log_common_event(EVT_COMMON_SERVICE_STOPPED);
+      win_post_quit_message(0);
+      return 0;
+    case WM_CLOSE:
+      if (wparam == 1) win_destroy_window(window);
+      else win_show_window(window, SW_HIDE);
+      return 0;
+    case WM_TIMER:
+      on_timer(wparam);
+      return 0;
+    case WM_LINK_SOCKET:
+      link_on_socket(wparam, lparam);
+      return 0;
+    case WM_WEB_SOCKET:
+      WebServerOps.http_on_socket_message(wparam, lparam);
+      return 0;
+    default:
+      return win_def_window_proc(window, message, wparam, lparam);
+  }
+}
+
+bool agent_start_reaction_timers() {
+  return win_set_timer(g_main_hwnd, TIMER_POLL, 10) && win_set_timer(g_main_hwnd, TIMER_TRAPS, 100) &&
+         win_set_timer(g_main_hwnd, TIMER_SECOND, 1000) && win_set_timer(g_main_hwnd, TIMER_HOUSEKEEPING, 5000);
+}
+
+void agent_kill_reaction_timers() {
+  for (uintptr_t id = TIMER_POLL; id <= TIMER_HOUSEKEEPING; ++id) win_kill_timer(g_main_hwnd, id);
+}
+
+bool agent_start() {
+  sys_cpu_counter_open();
+  thread_start(service_dispatch_thread);
+  if (instance_mutex_create(u"Vellmar-Service", &g_instance_mutex) != INSTANCE_MUTEX_CREATED) return false;
+  OPENSSL_init_ssl(0, nullptr);
+  RAND_seed(kRandomSeed, sizeof kRandomSeed);
+  if (!win_register_class(kWindowClass, agent_wndproc)) return false;
+  sched_init();
+  codec_table_init();
+  g_last_tick = clock_tick_count();
+  status_reset();
+  cfg_load_install_path();
+  cfg_load(nullptr);
+  evt_init(InstallDirW, cfg_language_name());
+  status_copy_event_levels();
+  sys_get_os_description(g_status.os_description, 128);
+  g_main_hwnd = win_create_window(kWindowClass, kWindowTitle);
+  if (!g_main_hwnd) return false;
+  cfg_save();
+  if (!net_startup()) return false;
+  if (link_listen_create()) link_listen_start();
+  snmp_agent_init(snmp_agent_mib_handler);
+  snmp_agent_register_mib();
+  trap_init();
+  cfg_write_url_shortcut();
+  http_server_init(WM_WEB_SOCKET, g_main_hwnd, InstallDir, asp_page_variable, web_form_post);
+  if (!g_settings.stop_service && !agent_start_reaction_timers()) return false;
+  return win_set_timer(g_main_hwnd, TIMER_AGGREGATE, 1000);
+}
+
+int agent_run() {
+  WindowMessage msg;
+  while (win_get_message(&msg)) {
+    win_translate_message(&msg);
+    win_dispatch_message(&msg);
+  }
+  return int(msg.wparam);
+}
+
+void agent_stop() {
+  TrapReceiverApi.trap_close();
+  SnmpAgentApi.snmp_agent_close();
+  WebServerOps.http_server_stop();
+  EventApi.evt_free_definitions();
+  link_listen_close();
+  for (uintptr_t id = TIMER_AGGREGATE; id <= TIMER_HOUSEKEEPING; ++id) win_kill_timer(g_main_hwnd, id);
+  instance_mutex_release(&g_instance_mutex);
+}
+
+int agent_main() {
+  if (!agent_start()) return 0;
+  int code = agent_run();
+  agent_stop();
+  return code;
+}

@@ -1,0 +1,340 @@
+// Event log file: appending events, trimming the oldest lines through Temp.Log, and reading
+// single lines back. Lines of any length are read whole (in chunks), so a long hand-edited line
+// counts as one line everywhere.
+#include "service/events/event_log.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "common/text.h"
+#include "platform/fs.h"
+#include "service/events/event_defs.h"
+
+uint32_t event_log_line_count;
+int (*evt_trim_rename)(const char* from, const char* to) = rename;
+
+namespace {
+
+constexpr size_t CHUNK = 65536;
+constexpr size_t PATH_ROOM = 1200;
+
+// The count at which a trim that failed is tried again; 0 when none failed.
+uint32_t g_trim_retry_at;
+
+bool file_path(char* out, const char* name) {
+  const char* dir = evt_install_dir();
+  int n = *dir ? snprintf(out, PATH_ROOM, "%s/%s", dir, name) : snprintf(out, PATH_ROOM, "%s", name);
+  return n > 0 && size_t(n) < PATH_ROOM;
+}
+
+bool log_path(char* out) { return file_path(out, "_FILE_LOG.TXT"); }
+
+// Reads a file in chunks and hands out whole lines of any length.
+struct LineReader {
+  FILE* f;
+  char buf[CHUNK];
+  size_t pos;
+  size_t len;
+};
+
+bool fill(LineReader& r) {
+  r.pos = 0;
+  r.len = fread(r.buf, 1, sizeof r.buf, r.f);
+  return r.len > 0;
+}
+
+// Passes over up to n lines; the number passed over.
+uint32_t skip_lines(LineReader& r, uint32_t n) {
+  uint32_t done = 0;
+  while (done < n) {
+    if (r.pos == r.len && !fill(r)) break;
+    const char* nl = static_cast<const char*>(memchr(r.buf + r.pos, '\n', r.len - r.pos));
+    if (nl) {
+      r.pos = size_t(nl - r.buf) + 1;
+      ++done;
+    } else {
+      r.pos = r.len;
+      if (!fill(r)) {
+        ++done;  // a last line without an end
+        break;
+      }
+      r.pos = 0;
+    }
+  }
+  return done;
+}
+
+// Reads the next line without its line end (LF or CR LF); keeps its first `cap` bytes in out
+// (cap + 1 bytes of room) and gives the line's whole length in *full. False at the end.
+bool read_line(LineReader& r, char* out, size_t cap, size_t* kept, size_t* full) {
+  size_t total = 0, k = 0;
+  char last = 0;
+  bool any = false;
+  for (;;) {
+    if (r.pos == r.len && !fill(r)) break;
+    any = true;
+    const char* start = r.buf + r.pos;
+    size_t avail = r.len - r.pos;
+    const char* nl = static_cast<const char*>(memchr(start, '\n', avail));
+    size_t take = nl ? size_t(nl - start) : avail;
+    size_t copy = take < cap - k ? take : cap - k;
+    memcpy(out + k, start, copy);
+    k += copy;
+    total += take;
+    if (take) last = start[take - 1];
+    r.pos += take + (nl ? 1 : 0);
+    if (nl) break;
+  }
+  if (!any) return false;
+  if (last == '\r') --total;
+  if (k > total) k = total;
+  out[k] = 0;
+  *kept = k;
+  *full = total;
+  return true;
+}
+
+// Cuts a kept line to room-1 bytes without splitting a UTF-8 sequence.
+size_t cut_utf8(char* s, size_t len, size_t room) {
+  if (len < room) return len;
+  size_t k = room - 1;
+  for (int back = 0; back < 3 && k > 0 && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80; ++back) --k;
+  s[k] = 0;
+  return k;
+}
+
+// Counts lines in bytes handed over chunk by chunk: every LF, and a last line without one.
+struct LineCounter {
+  uint32_t lines;
+  char last;
+  bool any;
+};
+
+void count_bytes(LineCounter& c, const char* p, size_t n) {
+  if (!n) return;
+  for (const char *q = p, *e = p + n; (q = static_cast<const char*>(memchr(q, '\n', size_t(e - q)))) != nullptr; ++q)
+    ++c.lines;
+  c.last = p[n - 1];
+  c.any = true;
+}
+
+uint32_t counted(const LineCounter& c) { return c.lines + (c.any && c.last != '\n' ? 1 : 0); }
+
+// Drops the oldest n lines; on success *kept receives the lines left.
+bool trim_file(uint32_t n, uint32_t* kept) {
+  char path[PATH_ROOM], temp[PATH_ROOM];
+  if (!log_path(path) || !file_path(temp, "Temp.Log")) return false;
+  FILE* in = fopen(path, "rb");
+  if (!in) return false;
+  FILE* out = fopen(temp, "wb");
+  if (!out) {
+    fclose(in);
+    return false;
+  }
+  static LineReader r;
+  r.f = in;
+  r.pos = r.len = 0;
+  skip_lines(r, n);
+  // The rest goes over verbatim, whole lines as they were written.
+  LineCounter c{0, 0, false};
+  bool ok = true;
+  for (;;) {
+    if (r.pos == r.len && !fill(r)) break;
+    size_t len = r.len - r.pos;
+    const char* p = r.buf + r.pos;
+    ok = fwrite(p, 1, len, out) == len && ok;
+    count_bytes(c, p, len);
+    r.pos = r.len;
+  }
+  ok = !ferror(in) && ok;
+  fclose(in);
+  // Temp.Log is on the disk before it replaces the log, so a crash at any point keeps every line.
+  ok = fs_flush_file(out) && ok;
+  ok = fclose(out) == 0 && ok;
+  if (!ok || evt_trim_rename(temp, path) != 0) {
+    remove(temp);
+    return false;
+  }
+  *kept = counted(c);
+  return true;
+}
+
+bool is_high_surrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+}  // namespace
+
+uint32_t evt_format_message(char16_t* out, uint32_t room, const char16_t* text, const char16_t* const* args,
+                            int arg_count) {
+  if (!out || room == 0) return 0;
+  if (!text) text = u"";
+  if (arg_count <= 0) return uint32_t(text_copy16(out, room, text));
+  const uint32_t cap = room - 1;
+  uint32_t o = 0;
+  int next_arg = 0;
+  bool cut = false;
+  for (size_t i = 0; text[i] && !cut;) {
+    if (text[i] == u'%' && text[i + 1] == u's') {
+      const char16_t* a = next_arg < arg_count ? args[next_arg] : u"";
+      ++next_arg;
+      for (size_t j = 0; a && a[j]; ++j) {
+        if (o == cap) {
+          cut = true;
+          break;
+        }
+        out[o++] = a[j];
+      }
+      i += 2;
+      continue;
+    }
+    if (o == cap) {
+      cut = true;
+      break;
+    }
+    if (text[i] == u'%' && text[i + 1] == u'%') {
+      out[o++] = u'%';
+      i += 2;
+    } else {
+      out[o++] = text[i++];
+    }
+  }
+  if (cut && o && is_high_surrogate(out[o - 1])) --o;
+  out[o] = 0;
+  return o;
+}
+
+uint32_t evt_compose_line(char* out, uint32_t room, const char* source, uint32_t level, const SystemTime& t,
+                          const char* message) {
+  if (!out || room == 0) return 0;
+  int n = snprintf(out, room, "%s %u %02d/%02d/%04d %02d:%02d:%02d %s\r\n", source, level, int(t.month),
+                   int(t.day), int(t.year), int(t.hour), int(t.minute), int(t.second), message);
+  if (n < 0) {
+    out[0] = 0;
+    return 0;
+  }
+  return uint32_t(size_t(n) < room ? n : room - 1);
+}
+
+void evt_log(const char16_t* source, uint32_t level, const char16_t* text, ...) {
+  const char16_t* args[EVENT_MAX_ARGS];
+  int argc = 0;
+  va_list ap;
+  va_start(ap, text);
+  while (argc < EVENT_MAX_ARGS) {
+    const char16_t* a = va_arg(ap, const char16_t*);
+    if (!a) break;
+    args[argc++] = a;
+  }
+  va_end(ap);
+
+  SystemTime t;
+  clock_local_time(&t);
+  char path[PATH_ROOM];
+  if (!log_path(path)) return;
+  FILE* f = fopen(path, "a+b");
+  if (!f) return;
+
+  char16_t message[EVENT_MESSAGE_UNITS];
+  evt_format_message(message, EVENT_MESSAGE_UNITS, text, args, argc);
+  char message8[EVENT_MESSAGE_BYTES];
+  char source8[EVENT_SOURCE_BYTES];
+  text_utf16_to_utf8(message8, sizeof message8, message);
+  text_utf16_to_utf8(source8, sizeof source8, source ? source : u"");
+  // A line end or other control character inside a field would split the line (and could forge
+  // one); a blank inside the source would shift the fields.
+  for (char* p = message8; *p; ++p)
+    if (static_cast<unsigned char>(*p) < 0x20 && *p != '\t') *p = ' ';
+  for (char* p = source8; *p; ++p)
+    if (static_cast<unsigned char>(*p) <= 0x20) *p = '_';
+
+  char line[EVENT_SOURCE_BYTES + EVENT_MESSAGE_BYTES + 64];
+  uint32_t len = evt_compose_line(line, sizeof line, source8, level, t, message8);
+  // A hand-edited log may end without a line end; the new line must not join it.
+  if (fseek(f, -1, SEEK_END) == 0 && fgetc(f) != '\n') {
+    fseek(f, 0, SEEK_END);
+    fwrite("\r\n", 1, 2, f);
+  }
+  fseek(f, 0, SEEK_END);
+  fwrite(line, 1, len, f);
+  fclose(f);
+
+  event_log_line_count += 1;
+  if (event_log_line_count > EVENT_LOG_MAX_LINES && event_log_line_count >= g_trim_retry_at) {
+    // Normally 2500 lines; a log that has grown far past the limit comes down in one go.
+    uint32_t drop = event_log_line_count - (EVENT_LOG_MAX_LINES - EVENT_LOG_TRIM_LINES + 1);
+    uint32_t kept;
+    if (trim_file(drop, &kept)) {
+      event_log_line_count = kept;
+      g_trim_retry_at = 0;
+    } else {
+      // The count stays true to the file; the trim is tried again 2500 lines later.
+      g_trim_retry_at = event_log_line_count + EVENT_LOG_TRIM_LINES;
+    }
+  }
+}
+
+int evt_trim_oldest(uint32_t n) {
+  uint32_t kept;
+  return trim_file(n, &kept) ? 1 : 0;
+}
+
+uint32_t evt_count_lines() {
+  char path[PATH_ROOM];
+  if (!log_path(path)) return 0;
+  FILE* f = fopen(path, "rb");
+  if (!f) return 0;
+  static char buf[CHUNK];
+  LineCounter c{0, 0, false};
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
+    count_bytes(c, buf, n);
+  }
+  fclose(f);
+  return counted(c);
+}
+
+int evt_read_recent_line(uint32_t n, char* out) {
+  if (!out || n >= event_log_line_count) return 0;
+  uint32_t k = event_log_line_count - n;
+  char path[PATH_ROOM];
+  if (!log_path(path)) return 0;
+  FILE* f = fopen(path, "rb");
+  if (!f) return 0;
+  static LineReader r;
+  r.f = f;
+  r.pos = r.len = 0;
+  char line[EVENT_LOG_LINE_BYTES + 1];
+  size_t kept = 0, full = 0;
+  bool found = skip_lines(r, k - 1) == k - 1 && read_line(r, line, EVENT_LOG_LINE_BYTES, &kept, &full);
+  fclose(f);
+  if (!found) return 0;
+  kept = cut_utf8(line, kept, EVENT_LOG_LINE_BYTES);
+  memcpy(out, line, kept + 1);
+  return 1;
+}
+
+int evt_split_line(char* line, char** source, char** level, char** date, char** time, char** message) {
+  if (!line || !line[0]) return 0;
+  char* space[4];
+  char* from = line + 1;
+  for (int i = 0; i < 4; ++i) {
+    space[i] = strchr(from, ' ');
+    if (!space[i]) return 0;
+    from = space[i] + 1;
+  }
+  char** outs[5] = {source, level, date, time, message};
+  for (int i = 0; i < 4; ++i) *space[i] = 0;
+  if (outs[0]) *outs[0] = line;
+  for (int i = 0; i < 4; ++i)
+    if (outs[i + 1]) *outs[i + 1] = space[i] + 1;
+  return 1;
+}
+
+int evt_clear_log() {
+  char path[PATH_ROOM];
+  event_log_line_count = 0;
+  g_trim_retry_at = 0;
+  if (!log_path(path)) return 0;
+  return remove(path) == 0 || errno == ENOENT ? 1 : 0;
+}

@@ -1,0 +1,5 @@
+// Form handlers of the UPS pages.
+#pragma once
+#include "service/web/http_server.h"
+
+int web_form_post(HttpConnection* connection);

@@ -1,0 +1,47 @@
+// Trap receiver: listens on the trap port (IPv4 and IPv6 UDP) for traps of the listed UPS cards,
+// checks each one (source, community or SNMPv3 user, digest and privacy), turns an accepted trap
+// into TrapState and hands it on to the forwarder and, through the poll's result, the alarm engine.
+// Everything runs on the service's loop thread.
+//
+// Test hook: when the environment variable VELLMAR_TRAP_TRACE names a file at trap_init, the poll
+// appends one line per accepted trap to it:
+//   "accepted version=<v> source=<i> group=<g> generic=<g> specific=<s>"
+#pragma once
+#include <cstdint>
+
+struct TrapReceiverApiTable {
+  int (*trap_close)();                            // 0: closes the four sockets; 0
+  void (*trap_open)();                            // 1: opens whatever socket is closed
+  uint32_t (*trap_poll)(uint8_t sender[28]);      // 2: nonzero when a trap was accepted
+  void (*trap_forward)(const uint8_t* sender);    // 3: forwards TrapState, sender or null
+};
+
+extern TrapReceiverApiTable TrapReceiverApi;
+
+enum : uint32_t {
+  TRAP_DATAGRAM_MAX = 2048,   // bytes read of one datagram; the rest of a longer one is cut
+  TRAP_MESSAGES_MAX = 10,     // messages read of one datagram
+  TRAP_KEY_CACHE_SIZE = 32,   // localised SNMPv3 key pairs kept, by user and engine id
+};
+
+// Bit 0 once the IPv4 listener has been bound, bit 1 once the IPv6 listener has; never cleared.
+extern uint8_t g_trap_open_bits;
+// Pass phrases localised so far (each costs 1 MiB of MD5); the key cache keeps it low.
+extern uint32_t g_trap_key_localisations;
+
+// Resets TrapState and fills TrapReceiverApi; opens nothing. Reads VELLMAR_TRAP_TRACE.
+void trap_init();
+
+// The sending socket of the family (2 or 23) for the forwarder, -1 while closed.
+int trap_send_socket(uint16_t family);
+
+// Sets the decoder's source index to the first SourceIpList entry whose address text is the
+// given 4-byte (IPv4) or 16-byte (IPv6) address, or -1; 1 when one was found.
+int trap_match_source(const uint8_t* address, uint32_t length);
+
+// Decodes one message (the rest of the datagram from its first byte) for the source that
+// trap_match_source found last. *consumed := size of the outer SEQUENCE once it is read (0 when
+// it cannot be, which ends the datagram). The message is changed in place (authentication
+// parameters zeroed, an encrypted PDU decrypted). Returns 1 when the trap is accepted: TrapState
+// and g_trap_enterprise_tail then hold it. A rejected trap changes neither.
+int trap_decode(uint8_t* message, uint32_t length, uint32_t* consumed);

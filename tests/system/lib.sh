@@ -1,0 +1,71 @@
+# Shared helpers of the system tests. A test script sources this file first; it re-runs itself in
+# a network namespace of its own (loopback up), so it can use the real ports beside other tests.
+# Environment from ctest: BREVANTA (the program), VELLMAR_SOURCE_DIR (the repository).
+set -euo pipefail
+
+if [ -z "${VELLMAR_IN_NETNS:-}" ]; then
+  export VELLMAR_IN_NETNS=1
+  exec unshare -rn bash "$0" "$@"
+fi
+ip link set lo up
+
+: "${BREVANTA:?BREVANTA must name the service program}"
+: "${VELLMAR_SOURCE_DIR:?VELLMAR_SOURCE_DIR must name the repository}"
+
+VELLMAR_DIR=$(mktemp -d /tmp/vellmar-system-XXXXXX)
+VELLMAR_PIDS=()
+cleanup() {
+  for p in "${VELLMAR_PIDS[@]}"; do kill -9 "$p" 2>/dev/null || true; done
+  if [ -n "${KEEP_TEST_DIR:-}" ]; then echo "kept $VELLMAR_DIR"; else rm -rf "$VELLMAR_DIR"; fi
+}
+trap cleanup EXIT
+
+fail() { echo "FAIL: $*" >&2; [ -f "$VELLMAR_DIR/_FILE_LOG.TXT" ] && { echo "--- event log"; cat "$VELLMAR_DIR/_FILE_LOG.TXT"; } >&2; exit 1; }
+
+# Lays out an installation folder (a copy of data/ and the program) and points the registry at it.
+# Power actions are simulated into power.log. An optional argument is an agent.ini text (\n line
+# ends are turned into CR LF).
+vellmar_install() {
+  cp -r "$VELLMAR_SOURCE_DIR/data/." "$VELLMAR_DIR/"
+  cp "$BREVANTA" "$VELLMAR_DIR/Brevanta"
+  printf '[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=%s\n' "$VELLMAR_DIR" > "$VELLMAR_DIR/registry"
+  export VELLMAR_REGISTRY="$VELLMAR_DIR/registry"
+  export VELLMAR_POWER_SIMULATE="$VELLMAR_DIR/power.log"
+  if [ $# -gt 0 ]; then printf '%s' "$1" | sed 's/$/\r/' > "$VELLMAR_DIR/agent.ini"; fi
+}
+
+# Starts the service in the background; its pid is in VELLMAR_PID.
+# Returns once the start is logged and the stop signals are taken.
+vellmar_start() {
+  local lines
+  lines=$(_log_lines)
+  (cd "$VELLMAR_DIR" && exec ./Brevanta) > "$VELLMAR_DIR/brevanta.out" 2>&1 &
+  VELLMAR_PID=$!
+  VELLMAR_PIDS+=("$VELLMAR_PID")
+  wait_for "service started" 10 _log_grew "$lines"
+  sleep 0.2
+}
+_log_lines() { if [ -f "$VELLMAR_DIR/_FILE_LOG.TXT" ]; then wc -l < "$VELLMAR_DIR/_FILE_LOG.TXT"; else echo 0; fi; }
+_log_grew() { [ "$(_log_lines)" -gt "$1" ]; }
+
+# Stops it with SIGTERM and checks that it ends with exit code 0.
+vellmar_stop() {
+  kill -TERM "$VELLMAR_PID"
+  local code=0
+  wait "$VELLMAR_PID" || code=$?
+  [ "$code" = 0 ] || fail "Brevanta ended with exit code $code"
+}
+
+# wait_for DESCRIPTION SECONDS COMMAND...: polls the command every 0.1 s.
+wait_for() {
+  local what=$1 seconds=$2
+  shift 2
+  local end=$((SECONDS + seconds))
+  until "$@"; do
+    [ "$SECONDS" -lt "$end" ] || fail "timed out waiting for: $what"
+    sleep 0.1
+  done
+}
+
+log_has() { grep -q -- "$1" "$VELLMAR_DIR/_FILE_LOG.TXT" 2>/dev/null; }
+log_count() { grep -c -- "$1" "$VELLMAR_DIR/_FILE_LOG.TXT" 2>/dev/null || true; }

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Start, single instance and stop of the service program.
+source "$(dirname "$0")/lib.sh"
+
+vellmar_install
+vellmar_start
+wait_for "settings file written" 5 test -s "$VELLMAR_DIR/agent.ini"
+grep -q $'^Version=8\r$' "$VELLMAR_DIR/agent.ini" || fail "agent.ini not in the current format"
+grep -q $'^URL=http://127.0.0.1:80\r$' "$VELLMAR_DIR/Vellmar.url" || fail "browser shortcut missing"
+
+# A second copy ends at once with exit code 0 and changes nothing.
+before=$(md5sum "$VELLMAR_DIR/_FILE_LOG.TXT")
+code=0
+(cd "$VELLMAR_DIR" && timeout 5 ./Brevanta) || code=$?
+[ "$code" = 0 ] || fail "second instance ended with $code"
+[ "$(md5sum "$VELLMAR_DIR/_FILE_LOG.TXT")" = "$before" ] || fail "second instance wrote to the log"
+kill -0 "$VELLMAR_PID" || fail "first instance is gone"
+
+# SIGTERM is the stop request: WM_CLOSE 1 destroys the window, whose WM_DESTROY logs the stop.
+stopped_name=$(grep -a '^name2=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r')
+vellmar_stop
+[ "$(wc -l < "$VELLMAR_DIR/_FILE_LOG.TXT")" = 2 ] || fail "expected the start and the stop line"
+tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "stop event not logged"
+head -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -q '^0\.0\.0\.0 ' || fail "start line has no service source"
+
+# SIGINT stops it too (Ctrl-C of the demo).
+vellmar_start
+kill -INT "$VELLMAR_PID"
+code=0
+wait "$VELLMAR_PID" || code=$?
+[ "$code" = 0 ] || fail "SIGINT stop ended with $code"
+[ "$(wc -l < "$VELLMAR_DIR/_FILE_LOG.TXT")" = 4 ] || fail "second run did not log start and stop"

@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "common/codec.h"
+#include "common/install.h"
+#include "common/settings.h"
+#include "common/settings_file.h"
+#include "common/text.h"
+#include "platform/clock.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::string narrow(const char16_t* s) {
+  char out[600];
+  text_utf16_to_utf8(out, sizeof out, s);
+  return out;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+class SettingsFile : public ::testing::Test {
+ protected:
+  TempDir dir;
+  void SetUp() override {
+    codec_table_init();
+    text_copy8(InstallDir, sizeof InstallDir, dir.path.c_str());
+    text_utf8_to_utf16(InstallDirW, 260, InstallDir);
+    memset(&g_clusters, 0, sizeof g_clusters);
+    IniVersion = 0;
+    cfg_set_defaults();
+  }
+  std::string ini() const { return read_file(dir.file("agent.ini")); }
+  // Loads a version-8 file made of the given body over the current records.
+  void load_v8(const std::string& body) {
+    write_file(dir.file("agent.ini"), "[Format]\r\nVersion=8\r\n" + body + "[End]\r\n");
+    cfg_load(nullptr);
+  }
+};
+
+TEST_F(SettingsFile, DefaultsMatchTheFactoryTable) {
+  const AgentSettings& s = g_settings;
+  EXPECT_EQ(s.web_protocols, 3);
+  EXPECT_EQ(s.login_lock_enable, 1);
+  EXPECT_EQ(s.login_retry, 5);
+  EXPECT_EQ(s.login_lock_minutes, 10);
+  EXPECT_EQ(s.condition_delay[0], 300u);
+  EXPECT_EQ(s.condition_delay[1], 30u);
+  EXPECT_EQ(s.condition_enable[3], 0);
+  EXPECT_EQ(narrow(s.account_user[1]), "device");
+  EXPECT_EQ(narrow(s.account_password[2]), "quillbox");
+  EXPECT_EQ(narrow(s.disk_name[7]), "J:\\");
+  EXPECT_EQ(narrow(s.vcli_path), "C:\\Program Files (x86)\\VMware\\VMware vSphere CLI");
+  EXPECT_STREQ(s.kestra_battery_low, "S Ua Low");
+  // Padding bytes are zero.
+  const uint8_t* raw = reinterpret_cast<const uint8_t*>(&s);
+  for (size_t off : {7, 31, 423, 1461, 1861, 1874, 1875, 1889, 2826, 2827}) EXPECT_EQ(raw[off], 0) << off;
+  SystemTime now;
+  clock_local_time(&now);
+  char date[32];
+  snprintf(date, sizeof date, "%02d/%02d/%04d", now.month, now.day, now.year);
+  EXPECT_EQ(narrow(s.install_date), date);
+  EXPECT_EQ(g_source_ips.listen_port, 162);
+  EXPECT_EQ(g_source_ips.count, 0);
+  EXPECT_EQ(g_forward_traps.count, 0);
+  EXPECT_EQ(g_snmp_agent.count, 1);
+  EXPECT_STREQ(g_snmp_agent.community[0], "fenwix");
+  EXPECT_STREQ(g_usm.user[0], "manager");
+  EXPECT_STREQ(g_usm.priv[0], "hv305749");
+}
+
+TEST_F(SettingsFile, DefaultsLeaveTheClusters) {
+  g_clusters.count = 3;
+  text_copy8(g_clusters.cluster[2], 33, "third");
+  cfg_set_defaults();
+  EXPECT_EQ(g_clusters.count, 3);
+  EXPECT_STREQ(g_clusters.cluster[2], "third");
+}
+
+TEST_F(SettingsFile, FactoryFileHasItsFirstAndLastLinesAndWebSection) {
+  cfg_save();
+  std::vector<std::string> l = lines_of(ini());
+  ASSERT_GT(l.size(), 12u);
+  std::vector<std::string> first(l.begin(), l.begin() + 7);
+  EXPECT_EQ(first, (std::vector<std::string>{"[Format]", "Version=8", "Restart=No", "[Configuration]", "Stop Service=No",
+                                              "Language=0", "[System]"}));
+  std::vector<std::string> last(l.end() - 5, l.end());
+  EXPECT_EQ(last, (std::vector<std::string>{"[Kestra]", "Enable=No", "PowerFail=S Mainsfailure", "BatteryLow=S Ua Low",
+                                             "[End]"}));
+  auto web = std::find(l.begin(), l.end(), "[Web]");
+  ASSERT_NE(web, l.end());
+  std::vector<std::string> expect = {"HTTP Port=80", "HTTPS Port=443", "Enable HTTP=Yes", "Enable HTTPS=Yes",
+                                     "Force HTTPS=Yes", "Web Refresh=10", "Password Encrypt=Advanced", "User0=admin",
+                                     "Password0=*", "User1=device", "Password1=*", "User2=user", "Password2=*",
+                                     "Enable Login Lock=Enable", "Login Retry=5", "Locak Time=10", "[Shutdown]"};
+  for (size_t i = 0; i < expect.size(); ++i) {
+    const std::string& got = *(web + 1 + long(i));
+    if (expect[i].back() == '*') {
+      EXPECT_EQ(got.substr(0, 10), expect[i].substr(0, 10));
+      EXPECT_EQ(got.size(), 10u + 24u) << got;  // one AES block in crypt64
+    } else {
+      EXPECT_EQ(got, expect[i]);
+    }
+  }
+  EXPECT_EQ(ini().find('\n') , ini().find("\r\n") + 1) << "lines end in CR LF";
+}
+
+TEST_F(SettingsFile, SavedRecordsLoadBackUnchanged) {
+  g_source_ips.count = 2;
+  text_copy8(g_source_ips.ip[1], 52, "fe80::1");
+  text_copy8(g_source_ips.community[1], 17, "c2");
+  g_forward_traps.count = 1;
+  text_copy8(g_forward_traps.ip[0], 52, "10.0.0.9");
+  g_forward_traps.port[0] = 1162;
+  g_clusters.count = 1;
+  text_copy8(g_clusters.password[0], 33, "clusterpw");
+  text_utf8_to_utf16(g_settings.location, 65, "Serverraum Ost \xC3\xBC\xE6\x9C\xBA");
+  text_utf8_to_utf16(g_settings.vm_password, 33, "esx\xC3\xA9pw");  // U+00E9 in the one-byte form
+  g_settings.shutdown_type = 2;
+  cfg_save();
+  AgentSettings saved = g_settings;
+  SourceIpList saved_src = g_source_ips;
+  ForwardTrapList saved_fwd = g_forward_traps;
+  UsmSettings saved_usm = g_usm;
+  ClusterList saved_cl = g_clusters;
+  memset(&g_settings, 0, sizeof g_settings);
+  memset(&g_source_ips, 0, sizeof g_source_ips);
+  memset(&g_forward_traps, 0, sizeof g_forward_traps);
+  memset(&g_usm, 0, sizeof g_usm);
+  memset(&g_clusters, 0, sizeof g_clusters);
+  cfg_load(nullptr);
+  EXPECT_EQ(memcmp(&saved, &g_settings, sizeof saved), 0);
+  EXPECT_EQ(memcmp(&saved_src, &g_source_ips, sizeof saved_src), 0);
+  EXPECT_EQ(memcmp(&saved_fwd, &g_forward_traps, sizeof saved_fwd), 0);
+  EXPECT_EQ(memcmp(&saved_usm, &g_usm, sizeof saved_usm), 0);
+  EXPECT_EQ(memcmp(&saved_cl, &g_clusters, sizeof saved_cl), 0);
+}
+
+TEST_F(SettingsFile, ReaderEdgeCases) {
+  load_v8("[Configuration]\r\nStop Service=yes\r\n");
+  EXPECT_EQ(g_settings.stop_service, 0);
+  load_v8("[Configuration]\r\nStop Service=Yes \r\n");
+  EXPECT_EQ(g_settings.stop_service, 0);
+  load_v8("[Configuration]\r\nStop Service=Yes\r\nLanguage=258\r\n");
+  EXPECT_EQ(g_settings.stop_service, 1);
+  EXPECT_EQ(g_settings.language, 2);
+
+  g_forward_traps.count = 0;
+  load_v8("[Forward Trap]\r\nIP3=10.1.1.3\r\nNumber=5\r\n");
+  EXPECT_STREQ(g_forward_traps.ip[2], "");
+  load_v8("[Forward Trap]\r\nNumber=5\r\nIP3=10.1.1.3\r\n");
+  EXPECT_STREQ(g_forward_traps.ip[2], "10.1.1.3");
+
+  load_v8("[USM]\r\nNumber=40\r\n");
+  EXPECT_EQ(g_usm.count, 1);
+
+  load_v8("[System]\r\nDisk9=Z:\\\r\nDisk=Y:\\\r\n[Web]\r\nUser3=nobody\r\n");
+  for (int i = 0; i < 8; ++i) EXPECT_NE(narrow(g_settings.disk_name[i]), "Z:\\");
+  EXPECT_NE(narrow(g_settings.disk_name[0]), "Y:\\");
+  EXPECT_EQ(narrow(g_settings.account_user[2]), "user");
+
+  load_v8("[Web]\r\nUser=x\r\n");
+  EXPECT_EQ(narrow(g_settings.account_user[0]), "x");
+
+  load_v8("[Web]\r\nPassword Encrypt=Yes\r\n");
+  EXPECT_EQ(g_settings.web_password_mode, 1);
+
+  load_v8("[Web] trailing words\r\nHTTP Port=8080\r\n[web]\r\nHTTPS Port=8443\r\n");
+  EXPECT_EQ(g_settings.http_port, 8080);
+  EXPECT_EQ(g_settings.https_port, 8443) << "[web] selects nothing; the line stays in [Web]";
+
+  load_v8("[Web]\r\nHTTP Port=70000\r\nWeb Refresh=-1\r\n[Shutdown]\r\nPower Fail Delay=99999999999\r\n");
+  EXPECT_EQ(g_settings.http_port, uint16_t(70000));
+  EXPECT_EQ(g_settings.web_refresh, 0xFFFF);
+  EXPECT_EQ(g_settings.condition_delay[0], uint32_t(INT32_MAX));
+
+  load_v8("[Shutdown]\r\nPower Fail Delay=12\r\n\r\n;Power Fail Delay=99\r\nPower Fail Delay 13\r\n");
+  EXPECT_EQ(g_settings.condition_delay[0], 12u);
+}
+
+TEST_F(SettingsFile, LongLinesAreReadInPiecesOf255Bytes) {
+  std::string value(300, 'a');
+  load_v8("[System]\r\nLocation=" + value + "\r\n");
+  std::string loc = narrow(g_settings.location);
+  EXPECT_EQ(loc, std::string(64, 'a')) << "into 65 units";
+  // The rest of a cut line is a line of its own: here it holds a key.
+  std::string pad(255 - std::string("Description=").size(), 'd');
+  load_v8("[System]\r\nDescription=" + pad + "Contactor=Eve\r\n");
+  EXPECT_EQ(narrow(g_settings.contactor), "Eve");
+}
+
+TEST_F(SettingsFile, HostileFilesLoadWithinTheirFields) {
+  std::mt19937 rng(7);
+  std::string junk;
+  for (int i = 0; i < 20000; ++i) junk += char(rng() & 0xFF);
+  std::string body =
+      "[Source IP]\r\nNumber=200\r\nIP0=x\r\nIP33=y\r\nIP-4=z\r\nIP32=" + std::string(400, '9') +
+      "\r\nCommunity1=\xff\xfe\xfd\r\n[Cluster]\r\nNumber=-3\r\nNumber=17\r\nvCenter17=a\r\n"
+      "[System]\r\nLocation=\xc3\x28\xa0\xa1\xe2\x82\r\n[Nope\r\n[Unknown]\r\nHTTP Port=1\r\n" +
+      junk + "\r\n[SNMP Server]\r\nNumber=255\r\nIP255=last\r\nIP256=beyond\r\n";
+  load_v8(body);
+  EXPECT_LE(g_source_ips.count, 32);
+  EXPECT_EQ(strlen(g_source_ips.ip[31]), 51u);
+  EXPECT_LE(g_clusters.count, 16);
+  EXPECT_GE(g_clusters.count, 0);
+  EXPECT_STREQ(g_snmp_agent.ip[254], "last");
+  EXPECT_LE(text_len16_in(g_settings.location, 65), 64u);
+  // Pure junk of every length, also without line ends.
+  for (int len : {1, 255, 256, 511, 4096}) {
+    std::string j;
+    for (int i = 0; i < len; ++i) j += char(rng() & 0xFF);
+    write_file(dir.file("agent.ini"), j);
+    cfg_load(nullptr);
+  }
+  EXPECT_EQ(g_settings.account_user[0][32], 0);
+}
+
+TEST_F(SettingsFile, FileWithoutVersionIsMigratedButNotReset) {
+  g_settings.http_port = 1234;
+  write_file(dir.file("agent.ini"), "[Web]\r\nHTTPS Port=4443\r\n[End]\r\n");
+  cfg_load(nullptr);
+  EXPECT_EQ(g_settings.http_port, 1234) << "not reset to the factory settings";
+  EXPECT_EQ(g_settings.https_port, 4443);
+  EXPECT_EQ(lines_of(ini())[1], "Version=8") << "written back as version 8";
+}
+
+TEST_F(SettingsFile, Version5FileIsMigratedAndRewritten) {
+  g_settings.http_port = 1234;
+  write_file(dir.file("agent.ini"),
+             "[Format]\r\nVersion=5\r\n[Shutdown]\r\nPassword Encrypt=No\r\nVM Password=plainpw\r\n"
+             "[USM]\r\nPassword Encrypt=Yes\r\nNumber=1\r\nUser1=u1\r\nAuth1=" "V7qM" "\r\n"
+             "[Kestra]\r\nEnable=Yes\r\nPowerFail=other\r\n[End]\r\n");
+  cfg_load(nullptr);
+  EXPECT_EQ(IniVersion, 5);
+  EXPECT_EQ(g_settings.http_port, 80) << "factory settings first";
+  EXPECT_EQ(g_settings.vm_password_mode, 2);
+  EXPECT_EQ(g_usm.password_mode, 2);
+  EXPECT_EQ(narrow(g_settings.vm_password), "plainpw");
+  EXPECT_STREQ(g_usm.auth[0], "abc");
+  EXPECT_EQ(g_settings.kestra_enable, 0u);
+  EXPECT_STREQ(g_settings.kestra_power_fail, "S Mainsfailure");
+  std::string text = ini();
+  EXPECT_NE(text.find("Version=8\r\n"), std::string::npos);
+  EXPECT_EQ(text.find("VM Password=plainpw"), std::string::npos) << "now stored in mode 2";
+  // The rewritten file reads back to the same secrets.
+  cfg_load(nullptr);
+  EXPECT_EQ(narrow(g_settings.vm_password), "plainpw");
+  EXPECT_STREQ(g_usm.auth[0], "abc");
+}
+
+TEST_F(SettingsFile, FailedSaveLeavesTheOldFileWhole) {
+  cfg_save();
+  std::string before = ini();
+  g_settings.http_port = 9999;
+  // The temporary copy cannot be created: the save must fail without touching agent.ini.
+  ASSERT_EQ(mkdir(dir.file("agent.ini.tmp").c_str(), 0755), 0);
+  cfg_save();
+  EXPECT_EQ(ini(), before);
+  rmdir(dir.file("agent.ini.tmp").c_str());
+}
+
+TEST_F(SettingsFile, SaveCutBeforeTheRenameKeepsTheOldSettings) {
+  g_settings.http_port = 8081;
+  cfg_save();
+  // What a crash in the middle of the next save leaves behind: a cut temporary copy.
+  std::string full = ini();
+  write_file(dir.file("agent.ini.tmp"), full.substr(0, full.size() / 3));
+  memset(&g_settings, 0, sizeof g_settings);
+  cfg_load(nullptr);
+  EXPECT_EQ(g_settings.http_port, 8081);
+  EXPECT_EQ(narrow(g_settings.account_password[0]), "quillbox");
+  // The next save replaces the leftover.
+  cfg_save();
+  EXPECT_EQ(ini(), full);
+}
+
+TEST_F(SettingsFile, UploadWithoutEndChangesNothing) {
+  mkdir(dir.file("httpd").c_str(), 0755);
+  mkdir(dir.file("httpd/htdocs").c_str(), 0755);
+  mkdir(dir.file("httpd/htdocs/tmp").c_str(), 0755);
+  cfg_save();
+  std::string before = ini();
+  std::string upload = "[Format]\nVersion=8\n[Web]\nHTTP Port=81\n";
+  EXPECT_EQ(cfg_import_uploaded(upload.data(), upload.data() + upload.size() - 1), 0);
+  EXPECT_EQ(g_settings.http_port, 80);
+  EXPECT_EQ(ini(), before);
+  EXPECT_FALSE(fs_exists(dir.file("httpd/htdocs/tmp/agent_tmp.ini")));
+
+  upload = "[Format]\nVersion=8\n[Web]\nHTTP Port=81\n[End]\n";
+  EXPECT_EQ(cfg_import_uploaded(upload.data(), upload.data() + upload.size() - 1), 1);
+  EXPECT_EQ(g_settings.http_port, 81);
+  EXPECT_NE(ini().find("HTTP Port=81\r\n"), std::string::npos);
+  EXPECT_FALSE(fs_exists(dir.file("httpd/htdocs/tmp/agent_tmp.ini")));
+}
+
+TEST_F(SettingsFile, MissingFileGivesFactorySettingsAndANewFile) {
+  memset(&g_settings, 0, sizeof g_settings);
+  cfg_load(nullptr);
+  EXPECT_EQ(g_settings.https_port, 443);
+  EXPECT_NE(ini().find("[End]\r\n"), std::string::npos);
+}
+
+}  // namespace
