@@ -221,8 +221,10 @@ void sched_clear_repeating() {
   sched_repeat_ring.count = 0;
 }
 
-bool sched_find_kind(uint8_t kind) {
-  auto match = [kind](const auto& a) { return a.kind == kind; };
+// Searches the one-shot ring, then the repeating ring; a match leaves its parameter in
+// sched_fired_param.
+template <class Match>
+bool find_action(Match match) {
   int i = ring_find<OnceRing, SCHED_ONCE_SLOTS>(sched_once_ring, match);
   if (i >= 0) {
     sched_fired_param = sched_once_ring.slot[i].param;
@@ -236,19 +238,12 @@ bool sched_find_kind(uint8_t kind) {
   return false;
 }
 
+bool sched_find_kind(uint8_t kind) {
+  return find_action([kind](const auto& a) { return a.kind == kind; });
+}
+
 bool sched_find_id(uint8_t id) {
-  auto match = [id](const auto& a) { return a.id == id; };
-  int i = ring_find<OnceRing, SCHED_ONCE_SLOTS>(sched_once_ring, match);
-  if (i >= 0) {
-    sched_fired_param = sched_once_ring.slot[i].param;
-    return true;
-  }
-  i = ring_find<RepeatRing, SCHED_REPEAT_SLOTS>(sched_repeat_ring, match);
-  if (i >= 0) {
-    sched_fired_param = sched_repeat_ring.slot[i].param;
-    return true;
-  }
-  return false;
+  return find_action([id](const auto& a) { return a.id == id; });
 }
 
 }  // namespace

@@ -1,13 +1,577 @@
-// Trap receiver. Until it is built its table holds operations that do nothing.
+// Trap receiver: the two listeners and two sending sockets of the trap port, the poll that reads
+// one datagram per listener, and the decoder of SNMPv1, SNMPv2c and SNMPv3 traps. Every element is
+// read with the bounded BER reader inside the element that encloses it; a message that does not
+// fit is dropped. SNMPv3 keys are localised once per user, engine id and pass phrase and cached.
 #include "service/snmp/trap_receiver.h"
 
-TrapReceiverApiTable TrapReceiverApi;
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
-static int trap_close_nothing() { return 0; }
-static void trap_open_nothing() {}
-static uint32_t trap_poll_nothing(uint8_t*) { return 0; }
-static void trap_forward_nothing(const uint8_t*) {}
+#include "common/cipher.h"
+#include "common/digest.h"
+#include "common/settings.h"
+#include "platform/inet.h"
+#include "platform/socket.h"
+#include "service/core/net_address.h"
+#include "service/events/event_defs.h"
+#include "service/snmp/ber.h"
+#include "service/snmp/trap_state.h"
+
+TrapReceiverApiTable TrapReceiverApi;
+uint8_t g_trap_open_bits;
+uint32_t g_trap_key_localisations;
+
+namespace {
+
+enum : int { LISTEN_V4, LISTEN_V6, SEND_V4, SEND_V6, SOCKET_COUNT };
+
+enum : uint32_t {
+  TEXT_ROOM = 32,        // bytes kept of a community or a text value
+  ENGINE_ID_MAX = 32,    // longest SnmpEngineID
+  FIELD_TEXT_MAX = 16,   // characters of a 17-byte settings text
+};
+
+enum : uint8_t {
+  PDU_TRAP_V1 = 0xA4,
+  PDU_TRAP_V2 = 0xA7,
+  FLAG_AUTH = 0x01,
+  FLAG_PRIV = 0x02,
+};
+
+const uint16_t kFamilies[2] = {INET_FAMILY_IPV4, INET_FAMILY_IPV6};
+
+int g_sockets[SOCKET_COUNT] = {INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET};
+uint8_t g_datagram[TRAP_DATAGRAM_MAX];
+char g_trace_path[512];   // VELLMAR_TRAP_TRACE at trap_init, "" for none
+
+// The record a message is decoded into; it becomes TrapState only when the trap is accepted.
+uint8_t g_scratch_flags[1];
+uint8_t g_scratch_engine_id[TRAP_OCTETS_MAX];
+uint8_t g_scratch_auth_params[TRAP_OCTETS_MAX];
+uint8_t g_scratch_user_name[TRAP_OCTETS_MAX];
+uint8_t g_scratch_priv_params[TRAP_OCTETS_MAX];
+TrapStateRecord g_scratch = {0,  -1, 0, 0, 0, 0, 0, {g_scratch_flags, 1}, {g_scratch_engine_id, 0},
+                             {g_scratch_auth_params, 0}, {g_scratch_user_name, 0},
+                             {g_scratch_priv_params, 0}};
+uint32_t g_scratch_tail[2];
+
+const uint32_t kMakerPrefix[] = {1, 3, 6, 1, 4, 1, 7342, 2};
+const uint32_t kColdStart[] = {1, 3, 6, 1, 6, 3, 1, 1, 5, 1};
+const uint32_t kWarmStart[] = {1, 3, 6, 1, 6, 3, 1, 1, 5, 2};
+const uint32_t kSnmpTrapOid[] = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
+const uint32_t kSysUpTime[] = {1, 3, 6, 1, 2, 1, 1, 3, 0};
+const uint32_t kKestraTrap[] = {1, 3, 6, 1, 4, 1, 20246, 2, 3, 1, 1, 1, 3, 1, 0};
+const uint32_t kKestraState[] = {1, 3, 6, 1, 4, 1, 20246, 2, 3, 1, 1, 1, 2, 2, 15, 0};
+const uint32_t kKestraText[] = {1, 3, 6, 1, 4, 1, 20246, 2, 3, 1, 1, 1, 2, 2, 16, 0};
+
+template <size_t N>
+bool has_prefix(const SnmpOid& oid, const uint32_t (&prefix)[N]) {
+  return snmp_oid_has_prefix(oid.ids, oid.count, prefix, N);
+}
+
+size_t field_length(const char* text) { return strnlen(text, FIELD_TEXT_MAX); }
+
+// Event group of the first sub-identifier after the maker's prefix.
+int32_t group_of(uint32_t a) { return a == 5 ? 1 : a == 500 ? 2 : 0; }
+
+// ---- SNMPv3 key cache ----
+
+// Localised keys of one user towards one engine, each with the pass phrase it was made from.
+struct KeyCacheEntry {
+  uint8_t in_use;
+  uint8_t user_length;
+  uint8_t engine_id_length;
+  uint8_t user[FIELD_TEXT_MAX];
+  uint8_t engine_id[ENGINE_ID_MAX];
+  char auth_pass[FIELD_TEXT_MAX + 1];   // "" while auth_key is not made
+  uint8_t auth_key[16];
+  char priv_pass[FIELD_TEXT_MAX + 1];   // "" while priv_key is not made
+  uint8_t priv_key[16];
+};
+
+KeyCacheEntry g_key_cache[TRAP_KEY_CACHE_SIZE];
+uint32_t g_key_cache_next;   // entry replaced next when no entry fits
+
+// The localised key of pass (non-empty) for the user and engine id, made only when the cache
+// has none for this pass phrase.
+const uint8_t* cached_key(const uint8_t* user, uint8_t user_length, const uint8_t* engine_id,
+                          uint8_t engine_id_length, const char* pass, bool privacy) {
+  KeyCacheEntry* e = nullptr;
+  for (KeyCacheEntry& c : g_key_cache) {
+    if (c.in_use && c.user_length == user_length && c.engine_id_length == engine_id_length &&
+        std::memcmp(c.user, user, user_length) == 0 &&
+        std::memcmp(c.engine_id, engine_id, engine_id_length) == 0) {
+      e = &c;
+      break;
+    }
+  }
+  if (e == nullptr) {
+    e = &g_key_cache[g_key_cache_next];
+    g_key_cache_next = (g_key_cache_next + 1) % TRAP_KEY_CACHE_SIZE;
+    std::memset(e, 0, sizeof *e);
+    e->in_use = 1;
+    e->user_length = user_length;
+    e->engine_id_length = engine_id_length;
+    std::memcpy(e->user, user, user_length);
+    std::memcpy(e->engine_id, engine_id, engine_id_length);
+  }
+  char* stored = privacy ? e->priv_pass : e->auth_pass;
+  uint8_t* key = privacy ? e->priv_key : e->auth_key;
+  size_t pass_length = field_length(pass);
+  if (std::strlen(stored) != pass_length || std::memcmp(stored, pass, pass_length) != 0) {
+    Md5Context ctx;
+    usm_password_to_key_md5(&ctx, key, reinterpret_cast<const uint8_t*>(pass),
+                            static_cast<uint8_t>(pass_length), engine_id, engine_id_length);
+    ++g_trap_key_localisations;
+    std::memcpy(stored, pass, pass_length);
+    stored[pass_length] = 0;
+  }
+  return key;
+}
+
+// HMAC-MD5-96 of the whole message (authentication parameters already zeroed) against the
+// received parameters.
+bool trap_check_digest(const uint8_t* message, uint32_t length, const uint8_t key[16],
+                       const uint8_t expected[12]) {
+  Md5Context ctx;
+  uint8_t digest[16];
+  hmac_md5(&ctx, message, static_cast<uint16_t>(length), key, digest);
+  uint8_t diff = 0;
+  for (int i = 0; i < 12; ++i) diff |= static_cast<uint8_t>(digest[i] ^ expected[i]);
+  return diff == 0;
+}
+
+// ---- Decoder steps ----
+
+// An octet-string element of the given tag read without keeping it (may be empty).
+bool skip_octets(BerReader* r) {
+  BerReader unused;
+  return ber_read_inner(r, BER_OCTET_STRING, &unused, BER_MAY_BE_EMPTY);
+}
+
+// Community check against source entry `source` (case matters; an empty configured community
+// takes any). `held` has min(full_length, TEXT_ROOM) bytes.
+bool community_matches(int32_t source, const uint8_t* held, uint16_t full_length) {
+  const char* configured = g_source_ips.community[source];
+  size_t n = field_length(configured);
+  if (n == 0) return true;
+  return full_length == n && std::memcmp(held, configured, n) == 0;
+}
+
+// Case-insensitive equality of a received text with a configured 33-byte text.
+bool text_matches(const uint8_t* held, uint16_t full_length, const char* configured) {
+  size_t n = strnlen(configured, TEXT_ROOM);
+  if (full_length != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    uint8_t a = held[i], b = static_cast<uint8_t>(configured[i]);
+    if (a >= 'A' && a <= 'Z') a = static_cast<uint8_t>(a + 32);
+    if (b >= 'A' && b <= 'Z') b = static_cast<uint8_t>(b + 32);
+    if (a != b) return false;
+  }
+  return true;
+}
+
+// SNMPv1 Trap-PDU content. The community is checked against the source its agent-addr names.
+bool decode_v1(BerReader* pdu, const uint8_t* community, uint16_t community_length) {
+  uint32_t ids[SNMP_OID_MAX];
+  SnmpOid enterprise = {0, ids};
+  if (!ber_read_oid(pdu, &enterprise, SNMP_OID_MAX)) return false;
+  // The tail needs sub-identifiers 9 and 10.
+  if (!has_prefix(enterprise, kMakerPrefix) || enterprise.count < 10) return false;
+  g_scratch_tail[0] = ids[8];
+  g_scratch_tail[1] = ids[9];
+  g_scratch.trap_group = group_of(ids[8]);
+
+  uint8_t address[16];
+  SnmpOctets agent = {address, 0};
+  uint16_t agent_length = 0;
+  if (!ber_read_octets(pdu, BER_IP_ADDRESS, &agent, sizeof address, &agent_length, BER_NOT_EMPTY))
+    return false;
+  if (agent_length != agent.length || !trap_match_source(address, agent_length)) return false;
+
+  int32_t generic = 0, specific = 0;
+  if (!ber_read_integer(pdu, BER_INTEGER, &generic, BER_NOT_EMPTY) ||
+      !ber_read_integer(pdu, BER_INTEGER, &specific, BER_NOT_EMPTY))
+    return false;
+  g_scratch.generic_trap = generic & 0xFFFF;
+  g_scratch.specific_trap = specific & 0xFFFF;
+  return community_matches(g_scratch.source_index, community, community_length);
+}
+
+// Kinds of a variable binding's name.
+enum VarKind { KIND_OTHER, KIND_UPTIME, KIND_TRAP_OID, KIND_KESTRA_STATE, KIND_KESTRA_TEXT };
+
+// SNMPv2-Trap PDU content (SNMPv2c and SNMPv3): the bindings are scanned until one classifies
+// the trap.
+bool decode_v2_bindings(BerReader* pdu) {
+  int32_t ignored = 0;
+  for (int i = 0; i < 3; ++i)
+    if (!ber_read_integer(pdu, BER_INTEGER, &ignored, BER_NOT_EMPTY)) return false;
+  BerReader list;
+  if (!ber_read_inner(pdu, BER_SEQUENCE, &list, BER_NOT_EMPTY)) return false;
+
+  int32_t state = 0;
+  uint32_t name_ids[SNMP_OID_MAX];
+  uint32_t value_ids[SNMP_OID_MAX];
+  uint8_t text[TEXT_ROOM];
+  while (ber_reader_left(&list) > 0) {
+    BerReader binding;
+    if (!ber_read_inner(&list, BER_SEQUENCE, &binding, BER_NOT_EMPTY)) return false;
+    SnmpOid name = {0, name_ids};
+    if (!ber_read_oid(&binding, &name, SNMP_OID_MAX)) return false;
+    VarKind kind = KIND_OTHER;
+    if (has_prefix(name, kSysUpTime)) kind = KIND_UPTIME;
+    else if (has_prefix(name, kSnmpTrapOid)) kind = KIND_TRAP_OID;
+    else if (g_settings.kestra_enable && has_prefix(name, kKestraState)) kind = KIND_KESTRA_STATE;
+    else if (g_settings.kestra_enable && has_prefix(name, kKestraText)) kind = KIND_KESTRA_TEXT;
+
+    int tag = ber_peek_tag(&binding);
+    bool is_integer = false;
+    int32_t number = 0;
+    SnmpOid oid = {0, value_ids};
+    SnmpOctets octets = {text, 0};
+    uint16_t text_length = 0;
+    switch (tag) {
+      case BER_INTEGER:
+      case BER_GAUGE32:
+      case BER_TIMETICKS:
+        if (!ber_read_integer(&binding, static_cast<uint8_t>(tag), &number, BER_NOT_EMPTY)) return false;
+        is_integer = true;
+        break;
+      case BER_OID:
+        if (!ber_read_oid(&binding, &oid, SNMP_OID_MAX)) return false;
+        break;
+      case BER_OCTET_STRING:
+        if (!ber_read_octets(&binding, BER_OCTET_STRING, &octets, TEXT_ROOM, &text_length, BER_NOT_EMPTY))
+          return false;
+        break;
+      default:
+        return false;
+    }
+
+    switch (kind) {
+      case KIND_TRAP_OID:
+        if (tag != BER_OID) return false;
+        if (has_prefix(oid, kKestraTrap)) break;
+        if (has_prefix(oid, kMakerPrefix)) {
+          // 1.3.6.1.4.1.7342.2.a.b.s[.0]: the specific number is sub-identifier 11.
+          if (oid.count < 11) return false;
+          g_scratch.generic_trap = 6;
+          g_scratch.specific_trap = static_cast<int32_t>(value_ids[10]);
+          g_scratch_tail[0] = value_ids[8];
+          g_scratch_tail[1] = value_ids[9];
+          g_scratch.trap_group = group_of(value_ids[8]);
+          return true;
+        }
+        if (has_prefix(oid, kColdStart)) {
+          g_scratch.generic_trap = 0;
+          return true;
+        }
+        if (has_prefix(oid, kWarmStart)) {
+          g_scratch.generic_trap = 1;
+          return true;
+        }
+        return false;
+      case KIND_KESTRA_STATE:
+        if (!is_integer) return false;
+        state = number;
+        break;
+      case KIND_KESTRA_TEXT: {
+        if (tag != BER_OCTET_STRING) break;
+        int32_t set_event, clear_event;
+        if (text_matches(text, text_length, g_settings.kestra_power_fail)) {
+          set_event = 3;
+          clear_event = 4;
+        } else if (text_matches(text, text_length, g_settings.kestra_battery_low)) {
+          set_event = 5;
+          clear_event = 6;
+        } else {
+          break;
+        }
+        if (state != 3 && state != 1) return false;
+        g_scratch.generic_trap = 6;
+        g_scratch.specific_trap = state == 3 ? set_event : clear_event;
+        g_scratch.trap_group = 0;
+        return true;
+      }
+      case KIND_UPTIME:
+      case KIND_OTHER:
+        break;
+    }
+  }
+  return false;
+}
+
+// SNMPv3 header, user, level, digest and privacy. On success *scoped spans the ScopedPDU's
+// content from the PDU on (decrypted in place when the privacy flag is set).
+bool decode_v3_header(uint8_t* message, uint32_t message_length, BerReader* msg, BerReader* scoped) {
+  BerReader global;
+  if (!ber_read_inner(msg, BER_SEQUENCE, &global, BER_NOT_EMPTY)) return false;
+  int32_t msg_id = 0, max_size = 0, model = 0;
+  uint16_t flags_length = 0;
+  if (!ber_read_integer(&global, BER_INTEGER, &msg_id, BER_NOT_EMPTY) ||
+      !ber_read_integer(&global, BER_INTEGER, &max_size, BER_NOT_EMPTY) ||
+      !ber_read_octets(&global, BER_OCTET_STRING, &g_scratch.msg_flags, 1, &flags_length, BER_NOT_EMPTY) ||
+      flags_length != 1 || !ber_read_integer(&global, BER_INTEGER, &model, BER_NOT_EMPTY))
+    return false;
+  g_scratch.msg_id = msg_id & 0xFFFF;
+  g_scratch.security_model = model;
+  uint8_t flags = g_scratch.msg_flags.data[0];
+
+  BerReader wrapped, security;
+  if (!ber_read_inner(msg, BER_OCTET_STRING, &wrapped, BER_NOT_EMPTY) ||
+      !ber_read_inner(&wrapped, BER_SEQUENCE, &security, BER_NOT_EMPTY))
+    return false;
+  uint8_t engine_id[ENGINE_ID_MAX];
+  SnmpOctets engine = {engine_id, 0};
+  uint16_t engine_length = 0;
+  if (!ber_read_octets(&security, BER_OCTET_STRING, &engine, ENGINE_ID_MAX, &engine_length,
+                       BER_MAY_BE_EMPTY) ||
+      engine_length > ENGINE_ID_MAX)
+    return false;
+  int32_t boots = 0, engine_time = 0;
+  if (!ber_read_integer(&security, BER_INTEGER, &boots, BER_MAY_BE_EMPTY) ||
+      !ber_read_integer(&security, BER_INTEGER, &engine_time, BER_MAY_BE_EMPTY))
+    return false;
+  uint8_t user_name[TEXT_ROOM];
+  SnmpOctets user = {user_name, 0};
+  uint16_t user_length = 0;
+  if (!ber_read_octets(&security, BER_OCTET_STRING, &user, TEXT_ROOM, &user_length, BER_MAY_BE_EMPTY))
+    return false;
+
+  BerReader auth = security;
+  uint16_t auth_length = 0;
+  if (!ber_read_header(&auth, BER_OCTET_STRING, &auth_length) || (auth_length != 0 && auth_length != 12))
+    return false;
+  uint8_t* auth_bytes = message + (auth.pos - message);
+  std::memcpy(g_scratch.auth_params.data, auth_bytes, auth_length);
+  g_scratch.auth_params.length = auth_length;
+  std::memset(auth_bytes, 0, auth_length);
+  security.pos = auth.pos + auth_length;
+  uint16_t priv_length = 0;
+  if (!ber_read_octets(&security, BER_OCTET_STRING, &g_scratch.priv_params, TRAP_OCTETS_MAX,
+                       &priv_length, BER_MAY_BE_EMPTY) ||
+      (priv_length != 0 && priv_length != 8))
+    return false;
+
+  const uint16_t kept = TRAP_OCTETS_MAX;
+  ber_copy_octets(engine_id, &g_scratch.engine_id, engine_length < kept ? engine_length : kept);
+  ber_copy_octets(user_name, &g_scratch.user_name, user_length < kept ? user_length : kept);
+
+  // The source's own user, when it names one, then the first listed user of that name.
+  const char* source_user = g_source_ips.usm_user[g_scratch.source_index];
+  size_t source_user_length = field_length(source_user);
+  if (source_user_length != 0 &&
+      (source_user_length != user_length || std::memcmp(source_user, user_name, user_length) != 0))
+    return false;
+  int u = -1;
+  int users = g_usm.count < USM_USER_MAX ? g_usm.count : USM_USER_MAX;
+  for (int i = 0; i < users && u < 0; ++i) {
+    size_t n = field_length(g_usm.user[i]);
+    if (n != 0 && n == user_length && std::memcmp(g_usm.user[i], user_name, n) == 0) u = i;
+  }
+  if (u < 0) return false;
+
+  // The level the user is configured for must be met, and a claimed level needs its pass phrase.
+  bool auth_flag = flags & FLAG_AUTH, priv_flag = flags & FLAG_PRIV;
+  uint8_t level = g_usm.security[u];
+  if (priv_flag && !auth_flag) return false;
+  if (level >= 1 && !auth_flag) return false;
+  if (level >= 2 && !priv_flag) return false;
+  if (auth_flag && field_length(g_usm.auth[u]) == 0) return false;
+  if (priv_flag && field_length(g_usm.priv[u]) == 0) return false;
+
+  uint8_t key_user_length = static_cast<uint8_t>(user_length);
+  uint8_t key_engine_length = static_cast<uint8_t>(engine_length);
+  if (auth_flag) {
+    if (auth_length != 12) return false;
+    const uint8_t* key = cached_key(user_name, key_user_length, engine_id, key_engine_length, g_usm.auth[u], false);
+    if (!trap_check_digest(message, message_length, key, g_scratch.auth_params.data)) return false;
+  }
+
+  if (priv_flag) {
+    if (priv_length != 8) return false;
+    BerReader encrypted;
+    if (!ber_read_inner(msg, BER_OCTET_STRING, &encrypted, BER_NOT_EMPTY)) return false;
+    size_t length = ber_reader_left(&encrypted);
+    if (length % 8 != 0) return false;
+    const uint8_t* key = cached_key(user_name, key_user_length, engine_id, key_engine_length, g_usm.priv[u], true);
+    uint8_t iv[8];
+    for (int i = 0; i < 8; ++i) iv[i] = static_cast<uint8_t>(key[8 + i] ^ g_scratch.priv_params.data[i]);
+    uint8_t* bytes = message + (encrypted.pos - message);
+    des_cbc_decrypt(bytes, length, key, iv);
+    *msg = encrypted;
+  }
+
+  BerReader pdu_part;
+  if (!ber_read_inner(msg, BER_SEQUENCE, &pdu_part, BER_NOT_EMPTY)) return false;
+  if (!skip_octets(&pdu_part) || !skip_octets(&pdu_part)) return false;
+  *scoped = pdu_part;
+  return true;
+}
+
+bool decode_message(uint8_t* message, uint32_t length, uint32_t* consumed) {
+  BerReader datagram = ber_reader(message, length);
+  BerReader msg;
+  if (!ber_read_inner(&datagram, BER_SEQUENCE, &msg, BER_NOT_EMPTY)) return false;
+  uint32_t size = static_cast<uint32_t>(datagram.pos - message);
+  *consumed = size;
+
+  int32_t version = 0;
+  if (!ber_read_integer(&msg, BER_INTEGER, &version, BER_NOT_EMPTY)) return false;
+  if (version != 0 && version != 1 && version != 3) return false;
+  if (version != 0 && g_scratch.source_index < 0) return false;
+  g_scratch.version = version;
+
+  uint8_t community[TEXT_ROOM];
+  SnmpOctets held = {community, 0};
+  uint16_t community_length = 0;
+  BerReader body = msg;
+  if (version < 3) {
+    if (!ber_read_octets(&body, BER_OCTET_STRING, &held, TEXT_ROOM, &community_length, BER_NOT_EMPTY))
+      return false;
+  } else if (!decode_v3_header(message, size, &msg, &body)) {
+    return false;
+  }
+
+  BerReader pdu;
+  if (!ber_read_inner(&body, version == 0 ? PDU_TRAP_V1 : PDU_TRAP_V2, &pdu, BER_NOT_EMPTY)) return false;
+  if (version == 0) return decode_v1(&pdu, community, community_length);
+  if (version == 1 && !community_matches(g_scratch.source_index, community, community_length)) return false;
+  return decode_v2_bindings(&pdu);
+}
+
+void trace_accepted() {
+  if (g_trace_path[0] == 0) return;
+  FILE* f = std::fopen(g_trace_path, "a");
+  if (f == nullptr) return;
+  std::fprintf(f, "accepted version=%d source=%d group=%d generic=%d specific=%d\n", TrapState.version,
+               TrapState.source_index, TrapState.trap_group, TrapState.generic_trap, TrapState.specific_trap);
+  std::fclose(f);
+}
+
+// ---- Table operations ----
+
+int trap_close() {
+  for (int& s : g_sockets) {
+    if (s != INVALID_SOCKET) sock_close(s);
+    s = INVALID_SOCKET;
+  }
+  return 0;
+}
+
+void append_text(char16_t* out, size_t room, size_t* n, const char16_t* text) {
+  while (*text && *n + 1 < room) out[(*n)++] = *text++;
+  out[*n] = 0;
+}
+
+void trap_open() {
+  bool tried[2] = {false, false};
+  bool bound[2] = {false, false};
+  for (int l = LISTEN_V4; l <= LISTEN_V6; ++l) {
+    if (g_sockets[l] != INVALID_SOCKET) continue;
+    tried[l] = true;
+    int s = sock_udp_open(kFamilies[l]);
+    if (s == INVALID_SOCKET) continue;
+    if (sock_bind(s, kFamilies[l], nullptr, g_source_ips.listen_port)) {
+      g_sockets[l] = s;
+      bound[l] = true;
+    } else {
+      sock_close(s);
+    }
+  }
+  for (int k = 0; k < 2; ++k)
+    if (g_sockets[SEND_V4 + k] == INVALID_SOCKET) g_sockets[SEND_V4 + k] = sock_udp_open(kFamilies[k]);
+
+  if (!tried[0] && !tried[1]) return;
+  uint8_t bits = static_cast<uint8_t>(g_trap_open_bits | (bound[0] ? 1 : 0) | (bound[1] ? 2 : 0));
+  if (bits == g_trap_open_bits) return;
+  g_trap_open_bits = bits;
+  char16_t text[40];
+  size_t n = 0;
+  text[0] = 0;
+  if (tried[0]) append_text(text, 40, &n, bound[0] ? u"IPv4-Trap: OK" : u"IPv4-Trap: NOK");
+  if (tried[1]) append_text(text, 40, &n, bound[1] ? u" IPv6-Trap: OK" : u" IPv6-Trap: NOK");
+  if (EventApi.evt_log != nullptr) EventApi.evt_log(u"0.0.0.0", EVENT_LEVEL_SYSTEM, text, nullptr);
+}
+
+uint32_t trap_poll(uint8_t sender[28]) {
+  uint32_t accepted = 0;
+  for (int l = LISTEN_V4; l <= LISTEN_V6; ++l) {
+    int s = g_sockets[l];
+    if (s == INVALID_SOCKET || !sock_readable(s)) continue;
+    uint8_t from[INET_SOCKADDR_MAX];
+    uint32_t from_length = 0;
+    int n = sock_recvfrom(s, g_datagram, TRAP_DATAGRAM_MAX, from, &from_length);
+    if (n <= 0) continue;
+    std::memcpy(sender, from, INET_SOCKADDR_MAX);
+    uint8_t address[16];
+    uint32_t address_length = inet_sockaddr_address(from, from_length, address, nullptr, nullptr);
+
+    uint32_t offset = 0;
+    for (uint32_t m = 0; m < TRAP_MESSAGES_MAX && offset < static_cast<uint32_t>(n); ++m) {
+      trap_match_source(address, address_length);
+      uint32_t used = 0;
+      if (trap_decode(g_datagram + offset, static_cast<uint32_t>(n) - offset, &used)) {
+        trace_accepted();
+        TrapReceiverApi.trap_forward(sender);
+        accepted = 1;
+      }
+      if (used == 0) break;
+      offset += used;
+    }
+  }
+  return accepted;
+}
+
+// The forwarder fills this slot when it is built.
+void trap_forward_none(const uint8_t*) {}
+
+}  // namespace
+
+int trap_send_socket(uint16_t family) {
+  if (family == INET_FAMILY_IPV4) return g_sockets[SEND_V4];
+  if (family == INET_FAMILY_IPV6) return g_sockets[SEND_V6];
+  return INVALID_SOCKET;
+}
+
+int trap_match_source(const uint8_t* address, uint32_t length) {
+  g_scratch.source_index = -1;
+  if (length != 4 && length != 16) return 0;
+  int count = g_source_ips.count < SOURCE_IP_MAX ? g_source_ips.count : SOURCE_IP_MAX;
+  for (int i = 0; i < count; ++i) {
+    char text[sizeof g_source_ips.ip[0] + 1];
+    std::memcpy(text, g_source_ips.ip[i], sizeof g_source_ips.ip[0]);
+    text[sizeof g_source_ips.ip[0]] = 0;
+    uint8_t parsed[16];
+    int ok = length == 4 ? net_parse_ipv4(parsed, text) : net_parse_ipv6(parsed, text);
+    if (ok && std::memcmp(parsed, address, length) == 0) {
+      g_scratch.source_index = i;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int trap_decode(uint8_t* message, uint32_t length, uint32_t* consumed) {
+  *consumed = 0;
+  if (length > 0xFFFF) length = 0xFFFF;   // the digest covers at most 65535 bytes
+  int32_t source = g_scratch.source_index;
+  trap_state_copy(&g_scratch, &TrapState);
+  g_scratch.source_index = source;
+  g_scratch_tail[0] = g_trap_enterprise_tail[0];
+  g_scratch_tail[1] = g_trap_enterprise_tail[1];
+  if (!decode_message(message, length, consumed)) return 0;
+  trap_state_copy(&TrapState, &g_scratch);
+  g_trap_enterprise_tail[0] = g_scratch_tail[0];
+  g_trap_enterprise_tail[1] = g_scratch_tail[1];
+  return 1;
+}
 
 void trap_init() {
-  TrapReceiverApi = TrapReceiverApiTable{trap_close_nothing, trap_open_nothing, trap_poll_nothing, trap_forward_nothing};
+  trap_state_reset();
+  const char* trace = std::getenv("VELLMAR_TRAP_TRACE");
+  std::snprintf(g_trace_path, sizeof g_trace_path, "%s", trace != nullptr ? trace : "");
+  TrapReceiverApi = TrapReceiverApiTable{trap_close, trap_open, trap_poll, trap_forward_none};
 }

@@ -2,10 +2,6 @@
 // checks each one (source, community or SNMPv3 user, digest and privacy), turns an accepted trap
 // into TrapState and hands it on to the forwarder and, through the poll's result, the alarm engine.
 // Everything runs on the service's loop thread.
-//
-// Test hook: when the environment variable VELLMAR_TRAP_TRACE names a file at trap_init, the poll
-// appends one line per accepted trap to it:
-//   "accepted version=<v> source=<i> group=<g> generic=<g> specific=<s>"
 #pragma once
 #include <cstdint>
 
@@ -29,7 +25,10 @@ extern uint8_t g_trap_open_bits;
 // Pass phrases localised so far (each costs 1 MiB of MD5); the key cache keeps it low.
 extern uint32_t g_trap_key_localisations;
 
-// Resets TrapState and fills TrapReceiverApi; opens nothing. Reads VELLMAR_TRAP_TRACE.
+// Resets TrapState and fills TrapReceiverApi; opens nothing.
+// Test hook: when the environment variable VELLMAR_TRAP_TRACE names a file here, the poll appends
+// one line per accepted trap to it:
+//   "accepted version=<v> source=<i> group=<g> generic=<g> specific=<s>"
 void trap_init();
 
 // The sending socket of the family (2 or 23) for the forwarder, -1 while closed.
