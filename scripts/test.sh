@@ -7,6 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 # Power actions are always simulated under test.
 export VELLMAR_POWER_SIMULATE=/dev/null
+export VELLMAR_TEST=1
 
 cmake -S "$root" -B "$root/build/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C "$root/build/normal"

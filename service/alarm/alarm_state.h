@@ -14,6 +14,9 @@ void ups_source_reset(uint8_t source);
 // The source's active alarm names, comma separated, UTF-8; 1, or 0 for a source not listed.
 int32_t alarm_text_list(int32_t source, char* buffer, int32_t size, uint32_t mark_cut);
 
+// Where alarm lines go: the tray link's link_send_event_line; a test may point it elsewhere.
+extern void (*alarm_send_line)(uint32_t level, const char16_t* source, const char16_t* message);
+
 // The event that sets each alarm bit of the MIBv4 and MIBv5 words; Sensor bit k is set by 2k+1.
 extern const uint8_t MIBV4_SET_EVENT[30];
 extern const uint8_t MIBV5_SET_EVENT[26];

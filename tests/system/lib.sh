@@ -12,6 +12,7 @@ ip link set lo up
 : "${BREVANTA:?BREVANTA must name the service program}"
 : "${VELLMAR_SOURCE_DIR:?VELLMAR_SOURCE_DIR must name the repository}"
 
+export VELLMAR_TEST=1
 VELLMAR_DIR=$(mktemp -d /tmp/vellmar-system-XXXXXX)
 VELLMAR_PIDS=()
 cleanup() {
