@@ -25,13 +25,13 @@ Brevanta runs on the demo installation folder $demo
   settings file   $demo/agent.ini
   event log       $demo/_FILE_LOG.TXT
   power actions   $VELLMAR_POWER_SIMULATE (simulated; nothing is shut down)
-  web interface   http://127.0.0.1:80/ and https://127.0.0.1:443/
-  trap receiver   UDP 162, trusted source 127.0.0.1 with community "public"
-  SNMP agent      UDP 161, community "fenwix"
+  trap receiver   UDP 162 (IPv4 and IPv6), trusted source 127.0.0.1 with community "public"
   tray link       TCP 127.0.0.1:5515
 Send a power-failure trap from another terminal:
   snmptrap -v 1 -c public -m '' 127.0.0.1 1.3.6.1.4.1.7342.2.4.20 127.0.0.1 6 3 ''
-and watch the countdown in the log:  tail -f $demo/_FILE_LOG.TXT
+(6 4 is power restored, 0 0 a cold start) and watch the log:  tail -f $demo/_FILE_LOG.TXT
+The failure is logged, the 30-second countdown is announced, and when it runs out the
+shutdown action is logged and one "poweroff" line appears in power-actions.log.
 Press Ctrl-C to stop.
 INFO
 cd "$demo"
