@@ -1,11 +1,320 @@
-// Tray link. Until it is built there is no listener and nothing is sent.
+// Service side of the tray link: listener, client slots, sending the status, settings and alarm
+// lines, and acting on the tray programs' requests (cancel toggle, stop and resume of the
+// reactions, edited settings).
 #include "service/link/link_service.h"
 
-int32_t LinkState = 0;
+#include <cstring>
+#include <mutex>
 
-bool link_listen_create() { return false; }
-bool link_listen_start() { return false; }
-void link_listen_close() { LinkState = 0; }
-void link_on_socket(uintptr_t, intptr_t) {}
-void link_send(uint32_t, uint32_t, const char*) {}
-void link_send_event_line(uint32_t, const char16_t*, const char16_t*) {}
+#include "common/install.h"
+#include "common/settings_file.h"
+#include "common/text.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
+#include "service/alarm/countdown.h"
+#include "service/alarm/shutdown_actions.h"
+#include "service/alarm/status.h"
+#include "service/core/agent.h"
+#include "service/core/net_address.h"
+#include "service/core/scheduler.h"
+#include "service/snmp/snmp_agent.h"
+#include "service/snmp/trap_receiver.h"
+#include "service/web/http_server.h"
+
+static_assert(sizeof(StatusRecord) == LINK_STATUS_RECORD);
+static_assert(sizeof(AgentSettings) == LINK_SETTINGS_RECORD);
+
+int32_t LinkState = 0;
+int LinkListener = INVALID_SOCKET;
+int LinkClients[LINK_CLIENT_SLOTS] = {INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET,
+                                      INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET,
+                                      INVALID_SOCKET, INVALID_SOCKET};
+LinkRxBuffer LinkRxBuffers[LINK_CLIENT_SLOTS];
+
+namespace {
+
+const uint8_t kLoopback[4] = {127, 0, 0, 1};
+constexpr uint32_t kClientEvents = FD_READ | FD_WRITE | FD_CLOSE;
+
+char LinkTxBuffer[LINK_FRAME_MAX];      // the frame being sent
+uint8_t LinkDecodeArea[LINK_DECODE_SIZE];  // decoded body of the frame being handled
+
+int slot_of(int s) {
+  if (s == INVALID_SOCKET) return -1;
+  for (int i = 0; i < LINK_CLIENT_SLOTS; ++i)
+    if (LinkClients[i] == s) return i;
+  return -1;
+}
+
+void on_accept() {
+  int slot = -1;
+  for (int i = 0; i < LINK_CLIENT_SLOTS && slot < 0; ++i)
+    if (LinkClients[i] == INVALID_SOCKET) slot = i;
+  int s = sock_accept(LinkListener, nullptr, nullptr);
+  if (s == INVALID_SOCKET) return;
+  if (slot < 0) {
+    // Every slot is taken: turn the connection away instead of leaving it in the backlog, where
+    // it would hold back every later accept.
+    sock_close(s);
+    return;
+  }
+  LinkClients[slot] = s;
+  LinkRxBuffers[slot].fill = 0;
+  if (win_async_select(s, g_main_hwnd, WM_LINK_SOCKET, kClientEvents)) LinkState = 2;
+  else link_client_close(slot);
+}
+
+void on_read(int slot) {
+  LinkRxBuffer& rx = LinkRxBuffers[slot];
+  int room = LINK_RX_BUFFER_SIZE - rx.fill;
+  if (room <= 0) {   // the reader never leaves a full buffer behind
+    link_client_close(slot);
+    return;
+  }
+  int n = sock_recv(LinkClients[slot], rx.data + rx.fill, room);
+  if (n < 0) {
+    if (sock_last_error() != SOCK_EWOULDBLOCK) link_client_close(slot);
+    return;
+  }
+  if (n == 0) {   // the peer has gone
+    link_client_close(slot);
+    return;
+  }
+  rx.fill += n;
+  link_parse(slot);
+}
+
+void stop_reactions() {
+  g_settings.stop_service = 1;
+  agent_kill_reaction_timers();
+  WebServerOps.http_server_stop();
+  TrapReceiverApi.trap_close();
+  SnmpAgentApi.snmp_agent_close();
+  g_status.tray_state = 9;
+  cfg_save();
+}
+
+void resume_reactions() {
+  g_settings.stop_service = 0;
+  agent_start_reaction_timers();
+  g_status.tray_state = 100;
+  cfg_save();
+}
+
+void apply_settings(const uint8_t* body) {
+  AgentSettings image;
+  memcpy(&image, body, sizeof image);
+  if (!link_settings_acceptable(&image)) return;
+  // Run-time state stays the service's own: the login counters, and the stop flag, which only a
+  // stop or resume request switches together with the timers.
+  memcpy(image.login_fail_count, g_settings.login_fail_count, sizeof image.login_fail_count);
+  memcpy(image.login_lock_seconds, g_settings.login_lock_seconds, sizeof image.login_lock_seconds);
+  image.stop_service = g_settings.stop_service;
+
+  bool web_changed = image.web_protocols != g_settings.web_protocols || image.http_port != g_settings.http_port ||
+                     image.https_port != g_settings.https_port;
+  if (web_changed) WebServerOps.http_server_stop();
+  if (image.language != g_settings.language) {
+    g_settings.language = image.language;
+    util_install_manual(image.language);
+    std::lock_guard<std::recursive_mutex> lock(g_state_lock);
+    SchedulerApi.sched_add_once(SCHED_KIND_RELOAD_EVENTS, 1);
+  }
+  g_settings = image;
+  cfg_save();
+  cfg_write_url_shortcut();
+  // While the reactions are stopped the web server stays closed; the resume's timers open it.
+  if (web_changed && !g_settings.stop_service)
+    WebServerOps.http_open_listeners(g_settings.http_port, g_settings.https_port, g_settings.web_protocols & 1,
+                                     (g_settings.web_protocols >> 1) & 1);
+}
+
+void handle_frame(const LinkFrame& f) {
+  switch (f.kind) {
+    case LINK_KIND_SYS:
+      if (f.code == 2) shutdown_cancel_toggle();
+      break;
+    case LINK_KIND_STP:
+      if (f.code == 0) resume_reactions();
+      else if (f.code == 1) stop_reactions();
+      else cfg_save();
+      break;
+    case LINK_KIND_UPC:
+      apply_settings(f.body);
+      break;
+    default:
+      // VAL and CFG are the service's own state going out: a client does not overwrite them.
+      // The other kinds mean nothing to the service.
+      break;
+  }
+}
+
+bool text16_ends(const char16_t* s, size_t room) { return text_len16_in(s, room) < room; }
+bool text8_ends(const char* s, size_t room) { return text_len8_in(s, room) < room; }
+
+// A text that goes into a page or a script: no page-special and no control character.
+bool text16_plain(const char16_t* s) {
+  for (const char16_t* p = s; *p; ++p)
+    if (*p < 0x20 || *p == 0x7F) return false;
+  char utf8[1024];
+  text_utf16_to_utf8(utf8, sizeof utf8, s);
+  return !util_has_html_special(utf8);
+}
+
+}  // namespace
+
+bool link_settings_acceptable(const AgentSettings* s) {
+  struct Field16 {
+    const char16_t* text;
+    size_t room;
+    bool shown;   // reaches a page or a script
+  };
+  const Field16 fields[] = {
+      {s->vm_server, 129, true},        {s->vm_account, 33, true},       {s->vm_password, 33, true},
+      {s->vcli_path, 256, true},        {s->command_file, 256, true},    {s->account_user[0], 33, true},
+      {s->account_user[1], 33, true},   {s->account_user[2], 33, true},  {s->account_password[0], 33, false},
+      {s->account_password[1], 33, false}, {s->account_password[2], 33, false}, {s->install_date, 33, true},
+      {s->description, 129, true},      {s->contactor, 33, true},        {s->system_name, 33, true},
+      {s->location, 65, true},
+  };
+  for (const Field16& f : fields) {
+    if (!text16_ends(f.text, f.room)) return false;
+    if (f.shown && !text16_plain(f.text)) return false;
+  }
+  for (const auto& disk : s->disk_name)
+    if (!text16_ends(disk, 17)) return false;
+  if (!text8_ends(s->kestra_power_fail, 33) || !text8_ends(s->kestra_battery_low, 33)) return false;
+  return s->language <= 3 && s->shutdown_type <= 3 && s->vm_password_mode <= 2 && s->web_password_mode <= 2 &&
+         s->web_protocols <= 3;
+}
+
+bool link_listen_create() {
+  link_listen_close();
+  int s = sock_tcp_open(INET_FAMILY_IPV4);
+  if (s == INVALID_SOCKET) return false;
+  if (!sock_bind(s, INET_FAMILY_IPV4, kLoopback, LINK_PORT)) {
+    sock_close(s);
+    return false;
+  }
+  LinkListener = s;
+  return true;
+}
+
+bool link_listen_start() {
+  if (LinkListener == INVALID_SOCKET) return false;
+  if (!win_async_select(LinkListener, g_main_hwnd, WM_LINK_SOCKET, FD_ACCEPT)) return false;
+  if (!sock_listen(LinkListener, 2)) {
+    link_listen_close();
+    return false;
+  }
+  LinkState = 1;
+  return true;
+}
+
+void link_listen_close() {
+  if (LinkListener != INVALID_SOCKET) sock_close(LinkListener);
+  LinkListener = INVALID_SOCKET;
+  LinkState = 0;
+}
+
+void link_client_close(int slot) {
+  if (slot < 0 || slot >= LINK_CLIENT_SLOTS) return;
+  if (LinkClients[slot] != INVALID_SOCKET) sock_close(LinkClients[slot]);
+  LinkClients[slot] = INVALID_SOCKET;
+  LinkRxBuffers[slot].fill = 0;
+}
+
+void link_on_socket(uintptr_t socket, intptr_t event) {
+  int s = int(socket);
+  uint32_t what = uint32_t(event) & 0xFFFF;
+  uint32_t error = (uint32_t(event) >> 16) & 0xFFFF;
+  bool is_listener = s != INVALID_SOCKET && s == LinkListener;
+  int slot = slot_of(s);
+  if (error) {
+    if (is_listener) {
+      link_listen_close();
+      return;
+    }
+    if (slot >= 0) {
+      link_client_close(slot);
+      return;
+    }
+  }
+  switch (what) {
+    case FD_ACCEPT:
+      if (is_listener) on_accept();
+      break;
+    case FD_READ:
+      if (LinkState >= 2 && slot >= 0) on_read(slot);
+      break;
+    case FD_CONNECT:
+      LinkState = 2;
+      break;
+    case FD_CLOSE:
+      if (is_listener) link_listen_close();
+      else if (slot >= 0) link_client_close(slot);
+      break;
+    default:
+      break;
+  }
+}
+
+void link_send(uint32_t kind, uint32_t code, const char* data) {
+  if (LinkState != 2 || kind >= LINK_KIND_COUNT) return;
+  const uint8_t* body = nullptr;
+  int32_t length = 0;
+  switch (kind) {
+    case LINK_KIND_VAL:
+      body = reinterpret_cast<const uint8_t*>(&g_status);
+      length = int32_t(sizeof g_status);
+      break;
+    case LINK_KIND_LOG: case LINK_KIND_DEL:
+      if (!data) return;
+      body = reinterpret_cast<const uint8_t*>(data);
+      length = int32_t(strnlen(data, LINK_TEXT_MAX + 1)) + 1;
+      break;
+    case LINK_KIND_UHD: case LINK_KIND_UPC: case LINK_KIND_CFG:
+    case LINK_KIND_T01: case LINK_KIND_T02: case LINK_KIND_T03:
+      body = reinterpret_cast<const uint8_t*>(&g_settings);
+      length = int32_t(sizeof g_settings);
+      break;
+    default:
+      break;
+  }
+  int32_t size = link_frame_build(LinkTxBuffer, int32_t(sizeof LinkTxBuffer), kind, code, body, length);
+  if (size == 0) return;
+  for (int i = 0; i < LINK_CLIENT_SLOTS; ++i) {
+    if (LinkClients[i] == INVALID_SOCKET) continue;
+    int n = sock_send(LinkClients[i], LinkTxBuffer, size);
+    // A full send queue refuses the whole frame and that client misses it; a short write would
+    // leave half a frame in its stream, so that client is closed like one that failed.
+    if (n < 0 ? sock_last_error() != SOCK_EWOULDBLOCK : n != size) link_client_close(i);
+  }
+}
+
+void link_parse(int slot) {
+  if (slot < 0 || slot >= LINK_CLIENT_SLOTS) return;
+  while (LinkClients[slot] != INVALID_SOCKET) {
+    LinkFrame frame;
+    LinkFrameResult r = link_frame_next(&LinkRxBuffers[slot], LinkDecodeArea, &frame);
+    if (r == LINK_FRAME_NEED_MORE) return;
+    if (r == LINK_FRAME_BAD) {
+      link_client_close(slot);
+      return;
+    }
+    handle_frame(frame);
+  }
+}
+
+void link_send_event_line(uint32_t level, const char16_t* source, const char16_t* message) {
+  if (!g_settings.notify_enable) return;
+  char source8[64];
+  char message8[256];
+  text_utf16_to_utf8(source8, sizeof source8, source ? source : u"");
+  text_utf16_to_utf8(message8, sizeof message8, message ? message : u"");
+  SystemTime now;
+  clock_local_time(&now);
+  char line[LINK_ALARM_LINE_SIZE];
+  link_format_alarm_line(line, sizeof line, level, &now, source8, message8);
+  link_send(LINK_KIND_LOG, 0, line);
+}
