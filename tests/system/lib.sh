@@ -70,3 +70,11 @@ wait_for() {
 
 log_has() { grep -q -- "$1" "$VELLMAR_DIR/_FILE_LOG.TXT" 2>/dev/null; }
 log_count() { grep -c -- "$1" "$VELLMAR_DIR/_FILE_LOG.TXT" 2>/dev/null || true; }
+
+# net-snmp's tools keep their state and read their configuration only inside the test folder.
+use_net_snmp() {
+  command -v snmptrap >/dev/null || fail "snmptrap (package snmp) is missing"
+  export SNMP_PERSISTENT_DIR="$VELLMAR_DIR/net-snmp"
+  export SNMPCONFPATH="$VELLMAR_DIR/net-snmp"
+  mkdir -p "$SNMP_PERSISTENT_DIR"
+}

@@ -5,7 +5,7 @@
 # AND/OR over two sources, hibernation with its resume, shutdown type 3 and a cold start.
 source "$(dirname "$0")/lib.sh"
 
-command -v snmptrap >/dev/null || fail "snmptrap is not installed"
+use_net_snmp
 vellmar_install
 ip addr add 127.0.0.2/32 dev lo 2>/dev/null || true
 

@@ -5,16 +5,12 @@
 # read from the receiver's trace file; a good trap after every refused one shows it still works.
 source "$(dirname "$0")/lib.sh"
 
-command -v snmptrap >/dev/null || fail "snmptrap (package snmp) is missing"
 
 # A second loopback address that no source lists.
 ip addr add 127.0.0.2/8 dev lo
 
 export VELLMAR_TRAP_TRACE="$VELLMAR_DIR/trace.txt"
-# net-snmp keeps its state and reads its configuration only inside the test folder.
-export SNMP_PERSISTENT_DIR="$VELLMAR_DIR/net-snmp"
-export SNMPCONFPATH="$VELLMAR_DIR/net-snmp"
-mkdir -p "$SNMP_PERSISTENT_DIR"
+use_net_snmp
 
 vellmar_install "[Format]
 Version=7

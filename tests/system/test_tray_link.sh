@@ -5,11 +5,8 @@
 # frames, each on its own connection, that close only their own link and change nothing.
 source "$(dirname "$0")/lib.sh"
 
-command -v snmptrap >/dev/null || fail "snmptrap (package snmp) is missing"
 CLIENT=(python3 "$VELLMAR_SOURCE_DIR/tests/system/tray_client.py")
-export SNMP_PERSISTENT_DIR="$VELLMAR_DIR/net-snmp"
-export SNMPCONFPATH="$VELLMAR_DIR/net-snmp"
-mkdir -p "$SNMP_PERSISTENT_DIR"
+use_net_snmp
 
 vellmar_install "[Format]
 Version=7
