@@ -13,12 +13,12 @@
 #include "common/text.h"
 #include "service/snmp/trap_receiver.h"
 #include "service/snmp/trap_state.h"
+#include "support/ber_build.h"
 #include "support/captured_traps.h"
 
 namespace {
 
 
-using Bytes = std::vector<uint8_t>;
 
 void configure() {
   cfg_set_defaults();
@@ -56,25 +56,9 @@ Bytes bytes(const uint8_t* p, size_t n) { return Bytes(p, p + n); }
 
 // ---- An SNMPv3 authPriv trap for a given engine id ----
 
-Bytes tlv(uint8_t tag, const Bytes& c) {
-  Bytes out{tag};
-  if (c.size() >= 0x80) out.push_back(0x81);
-  out.push_back(uint8_t(c.size()));
-  out.insert(out.end(), c.begin(), c.end());
-  return out;
-}
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-Bytes seq(std::initializer_list<Bytes> parts) { return tlv(0x30, cat(parts)); }
-Bytes small_int(uint8_t v) { return tlv(0x02, {v}); }
-Bytes text(const char* s) { return tlv(0x04, Bytes(s, s + std::strlen(s))); }
-
 Bytes v3_trap(const Bytes& engine) {
   const Bytes trap_oid = {0x2B, 6, 1, 4, 1, 0xB9, 0x2E, 2, 4, 20, 3, 0};
-  Bytes pdu = tlv(0xA7, cat({small_int(1), small_int(0), small_int(0),
+  Bytes pdu = tlv(0xA7, cat({integer(1), integer(0), integer(0),
                              seq({seq({tlv(0x06, {0x2B, 6, 1, 2, 1, 1, 3, 0}), tlv(0x43, {1})}),
                                   seq({tlv(0x06, {0x2B, 6, 1, 6, 3, 1, 1, 4, 1, 0}), tlv(0x06, trap_oid)})})}));
   Bytes scoped = seq({tlv(0x04, engine), tlv(0x04, {}), pdu});
@@ -89,9 +73,9 @@ Bytes v3_trap(const Bytes& engine) {
   uint8_t iv[8];
   for (int i = 0; i < 8; ++i) iv[i] = uint8_t(priv_key[8 + i] ^ salt[i]);
   des_cbc_encrypt(scoped.data(), scoped.size(), priv_key, iv);
-  Bytes security = seq({tlv(0x04, engine), small_int(1), small_int(1), text("upsuser"), tlv(0x04, Bytes(12, 0)),
+  Bytes security = seq({tlv(0x04, engine), integer(1), integer(1), octets(std::string("upsuser")), tlv(0x04, Bytes(12, 0)),
                         tlv(0x04, salt)});
-  Bytes msg = seq({small_int(3), seq({small_int(9), tlv(0x02, {0x05, 0xDC}), tlv(0x04, {3}), small_int(3)}),
+  Bytes msg = seq({integer(3), seq({integer(9), tlv(0x02, {0x05, 0xDC}), tlv(0x04, {3}), integer(3)}),
                    tlv(0x04, security), tlv(0x04, scoped)});
   // The 12 zero bytes of the authentication parameters follow the user name.
   size_t at = 0;

@@ -84,6 +84,16 @@ std::string frame(uint32_t kind, uint32_t code, const void* body = nullptr, int3
 
 std::string upc(const AgentSettings& s) { return frame(LINK_KIND_UPC, 0, &s, sizeof s); }
 
+// Reads one whole frame out of bytes a client received; its body stays valid until the next call.
+bool decode_frame(const std::string& bytes, LinkFrame* frame) {
+  static LinkRxBuffer rx;
+  static uint8_t decode[LINK_DECODE_SIZE];
+  if (bytes.size() > sizeof rx.data) return false;
+  memcpy(rx.data, bytes.data(), bytes.size());
+  rx.fill = int32_t(bytes.size());
+  return link_frame_next(&rx, decode, frame) == LINK_FRAME_OK;
+}
+
 class LinkService : public ::testing::Test {
  protected:
   TempDir dir;
@@ -201,12 +211,8 @@ TEST_F(LinkService, StatusFrameGoesToEveryClient) {
   for (int i : {0, 7}) {
     std::string got = received(i);
     ASSERT_EQ(got.size(), 6065u);
-    LinkRxBuffer rx{};
-    memcpy(rx.data, got.data(), got.size());
-    rx.fill = int32_t(got.size());
-    static uint8_t decode[LINK_DECODE_SIZE];
     LinkFrame f;
-    ASSERT_EQ(link_frame_next(&rx, decode, &f), LINK_FRAME_OK);
+    ASSERT_TRUE(decode_frame(got, &f));
     EXPECT_EQ(f.kind, LINK_KIND_VAL);
     EXPECT_EQ(memcmp(f.body, &g_status, sizeof g_status), 0);
   }
@@ -238,12 +244,8 @@ TEST_F(LinkService, AlarmLineFollowsTheNotifyFlag) {
   std::string got = received(0);
   ASSERT_GE(got.size(), 25u);
   EXPECT_EQ(got.substr(0, 19), "OrvikSNMP:LOG00,00,");
-  LinkRxBuffer rx{};
-  memcpy(rx.data, got.data(), got.size());
-  rx.fill = int32_t(got.size());
-  static uint8_t decode[LINK_DECODE_SIZE];
   LinkFrame f;
-  ASSERT_EQ(link_frame_next(&rx, decode, &f), LINK_FRAME_OK);
+  ASSERT_TRUE(decode_frame(got, &f));
   std::string line(reinterpret_cast<const char*>(f.body));
   EXPECT_TRUE(std::regex_match(line, std::regex(R"(2 \d\d/\d\d/\d{4} \d\d:\d\d:\d\d <10\.0\.0\.5>: Power failure)")))
       << line;
