@@ -120,6 +120,16 @@ static char* util_split_word(char* text) {
   return p;
 }
 
+// Ends the text at its first control character, so that nothing the client sent can start a
+// new header line in an answer that repeats it.
+static void cut_at_control(char* text) {
+  for (; *text; ++text)
+    if (uint8_t(*text) < 0x20 || *text == 0x7F) {
+      *text = 0;
+      return;
+    }
+}
+
 // Parses a complete head of header_buffer ending at `end` (the blank line's CR); `arrived` body
 // bytes follow it. 1 complete, 0 wait for body, -1 closed.
 static int http_parse_head(HttpConnection* c, uint32_t end, uint32_t arrived) {
@@ -133,6 +143,7 @@ static int http_parse_head(HttpConnection* c, uint32_t end, uint32_t arrived) {
   c->path = http_split_header(h);
   if (!h[0] || !c->path || !c->path[0]) return http_conn_close(c, 1), -1;
   char* version = util_split_word(c->path);
+  cut_at_control(c->path);
   if (!c->path[0]) return http_conn_close(c, 1), -1;
   c->version_major = c->version_minor = 0;
   if (sscanf(version, "HTTP/%d.%d", &c->version_major, &c->version_minor) != 2) c->version_major = c->version_minor = 0;
@@ -152,6 +163,7 @@ static int http_parse_head(HttpConnection* c, uint32_t end, uint32_t arrived) {
     line = next + 2;
   }
   if (char* host = c->headers[HDR_HOST]) {
+    cut_at_control(host);
     char* colon = host[0] == '[' ? strchr(host, ']') : host;
     if (colon) colon = strchr(colon, ':');
     if (colon) *colon = 0;
