@@ -73,6 +73,15 @@ static void http_conn_expect_head(HttpConnection* c) {
   c->head_started = c->last_activity = http_clock_seconds();
 }
 
+void http_conn_start(HttpConnection* c, int socket, uint32_t family, const uint8_t* peer) {
+  http_slot_reset(c, int(c - HttpConnectionTable));
+  c->socket = socket;
+  c->family = family;
+  memcpy(c->peer, peer, sizeof c->peer);
+  c->tls = 0;
+  http_conn_expect_head(c);
+}
+
 static void http_free_body(HttpConnection* c) {
   if (c->body && c->body != reinterpret_cast<char*>(c->send_buffer)) free(c->body);
   c->body = nullptr;
@@ -374,18 +383,13 @@ static void http_accept(int listener, int tls) {
   uint32_t peer_length = 0;
   int s = sock_accept(listener, peer, &peer_length);
   if (s < 0) return;
-  int index = int(c - HttpConnectionTable);
-  http_slot_reset(c, index);
-  c->socket = s;
-  c->family = inet_sockaddr_family(peer, peer_length);
-  memset(c->peer, 0, sizeof c->peer);
-  inet_sockaddr_address(peer, peer_length, c->peer, nullptr, nullptr);
+  uint8_t address[16] = {};
+  inet_sockaddr_address(peer, peer_length, address, nullptr, nullptr);
   if (!win_async_select(s, g_window, g_message, FD_READ | FD_WRITE | FD_CLOSE)) {
     sock_close(s);
-    c->socket = -1;
     return;
   }
-  http_conn_expect_head(c);
+  http_conn_start(c, s, inet_sockaddr_family(peer, peer_length), address);
   c->tls = uint32_t(tls);
   if (tls) {
     c->ssl = tls_accept(g_tls_context, s);
