@@ -89,6 +89,11 @@ grep -q "^Name=ByUser" "$INI" && fail "a user changed the system name"
 log_has "Web logout from 127.0.0.1" || fail "logout not logged"
 "${CURL[@]}" -b "$ADMIN_COOKIE" "$H/en/sys_user.asp" | grep -q 'id="challenge"' || fail "session alive after logout"
 
+# --- IPv6: the same pages, and a login keyed on the 16-byte address.
+login "http://[::1]" admin quillbox
+"${CURL[@]}" -b "$COOKIE" "http://[::1]/en/sys_user.asp" | grep -q 'value="admin"' || fail "IPv6 session"
+log_has "account admin from ::1" || fail "IPv6 login not logged with its address"
+
 # --- Errors, HEAD, PUT.
 out=$(printf 'DELETE / HTTP/1.1\r\nHost: x\r\n\r\n' | raw 127.0.0.1 80)
 [[ "$out" == "HTTP/1.1 400 Bad Request"*"Error 400: Bad Request"$'\n'"Can not parse request: []" ]] || fail "DELETE: $out"
