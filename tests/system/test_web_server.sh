@@ -113,8 +113,14 @@ echo | openssl s_client -connect 127.0.0.1:443 -tls1_3 2>&1 | has "Protocol  *: 
 head=$(login_head "$S" admin quillbox)
 [[ "$head" == *"; Secure; HttpOnly"* ]] || fail "TLS login cookie: $head"
 head -c 12000000 /dev/urandom > "$HT/big.bin"
-got=$("${CURL[@]}" "$S/big.bin" | sha256sum | cut -c1-64)
-[ "$got" = "$(sha256sum < "$HT/big.bin" | cut -c1-64)" ] || fail "large file over HTTPS differs"
+want=$(sha256sum < "$HT/big.bin" | cut -c1-64)
+# Several at once: the pump serves them side by side, each whole.
+dl=()
+for i in 1 2 3 4; do "${CURL[@]}" -o "$VELLMAR_DIR/got$i" "$S/big.bin" & dl+=($!); done
+for i in 1 2 3 4; do wait "${dl[$((i - 1))]}" || fail "HTTPS download $i ended early"; done
+for i in 1 2 3 4; do
+  [ "$(sha256sum < "$VELLMAR_DIR/got$i" | cut -c1-64)" = "$want" ] || fail "large file $i over HTTPS differs"
+done
 got=$("${CURL[@]}" "$H/big.bin" | sha256sum | cut -c1-64)
 [ "$got" = "$(sha256sum < "$HT/big.bin" | cut -c1-64)" ] || fail "large file over HTTP differs"
 
