@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +40,11 @@ MenuItem g_menu[kMaxMenuItems];
 int32_t g_menu_count = 0;
 bool g_menu_open = false;
 WindowHandle g_menu_owner = nullptr;
+
+volatile sig_atomic_t g_session_ended = 0;
+WindowHandle g_session_window = nullptr;
+
+void on_session_end(int) { g_session_ended = 1; }
 
 std::string utf8(const char16_t* s) {
   char out[2048];
@@ -185,6 +191,10 @@ void headless_read_input() {
 bool pump(bool wait) {
   WindowMessage m;
   bool any = false;
+  if (g_session_ended && g_session_window) {
+    g_session_ended = 0;
+    win_post_message(g_session_window, WM_CLOSE, 0, 0);
+  }
   while (!g_quit && win_peek_message(&m)) {
     any = true;
     if (m.message == WM_QUIT && !m.window) {
@@ -318,6 +328,14 @@ void desktop_close() {
 
 bool desktop_is_headless() { return g_headless; }
 
+void desktop_close_on_session_end(WindowHandle window) {
+  g_session_window = window;
+  struct sigaction sa {};
+  sa.sa_handler = on_session_end;
+  sigemptyset(&sa.sa_mask);
+  for (int s : {SIGTERM, SIGHUP, SIGINT}) sigaction(s, &sa, nullptr);
+}
+
 int desktop_run_loop() {
   while (pump(true)) {}
   return g_quit_code;
@@ -328,8 +346,14 @@ int desktop_run_loop() {
 bool desktop_taskbar_present() { return g_headless ? g_taskbar : gtkd_taskbar_present(); }
 
 bool desktop_notify_icon(uint32_t action, const NotifyIconData* data) {
-  if (!g_headless) return gtkd_notify_icon(action, data);
   const char* names[] = {"add", "modify", "delete"};
+  if (!g_headless) {
+    bool ok = gtkd_notify_icon(action, data);
+    if (action <= NIM_DELETE)
+      desktop_record("icon %s%s id=%u icon=%d tip=%s", names[action], ok ? "" : " refused", data->id, data->icon,
+                     utf8(data->tip).c_str());
+    return ok;
+  }
   int slot = -1;
   for (int i = 0; i < kMaxIcons; ++i)
     if (g_icon_used[i] && g_icons[i].window == data->window && g_icons[i].id == data->id) slot = i;
@@ -370,10 +394,6 @@ bool desktop_notify_icon(uint32_t action, const NotifyIconData* data) {
 // ---- Menu, boxes, browser
 
 void desktop_track_popup_menu(const MenuItem* items, int32_t count, WindowHandle owner) {
-  if (!g_headless) {
-    gtkd_popup_menu(items, count, owner);
-    return;
-  }
   g_menu_count = count < kMaxMenuItems ? count : kMaxMenuItems;
   memcpy(g_menu, items, sizeof(MenuItem) * size_t(g_menu_count));
   g_menu_open = true;
@@ -385,6 +405,7 @@ void desktop_track_popup_menu(const MenuItem* items, int32_t count, WindowHandle
       desktop_record("menu item %u checked=%d enabled=%d %s", g_menu[i].id, g_menu[i].checked ? 1 : 0,
              g_menu[i].enabled ? 1 : 0, utf8(g_menu[i].text).c_str());
   }
+  if (!g_headless) gtkd_popup_menu(items, count, owner);
 }
 
 void desktop_message_box(const char16_t* text, const char16_t* caption, bool error) {

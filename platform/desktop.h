@@ -30,6 +30,8 @@ bool desktop_test_watcher();
 bool desktop_open(const char* record_dir);
 void desktop_close();
 bool desktop_is_headless();
+// From now on the end of the session (SIGTERM, SIGHUP, SIGINT) becomes WM_CLOSE to the window.
+void desktop_close_on_session_end(WindowHandle window);
 // Runs the hidden windows' messages together with the desktop's events until WM_QUIT; returns its
 // value. Modal dialogs run the same pump inside.
 int desktop_run_loop();

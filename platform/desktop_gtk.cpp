@@ -239,7 +239,8 @@ GtkWidget* make_control(Dialog* d, int index, GtkWidget** placed) {
     }
   }
   if (!*placed) *placed = w;
-  gtk_widget_set_size_request(*placed, dlu_x(c.w), dlu_y(c.h));
+  // A drop-down list's height counts its open list; closed it is one line high.
+  gtk_widget_set_size_request(*placed, dlu_x(c.w), dlu_y(c.kind == CTL_DROPLIST && c.h > 14 ? 14 : c.h));
   return w;
 }
 
@@ -254,10 +255,20 @@ GtkWidget* make_page(Dialog* d) {
   return fixed;
 }
 
+// The template's face for this dialog's widgets only (a rule keyed by the window's name).
 void apply_font(GtkWidget* window, const DialogTemplate* t) {
+  char name[32];
+  snprintf(name, sizeof name, "vellmar-%d", int(t->resource));
+  gtk_widget_set_name(window, name);
+  static int32_t done[16];
+  static int done_count = 0;
+  for (int i = 0; i < done_count; ++i)
+    if (done[i] == t->resource) return;
+  if (done_count < 16) done[done_count++] = t->resource;
   GtkCssProvider* css = gtk_css_provider_new();
   char rule[256];
-  snprintf(rule, sizeof rule, "* { font-family: \"%s\"; font-size: %dpt; }", t->font, int(t->font_points));
+  snprintf(rule, sizeof rule, "#%s, #%s * { font-family: \"%s\"; font-size: %dpt; }", name, name, t->font,
+           int(t->font_points));
   gtk_css_provider_load_from_data(css, rule, -1, nullptr);
   gtk_style_context_add_provider_for_screen(gtk_widget_get_screen(window), GTK_STYLE_PROVIDER(css),
                                             GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
@@ -309,6 +320,7 @@ bool gtkd_notify_icon(uint32_t action, const NotifyIconData* data) {
       gtk_status_icon_set_tooltip_text(i.icon, utf8(data->tip).c_str());
       g_signal_connect(i.icon, "button-press-event", G_CALLBACK(icon_pressed), nullptr);
       g_signal_connect(i.icon, "notify::embedded", G_CALLBACK(icon_embedded), nullptr);
+      g_signal_connect(i.icon, "notify::size", G_CALLBACK(icon_embedded), nullptr);
       gtk_status_icon_set_visible(i.icon, TRUE);
       return true;
     }

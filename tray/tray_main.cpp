@@ -392,6 +392,7 @@ bool tray_start() {
 
   TrayWindow = win_create_window(kClassName, kWindowTitle);
   if (!TrayWindow) return false;
+  desktop_close_on_session_end(TrayWindow);
   menu_check(CMD_STOP_SERVICE, g_settings.stop_service != 0);
   menu_check(CMD_SHOW_COUNTDOWN, TrayShowCountdown != 0);
 
