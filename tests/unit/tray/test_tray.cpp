@@ -171,6 +171,19 @@ TEST_F(Tray, SettingsFrameSetsTheStopCheckAndAnOutOfRangeLanguageNamesEnglish) {
   EXPECT_EQ("Configuration", utf8(TrayLangStrings[0]));
 }
 
+TEST_F(Tray, ServiceSettingsChangeReloadsTheFileOrTakesTheFrame) {
+  AgentSettings s = g_settings;
+  s.http_port = 9090;
+  TraySettingsFileReadable = false;
+  receive(frame(LINK_KIND_UPC, 0, &s, sizeof s));
+  EXPECT_EQ(9090, g_settings.http_port);
+  write_file(dir.file("agent.ini"), "[Format]\r\nVersion=8\r\n[Web]\r\nHTTP Port=7070\r\n[End]\r\n");
+  TraySettingsFileReadable = true;
+  receive(frame(LINK_KIND_UPC, 0, &s, sizeof s));
+  EXPECT_EQ(7070, g_settings.http_port);
+  EXPECT_EQ(TRAY_SETTINGS_FILE, TraySettingsFrom);
+}
+
 TEST_F(Tray, AlarmLinesGoToTheBroadcastWindowNewestFirst) {
   const char no_space[] = "nospace";
   receive(frame(LINK_KIND_LOG, 0, no_space, sizeof no_space));
