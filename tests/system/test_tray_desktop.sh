@@ -16,14 +16,7 @@ export NO_AT_BRIDGE=1
 # GTK, GLib, Pango and fontconfig keep one-time allocations; our own leaks stay reported.
 export LSAN_OPTIONS="suppressions=$VELLMAR_SOURCE_DIR/tests/lsan-desktop.supp:print_suppressions=0"
 
-vellmar_install "[Format]
-Version=7
-[Source IP]
-Number=1
-IP1=127.0.0.1
-Community1=public
-[End]
-"
+vellmar_install "$LOCAL_SOURCE_INI"
 SHOWN="$VELLMAR_DIR/shown.log"
 vellmar_start
 
@@ -79,7 +72,7 @@ wait_for "sheet closed" 10 grep -qF "dialog close 112" "$SHOWN"
 
 # --- A power failure: the countdown window shows its digits (white: five minutes left).
 sleep 5   # the trap receiver opens on the service's first housekeeping tick
-snmptrap -v 1 -c public -m '' 127.0.0.1 1.3.6.1.4.1.7342.2.4.20 127.0.0.1 6 3 '' || fail "snmptrap"
+local_power_trap 3
 wait_for "countdown drawn" 10 grep -qE "^draw 240 0[45]:[0-9]{2} fg=ffffff" "$SHOWN"
 wait_for "countdown window" 10 sh -c "xdotool search --name '^Vellmar\$' >/dev/null"
 sleep 1

@@ -8,14 +8,7 @@ source "$(dirname "$0")/lib.sh"
 : "${LUMISK:?LUMISK must name the tray program}"
 use_net_snmp
 
-vellmar_install "[Format]
-Version=7
-[Source IP]
-Number=1
-IP1=127.0.0.1
-Community1=public
-[End]
-"
+vellmar_install "$LOCAL_SOURCE_INI"
 INI="$VELLMAR_DIR/agent.ini"
 LANG_INI="$VELLMAR_DIR/Language/English/language.ini"
 # lang SECTION KEY: a text of the English language.ini.
@@ -34,7 +27,6 @@ mark() { if [ -f "$SHOWN" ]; then wc -l < "$SHOWN"; else echo 0; fi; }
 # shown_since MARK TEXT: the record holds the text (fixed string) after line MARK.
 shown_since() { tail -n +"$(($1 + 1))" "$SHOWN" 2>/dev/null | grep -qF -- "$2"; }
 wait_shown() { local m=$1 text=$2 seconds=${3:-10}; wait_for "shown: $text" "$seconds" shown_since "$m" "$text"; }
-power_trap() { snmptrap -v 1 -c public -m '' 127.0.0.1 1.3.6.1.4.1.7342.2.4.20 127.0.0.1 6 "$1" '' || fail "snmptrap"; }
 
 vellmar_start
 sleep 5.5   # the trap receiver opens on the first housekeeping tick
@@ -57,7 +49,7 @@ code=0
 
 # --- A real power failure: the icon, the alarm line, the countdown window counting down.
 m=$(mark)
-power_trap 3
+local_power_trap 3
 wait_shown "$m" "icon modify id=1001 icon=146 tip=$(lang Sys T_20)"
 wait_shown "$m" "list 176 13 first "
 shown_since "$m" "<127.0.0.1>: " || fail "alarm line without its source"
@@ -132,7 +124,7 @@ wait_for "stop saved" 10 grep -q $'^Stop Service=Yes\r$' "$INI"
 wait_shown "$m" "icon modify id=1001 icon=151 tip=$(lang Sys T_26)" 25
 t_stop=$SECONDS
 lines=$(wc -l < "$VELLMAR_DIR/_FILE_LOG.TXT")
-power_trap 4
+local_power_trap 4
 sleep 1
 [ "$(wc -l < "$VELLMAR_DIR/_FILE_LOG.TXT")" = "$lines" ] || fail "a trap was taken while stopped"
 # The tray reconnects right after dropping the silent link; resume.

@@ -8,14 +8,7 @@ source "$(dirname "$0")/lib.sh"
 CLIENT=(python3 "$VELLMAR_SOURCE_DIR/tests/system/tray_client.py")
 use_net_snmp
 
-vellmar_install "[Format]
-Version=7
-[Source IP]
-Number=1
-IP1=127.0.0.1
-Community1=public
-[End]
-"
+vellmar_install "$LOCAL_SOURCE_INI"
 LANG_DIR="$VELLMAR_DIR/Language/English"
 event_name() { grep -a "^name$2=" "$LANG_DIR/$1" | cut -d= -f2- | tr -d '\r' | sed 's/%s.*//'; }
 CANCELLED=$(event_name event-common.ini 5)
