@@ -91,13 +91,30 @@ void menu_item_chosen(GtkMenuItem* item, gpointer owner) {
   desktop_post_menu_command(static_cast<WindowHandle>(owner), id);
 }
 
-void menu_mapped(GtkWidget* menu, gpointer) {
+// The menu is on the screen: its items and where each one is, in screen pixels.
+gboolean menu_mapped(GtkWidget*, GdkEvent*, gpointer menu) {
+  GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(menu));
+  int ox = 0, oy = 0;
+  if (GdkWindow* w = gtk_widget_get_window(top)) gdk_window_get_origin(w, &ox, &oy);
   GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
   int items = 0, separators = 0;
-  for (GList* c = children; c; c = c->next)
-    (GTK_IS_SEPARATOR_MENU_ITEM(c->data) ? separators : items)++;
+  for (GList* c = children; c; c = c->next) {
+    GtkWidget* item = GTK_WIDGET(c->data);
+    if (GTK_IS_SEPARATOR_MENU_ITEM(item)) {
+      ++separators;
+      continue;
+    }
+    ++items;
+    int x = 0, y = 0;
+    gtk_widget_translate_coordinates(item, top, 0, 0, &x, &y);
+    GtkAllocation a;
+    gtk_widget_get_allocation(item, &a);
+    desktop_record("menu item at %u %d %d %d %d", GPOINTER_TO_UINT(g_object_get_data(G_OBJECT(item), "vellmar-id")),
+                   ox + x, oy + y, a.width, a.height);
+  }
   g_list_free(children);
   desktop_record("menu shown items=%d separators=%d", items, separators);
+  return FALSE;
 }
 
 // ---- Dialog signals
@@ -359,8 +376,8 @@ void gtkd_popup_menu(const MenuItem* items, int32_t count, WindowHandle owner) {
     }
     gtk_menu_shell_append(GTK_MENU_SHELL(g_menu), item);
   }
-  g_signal_connect(g_menu, "map", G_CALLBACK(menu_mapped), nullptr);
   gtk_widget_show_all(g_menu);
+  g_signal_connect(gtk_widget_get_toplevel(g_menu), "map-event", G_CALLBACK(menu_mapped), g_menu);
   GtkStatusIcon* at = nullptr;
   for (Icon& i : g_icons)
     if (i.icon && i.window == owner) at = i.icon;

@@ -60,8 +60,12 @@ wait_for "menu shown" 10 grep -qF "menu shown items=5 separators=1" "$SHOWN"
 sleep 0.5
 import -window root "$ARTIFACTS/menu.png"
 
-# --- From the keyboard: the second item opens the property sheet with its page; Esc closes it.
-xdotool key Down Down Return
+# --- A click on "Property..." opens the property sheet with its page; Esc closes it.
+read -r px py pw ph < <(grep -E "^menu item at 40007 " "$SHOWN" | tail -n 1 | awk '{print $5, $6, $7, $8}')
+[ -n "$ph" ] && [ "$ph" -gt 0 ] || fail "no place of the Property item"
+xdotool mousemove $((px + pw / 2)) $((py + ph / 2))
+sleep 0.3
+xdotool click 1
 wait_for "property sheet" 10 grep -qF "dialog open 112" "$SHOWN"
 wait_for "sheet window" 10 sh -c "xdotool search --name '^Vellmar - Property\$' >/dev/null"
 sleep 1

@@ -236,6 +236,9 @@ TEST_F(Tray, WebMonitorAddress) {
   std::string admin = utf8(url);
   EXPECT_EQ(0u, admin.find("http://127.0.0.1:80?encrypt=1&account=admin&password=")) << admin;
   EXPECT_GT(admin.size(), strlen("http://127.0.0.1:80?encrypt=1&account=admin&password="));
+  text_copy16(g_settings.account_user[0], 33, u"a&b c");
+  ASSERT_TRUE(tray_web_address(url, 512));
+  EXPECT_NE(std::string::npos, utf8(url).find("account=a%26b%20c&password="));
   TrayUserIsAdmin = 0;
   ASSERT_TRUE(tray_web_address(url, 512));
   EXPECT_EQ("http://127.0.0.1:80", utf8(url));
@@ -378,12 +381,16 @@ TEST_F(Tray, NoStatusForElevenSecondsShowsStateTen) {
   EXPECT_NE(std::string::npos, shown().find("icon modify id=1001 icon=151 tip=No connection"));
 }
 
-TEST_F(Tray, SilentLinkIsDroppedAfterElevenSeconds) {
+TEST_F(Tray, SilentLinkIsDroppedAfterElevenSecondsWithItsHalfFrame) {
+  receive("OrvikSNMP:VAL00,00,06040 abc");   // half a frame waits
+  EXPECT_EQ(28, TrayRecvBuffer.fill);
   for (int i = 0; i < 10; ++i) tray_link_step();
   EXPECT_EQ(2, TrayLinkState);
   tray_link_step();
   EXPECT_EQ(0, TrayLinkState);
   EXPECT_EQ(INVALID_SOCKET, TraySockets[0]);
+  // The next connection's stream starts clean.
+  EXPECT_EQ(0, TrayRecvBuffer.fill);
 }
 
 TEST_F(Tray, CountdownWindowFollowsTheShowCountdownItem) {
