@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/clock.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include <gtk/gtk.h>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace {
 
