@@ -234,10 +234,7 @@ std::string build_file() {
 
 }  // namespace
 
-bool CfgReadOnly = false;
-
 void cfg_save() {
-  if (CfgReadOnly) return;
   char path[300];
   if (!cfg_install_file(path, sizeof path, "agent.ini")) return;
   std::string file = build_file();

@@ -12,9 +12,6 @@ extern const char* const IniSections[INI_SECTION_COUNT];
 // The value of the last "Version=" line read by this process; 0 until one is read.
 extern int32_t IniVersion;
 
-// Set by a program that only reads the file (the tray): cfg_save then writes nothing.
-extern bool CfgReadOnly;
-
 // Writes the whole file from the records (through a temporary copy and a rename).
 void cfg_save();
 // Reads the file at path (null: <install>/agent.ini) into the records and migrates an older version;

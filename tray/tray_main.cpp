@@ -373,10 +373,10 @@ bool tray_start() {
   codec_table_init();
   cfg_load_install_path();
 
-  // The tray never writes agent.ini; an unreadable one (the service keeps it private) leaves the
-  // factory settings in memory until the service's settings frame arrives.
+  // The tray never writes agent.ini: only a file it can read is loaded. A missing or unreadable one
+  // (the service keeps it private) leaves the factory settings in memory until the service's
+  // settings frame arrives.
   memset(&TrayStatus, 0, sizeof TrayStatus);
-  CfgReadOnly = true;
   char ini[300];
   FILE* f = cfg_install_file(ini, sizeof ini, "agent.ini") ? fopen(ini, "rb") : nullptr;
   TraySettingsFileReadable = f != nullptr;
