@@ -27,6 +27,7 @@ struct Icon {
 
 Icon g_icons[kMaxIcons];
 GtkWidget* g_menu = nullptr;
+GdkEvent* g_last_press = nullptr;   // the icon click that opens the menu: its time and device grab
 guint g_wakeup = 0;
 bool g_updating = false;   // widgets being set from the shared state: their signals are ignored
 
@@ -66,6 +67,8 @@ gboolean icon_pressed(GtkStatusIcon* icon, GdkEventButton* event, gpointer) {
                      : event->button == 3             ? WM_RBUTTONDOWN
                                                       : WM_LBUTTONDOWN;
     if (event->type == GDK_3BUTTON_PRESS) return TRUE;
+    if (g_last_press) gdk_event_free(g_last_press);
+    g_last_press = gdk_event_copy(reinterpret_cast<GdkEvent*>(event));
     win_post_message(i.window, i.callback_message, i.id, intptr_t(mouse));
     return TRUE;
   }
@@ -91,8 +94,12 @@ void menu_item_chosen(GtkMenuItem* item, gpointer owner) {
   desktop_post_menu_command(static_cast<WindowHandle>(owner), id);
 }
 
-// The menu is on the screen: its items and where each one is, in screen pixels.
-gboolean menu_mapped(GtkWidget*, GdkEvent*, gpointer menu) {
+// The menu has been drawn on the screen (so its items have their places): the items and where
+// each one is, in screen pixels; once per popup.
+bool g_menu_reported = false;
+gboolean menu_drawn(GtkWidget* menu, cairo_t*, gpointer) {
+  if (g_menu_reported) return FALSE;
+  g_menu_reported = true;
   GtkWidget* top = gtk_widget_get_toplevel(GTK_WIDGET(menu));
   int ox = 0, oy = 0;
   if (GdkWindow* w = gtk_widget_get_window(top)) gdk_window_get_origin(w, &ox, &oy);
@@ -302,6 +309,8 @@ bool gtkd_open() {
 
 void gtkd_close() {
   for (Icon& i : g_icons) drop_icon(i);
+  if (g_last_press) gdk_event_free(g_last_press);
+  g_last_press = nullptr;
   if (g_menu) gtk_widget_destroy(g_menu);
   g_menu = nullptr;
   if (g_wakeup) g_source_remove(g_wakeup);
@@ -377,10 +386,18 @@ void gtkd_popup_menu(const MenuItem* items, int32_t count, WindowHandle owner) {
     gtk_menu_shell_append(GTK_MENU_SHELL(g_menu), item);
   }
   gtk_widget_show_all(g_menu);
-  g_signal_connect(gtk_widget_get_toplevel(g_menu), "map-event", G_CALLBACK(menu_mapped), g_menu);
+  g_menu_reported = false;
+  g_signal_connect_after(g_menu, "draw", G_CALLBACK(menu_drawn), nullptr);
   GtkStatusIcon* at = nullptr;
   for (Icon& i : g_icons)
     if (i.icon && i.window == owner) at = i.icon;
+  // Opened by a click on the icon: at the pointer, grabbing with that click's device and time.
+  if (g_last_press) {
+    gtk_menu_popup_at_pointer(GTK_MENU(g_menu), g_last_press);
+    gdk_event_free(g_last_press);
+    g_last_press = nullptr;
+    return;
+  }
   gtk_menu_popup(GTK_MENU(g_menu), nullptr, nullptr, at ? gtk_status_icon_position_menu : nullptr, at, 0,
                  gtk_get_current_event_time());
 }

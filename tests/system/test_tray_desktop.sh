@@ -60,13 +60,29 @@ wait_for "menu shown" 10 grep -qF "menu shown items=5 separators=1" "$SHOWN"
 sleep 0.5
 import -window root "$ARTIFACTS/menu.png"
 
-# --- A click on "Property..." opens the property sheet with its page; Esc closes it.
-read -r px py pw ph < <(grep -E "^menu item at 40007 " "$SHOWN" | tail -n 1 | awk '{print $5, $6, $7, $8}')
-[ -n "$ph" ] && [ "$ph" -gt 0 ] || fail "no place of the Property item"
-xdotool mousemove $((px + pw / 2)) $((py + ph / 2))
-sleep 0.3
-xdotool click 1
-wait_for "property sheet" 10 grep -qF "dialog open 112" "$SHOWN"
+# --- A click on "Property..." opens the property sheet with its page; Esc closes it. (On a busy
+# machine a click can come before the menu is in place: then the menu is opened again.)
+shown_after() { tail -n +"$(($1 + 1))" "$SHOWN" | grep -qF -- "$2"; }
+opened=0
+for attempt in 1 2 3; do
+  if [ "$attempt" -gt 1 ]; then
+    xdotool key Escape
+    m=$(wc -l < "$SHOWN")
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+    wait_for "menu shown again" 10 shown_after "$m" "menu shown items=5"
+  fi
+  read -r px py pw ph < <(grep -E "^menu item at 40007 " "$SHOWN" | tail -n 1 | awk '{print $5, $6, $7, $8}')
+  [ -n "$ph" ] && [ "$ph" -gt 0 ] || fail "no place of the Property item"
+  xdotool mousemove $((px + pw / 2)) $((py + ph / 2))
+  sleep 0.3
+  xdotool click 1
+  for _ in $(seq 50); do
+    grep -qF "dialog open 112" "$SHOWN" && { opened=1; break; }
+    sleep 0.1
+  done
+  [ "$opened" = 1 ] && break
+done
+[ "$opened" = 1 ] || fail "the property sheet did not open"
 wait_for "sheet window" 10 sh -c "xdotool search --name '^Vellmar - Property\$' >/dev/null"
 sleep 1
 import -window root "$ARTIFACTS/property.png"
