@@ -119,7 +119,7 @@ static void on_timer(uintptr_t id) {
       agent_scheduler_step(clock_tick_count());
       break;
     case TIMER_TRAPS:
-      if (TrapReceiverApi.trap_poll(g_trap_sender)) ups_event_process();
+      TrapReceiverApi.trap_poll(g_trap_sender);
       break;
     case TIMER_SECOND:
       on_second_tick();
@@ -193,6 +193,8 @@ bool agent_start() {
   snmp_agent_init(snmp_agent_mib_handler);
   snmp_agent_register_mib();
   trap_init();
+  g_trap_process = ups_event_process;
+  if (!g_settings.stop_service) TrapReceiverApi.trap_open();
   cfg_write_url_shortcut();
   http_server_init(WM_WEB_SOCKET, g_main_hwnd, InstallDir, asp_page_variable, web_form_post);
   if (!g_settings.stop_service && !agent_start_reaction_timers()) return false;
