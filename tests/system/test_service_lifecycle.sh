@@ -2,6 +2,9 @@
 # Start, single instance and stop of the service program.
 source "$(dirname "$0")/lib.sh"
 
+# Log lines other than the trap listeners' open line.
+event_lines() { grep -vc -- '-Trap: ' "$VELLMAR_DIR/_FILE_LOG.TXT" || true; }
+
 vellmar_install
 vellmar_start
 wait_for "settings file written" 5 test -s "$VELLMAR_DIR/agent.ini"
@@ -19,7 +22,8 @@ kill -0 "$VELLMAR_PID" || fail "first instance is gone"
 # SIGTERM is the stop request: WM_CLOSE 1 destroys the window, whose WM_DESTROY logs the stop.
 stopped_name=$(grep -a '^name2=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r')
 vellmar_stop
-[ "$(wc -l < "$VELLMAR_DIR/_FILE_LOG.TXT")" = 2 ] || fail "expected the start and the stop line"
+[ "$(event_lines)" = 2 ] || fail "expected the start and the stop line"
+log_has "IPv4-Trap: OK" || fail "trap listeners not opened at start-up"
 tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "stop event not logged"
 head -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -q '^0\.0\.0\.0 ' || fail "start line has no service source"
 
@@ -29,4 +33,4 @@ kill -INT "$VELLMAR_PID"
 code=0
 wait "$VELLMAR_PID" || code=$?
 [ "$code" = 0 ] || fail "SIGINT stop ended with $code"
-[ "$(wc -l < "$VELLMAR_DIR/_FILE_LOG.TXT")" = 4 ] || fail "second run did not log start and stop"
+[ "$(event_lines)" = 4 ] || fail "second run did not log start and stop"
