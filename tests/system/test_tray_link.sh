@@ -117,7 +117,7 @@ for case in kind_xyz prefix length_not_digits length_oversize upc_wrong_size not
   "${CLIENT[@]}" bad "$case" || code=$?
   [ "$code" = 0 ] || fail "bad frame $case did not close its link (exit $code)"
 done
-for case in upc_language_9 upc_unterminated upc_page_special; do
+for case in upc_language_9 upc_unterminated upc_line_break; do
   code=0
   "${CLIENT[@]}" bad "$case" || code=$?
   [ "$code" = 3 ] || fail "refused settings $case: exit $code"
