@@ -172,7 +172,10 @@ void agent_kill_reaction_timers() {
 bool agent_start() {
   sys_cpu_counter_open();
   thread_start(service_dispatch_thread);
-  if (instance_mutex_create(u"Vellmar-Service", &g_instance_mutex) != INSTANCE_MUTEX_CREATED) return false;
+  // One service per installation folder, however the folder is spelt.
+  cfg_load_install_path();
+  if (instance_mutex_create_for_folder(u"Vellmar-Service", InstallDir, &g_instance_mutex) != INSTANCE_MUTEX_CREATED)
+    return false;
   OPENSSL_init_ssl(0, nullptr);
   RAND_seed(kRandomSeed, sizeof kRandomSeed);
   if (!win_register_class(kWindowClass, agent_wndproc)) return false;
@@ -180,7 +183,6 @@ bool agent_start() {
   codec_table_init();
   g_last_tick = clock_tick_count();
   status_reset();
-  cfg_load_install_path();
   cfg_load(nullptr);
   evt_init(InstallDirW, cfg_language_name());
   status_copy_event_levels();

@@ -19,6 +19,15 @@ code=0
 [ "$(md5sum "$VELLMAR_DIR/_FILE_LOG.TXT")" = "$before" ] || fail "second instance wrote to the log"
 kill -0 "$VELLMAR_PID" || fail "first instance is gone"
 
+# So does one started through another registry file naming the same folder by a link.
+ln -s "$VELLMAR_DIR" "$VELLMAR_DIR/self"
+printf '[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=%s/\n' "$VELLMAR_DIR/self" > "$VELLMAR_DIR/registry2"
+code=0
+(cd "$VELLMAR_DIR" && VELLMAR_REGISTRY="$VELLMAR_DIR/registry2" timeout 5 ./Brevanta) || code=$?
+rm -f "$VELLMAR_DIR/self"
+[ "$code" = 0 ] || fail "second instance on the same folder through a link ended with $code"
+[ "$(md5sum "$VELLMAR_DIR/_FILE_LOG.TXT")" = "$before" ] || fail "second instance on the same folder wrote to the log"
+
 # SIGTERM is the stop request: WM_CLOSE 1 destroys the window, whose WM_DESTROY logs the stop.
 stopped_name=$(grep -a '^name2=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r')
 vellmar_stop
