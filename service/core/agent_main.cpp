@@ -3,6 +3,8 @@
 // the window thread.
 #include "service/core/agent.h"
 
+#include <atomic>
+
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 
@@ -170,6 +172,8 @@ void agent_kill_reaction_timers() {
 }
 
 bool agent_start() {
+  // Before any thread: a stop at any moment from here on reaches the dispatcher.
+  svc_block_stop_signals();
   sys_cpu_counter_open();
   thread_start(service_dispatch_thread);
   // One service per installation folder, however the folder is spelt.
@@ -187,8 +191,10 @@ bool agent_start() {
   evt_init(InstallDirW, cfg_language_name());
   status_copy_event_levels();
   sys_get_os_description(g_status.os_description, 128);
-  g_main_hwnd = win_create_window(kWindowClass, kWindowTitle);
-  if (!g_main_hwnd) return false;
+  WindowHandle window = win_create_window(kWindowClass, kWindowTitle);
+  if (!window) return false;
+  // Published for the dispatcher thread, which waits for it to hand on a stop.
+  std::atomic_ref<WindowHandle>(g_main_hwnd).store(window, std::memory_order_release);
   cfg_save();
   if (!net_startup()) return false;
   if (link_listen_create()) link_listen_start();

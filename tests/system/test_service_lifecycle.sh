@@ -43,3 +43,44 @@ code=0
 wait "$VELLMAR_PID" || code=$?
 [ "$code" = 0 ] || fail "SIGINT stop ended with $code"
 [ "$(event_lines)" = 4 ] || fail "second run did not log start and stop"
+
+# The stop signals are blocked in every thread from the first moments on, so a stop that comes
+# right away still runs the whole stop sequence.
+for run in 1 2 3; do
+  python3 - "$VELLMAR_DIR" <<'PY' || fail "early stop, run $run: $(cat "$VELLMAR_DIR/early.out")"
+import os, re, signal, subprocess, sys, time
+folder = sys.argv[1]
+exe = os.path.realpath(os.path.join(folder, "Brevanta"))
+out = open(os.path.join(folder, "early.out"), "w")
+p = subprocess.Popen(["./Brevanta"], cwd=folder, stdout=out, stderr=out)
+end = time.monotonic() + 30
+
+def all_blocked():
+    try:
+        if os.readlink("/proc/%d/exe" % p.pid) != exe:
+            return False
+        tasks = os.listdir("/proc/%d/task" % p.pid)
+        for t in tasks:
+            with open("/proc/%d/task/%s/status" % (p.pid, t)) as f:
+                mask = int(re.search(r"SigBlk:\s*([0-9a-f]+)", f.read()).group(1), 16)
+            if not mask & (1 << (signal.SIGTERM - 1)):
+                return False
+        return bool(tasks)
+    except (OSError, AttributeError):
+        return False
+
+while not all_blocked():
+    if time.monotonic() > end or p.poll() is not None:
+        p.kill()
+        sys.exit("the stop signals were not blocked at start (ended: %s)" % p.poll())
+p.send_signal(signal.SIGTERM)
+try:
+    code = p.wait(30)
+except subprocess.TimeoutExpired:
+    p.kill()
+    sys.exit("no stop after an early SIGTERM")
+sys.exit(0 if code == 0 else "ended with %d" % code)
+PY
+done
+[ "$(event_lines)" = 10 ] || fail "early stops did not each log start and stop"
+tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "early stop not logged"
