@@ -13,7 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/registry.h"
 
 static uint64_t fnv1a(const char* s) {
