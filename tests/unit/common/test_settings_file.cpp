@@ -52,6 +52,26 @@ class SettingsFile : public ::testing::Test {
     cfg_set_defaults();
   }
   std::string ini() const { return read_file(dir.file("agent.ini")); }
+  // Saves the records, clears them, loads the file back and expects every record as it was.
+  void expect_round_trip() {
+    cfg_save();
+    AgentSettings saved = g_settings;
+    SourceIpList saved_src = g_source_ips;
+    ForwardTrapList saved_fwd = g_forward_traps;
+    UsmSettings saved_usm = g_usm;
+    ClusterList saved_cl = g_clusters;
+    memset(&g_settings, 0, sizeof g_settings);
+    memset(&g_source_ips, 0, sizeof g_source_ips);
+    memset(&g_forward_traps, 0, sizeof g_forward_traps);
+    memset(&g_usm, 0, sizeof g_usm);
+    memset(&g_clusters, 0, sizeof g_clusters);
+    cfg_load(nullptr);
+    EXPECT_EQ(memcmp(&saved, &g_settings, sizeof saved), 0);
+    EXPECT_EQ(memcmp(&saved_src, &g_source_ips, sizeof saved_src), 0);
+    EXPECT_EQ(memcmp(&saved_fwd, &g_forward_traps, sizeof saved_fwd), 0);
+    EXPECT_EQ(memcmp(&saved_usm, &g_usm, sizeof saved_usm), 0);
+    EXPECT_EQ(memcmp(&saved_cl, &g_clusters, sizeof saved_cl), 0);
+  }
   // Loads a version-8 file made of the given body over the current records.
   void load_v8(const std::string& body) {
     write_file(dir.file("agent.ini"), "[Format]\r\nVersion=8\r\n" + body + "[End]\r\n");
@@ -138,23 +158,7 @@ TEST_F(SettingsFile, SavedRecordsLoadBackUnchanged) {
   text_utf8_to_utf16(g_settings.location, 65, "Serverraum Ost \xC3\xBC\xE6\x9C\xBA");
   text_utf8_to_utf16(g_settings.vm_password, 33, "esx\xC3\xA9pw");  // U+00E9 in the one-byte form
   g_settings.shutdown_type = 2;
-  cfg_save();
-  AgentSettings saved = g_settings;
-  SourceIpList saved_src = g_source_ips;
-  ForwardTrapList saved_fwd = g_forward_traps;
-  UsmSettings saved_usm = g_usm;
-  ClusterList saved_cl = g_clusters;
-  memset(&g_settings, 0, sizeof g_settings);
-  memset(&g_source_ips, 0, sizeof g_source_ips);
-  memset(&g_forward_traps, 0, sizeof g_forward_traps);
-  memset(&g_usm, 0, sizeof g_usm);
-  memset(&g_clusters, 0, sizeof g_clusters);
-  cfg_load(nullptr);
-  EXPECT_EQ(memcmp(&saved, &g_settings, sizeof saved), 0);
-  EXPECT_EQ(memcmp(&saved_src, &g_source_ips, sizeof saved_src), 0);
-  EXPECT_EQ(memcmp(&saved_fwd, &g_forward_traps, sizeof saved_fwd), 0);
-  EXPECT_EQ(memcmp(&saved_usm, &g_usm, sizeof saved_usm), 0);
-  EXPECT_EQ(memcmp(&saved_cl, &g_clusters, sizeof saved_cl), 0);
+  expect_round_trip();
 }
 
 TEST_F(SettingsFile, ReaderEdgeCases) {
@@ -284,23 +288,10 @@ TEST_F(SettingsFile, FullFieldsRoundTrip) {
     s.condition_delay[0] = 0x80000001u;
     s.condition_delay[4] = UINT32_MAX;
     s.command_before = 3000000000u;
-    cfg_save();
-    AgentSettings saved = g_settings;
-    SourceIpList saved_src = g_source_ips;
-    UsmSettings saved_usm = g_usm;
-    ClusterList saved_cl = g_clusters;
-    memset(&g_settings, 0, sizeof g_settings);
-    memset(&g_source_ips, 0, sizeof g_source_ips);
-    memset(&g_usm, 0, sizeof g_usm);
-    memset(&g_clusters, 0, sizeof g_clusters);
-    cfg_load(nullptr);
-    EXPECT_EQ(memcmp(&saved, &g_settings, sizeof saved), 0);
+    expect_round_trip();
     EXPECT_EQ(g_settings.shutdown_type, 0);
     EXPECT_EQ(g_settings.command_before, 3000000000u);
     EXPECT_EQ(g_settings.condition_delay[0], 0x80000001u);
-    EXPECT_EQ(memcmp(&saved_src, &g_source_ips, sizeof saved_src), 0);
-    EXPECT_EQ(memcmp(&saved_usm, &g_usm, sizeof saved_usm), 0);
-    EXPECT_EQ(memcmp(&saved_cl, &g_clusters, sizeof saved_cl), 0);
   }
 }
 
