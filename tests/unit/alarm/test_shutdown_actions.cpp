@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -261,6 +263,31 @@ TEST_F(ShutdownActions, FailedPowerActionIsReportedAndRetriedWhileTheConditionLa
   action_execute(SCHED_KIND_POWER_RETRY);
   EXPECT_EQ(power_log(), "");
   EXPECT_FALSE(SchedulerApi.sched_find_kind(SCHED_KIND_POWER_RETRY));
+}
+
+// Without the shutdown privilege nothing is queued but the failure and its retry.
+TEST_F(ShutdownActions, MissingPrivilegeIsReportedAndRetried) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a check as another user";
+  ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
+  g_settings.shutdown_type = 1;
+  std::string failed = common(14).substr(0, common(14).find('%'));
+  pid_t child = fork();
+  if (child == 0) {
+    // Not simulated, as a user that may not shut the machine down.
+    unsetenv("VELLMAR_POWER_SIMULATE");
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    if (power_enable_shutdown_privilege()) _exit(11);
+    shutdown_request();
+    if (SchedulerApi.sched_find_kind(SCHED_KIND_SHUTDOWN)) _exit(12);
+    if (!SchedulerApi.sched_find_kind(SCHED_KIND_POWER_RETRY)) _exit(13);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(log_count(failed + "poweroff"), 1);
+  EXPECT_EQ(power_log(), "");
 }
 
 TEST_F(ShutdownActions, OtherShutdownTypeDoesNothing) {
