@@ -467,7 +467,7 @@ TEST_F(SettingsFile, SaveCutBeforeTheRenameKeepsTheOldSettings) {
   cfg_load(nullptr);
   EXPECT_EQ(g_settings.http_port, 8081);
   EXPECT_EQ(narrow(g_settings.account_password[0]), "quillbox");
-  // The next save replaces the leftover.
+  // The next save writes the file whole again.
   cfg_save();
   EXPECT_EQ(ini(), full);
 }
