@@ -14,7 +14,7 @@
 #include "platform/instance_mutex.h"
 #include "platform/profile.h"
 #include "platform/socket.h"
-#include "platform/user_account.h"
+#include "platform/account.h"
 
 WindowHandle TrayWindow = nullptr;
 char16_t TrayLangStrings[TRAY_LANG_TEXTS][TRAY_LANG_ROOM];
@@ -357,7 +357,7 @@ intptr_t tray_wnd_proc(WindowHandle window, uint32_t message, uintptr_t wparam, 
 // ---- Start and end
 
 bool tray_start() {
-  TrayUserIsAdmin = user_is_administrator(user_current_id()) ? 1 : 0;
+  TrayUserIsAdmin = account_is_administrator(account_current_user()) ? 1 : 0;
   if (desktop_test_watcher()) TrayUserIsAdmin = 0;
 
   // One instance per user and display.
