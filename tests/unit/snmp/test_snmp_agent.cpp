@@ -35,7 +35,7 @@ const uint8_t kMac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
 const Bytes kEngine = {0x80, 0x00, 0x1C, 0xAE, 0x03, 0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
 
 Ids E(std::initializer_list<uint32_t> tail) { return kE + Ids(tail); }
-Ids stats(uint32_t counter) { return kUsmStats + Ids{counter}; }
+Ids stats(uint32_t counter) { return kUsmStats + Ids{counter, 0}; }
 Bytes null_value() { return tlv(0x05, {}); }
 Bytes vb(const Ids& name, const Bytes& value = null_value()) { return seq({oid(name), value}); }
 Bytes pdu(uint8_t tag, const std::vector<Bytes>& binds, int32_t request_id = 42) {
