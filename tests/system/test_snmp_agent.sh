@@ -35,6 +35,10 @@ expect_out "v1 getnext after E.2.9.0" "^\.$E\.2\.10\.0 = INTEGER: 1$" \
 expect_out "v1 set refused as read only" "genError" \
   snmpset -v1 -c fenwix "${SNMP[@]}" 127.0.0.1 $E.2.3.0 i 45
 grep -q "Power Fail Delay=300" "$VELLMAR_DIR/agent.ini" || fail "a read-only set changed agent.ini"
+expect_out "v1 OS description" "^\.$E\.1\.1\.0 = STRING: \".*\(kernel .*\)" \
+  snmpget -v1 -c fenwix "${SNMP[@]}" 127.0.0.1 $E.1.1.0
+expect_out "v1 memory load" "^\.$E\.4\.2\.0 = INTEGER: [1-9][0-9]*$" \
+  snmpget -v1 -c fenwix "${SNMP[@]}" 127.0.0.1 $E.4.2.0
 expect_out "v1 unlisted community gets no answer" "^Timeout" \
   snmpget -v1 -c public "${SNMP[@]}" 127.0.0.1 1.3.6.1.2.1.1.1.0
 expect_out "v2c is not answered" "^Timeout" \
