@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The web interface in headless Chromium (playwright-core from the build tree's node folder):
+# The web interface in headless Chromium (playwright-core from build/node, scripts/node_deps.sh):
 # login, a changed system name, logout, a wrong password and the login lock. Screenshots go to
 # web-browser/ beside the program in the build tree.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/web_lib.sh"
 
 NODE_DIR="$VELLMAR_SOURCE_DIR/build/node/node_modules"
-[ -f "$NODE_DIR/playwright-core/package.json" ] || fail "playwright-core is missing: run scripts/deps.sh"
+[ -f "$NODE_DIR/playwright-core/package.json" ] || fail "playwright-core is missing: run scripts/node_deps.sh"
 command -v /usr/bin/chromium >/dev/null || fail "chromium is missing: run scripts/deps.sh"
 ARTIFACTS="$(dirname "$BREVANTA")/web-browser"
 mkdir -p "$ARTIFACTS"
