@@ -6,11 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/html_escape.h"
 #include "platform/clock.h"
 #include "service/core/net_address.h"
 #include "service/events/event_defs.h"
 #include "service/events/event_log.h"
+#include "service/web/asp_template.h"
 
 namespace {
 
@@ -74,11 +74,11 @@ bool write_row(FILE* out, char* line, bool grey) {
   line_date(date, d);
   const LevelText& lt = level_text(level);
   fputs(grey ? "<tr bgcolor=#eeeeee><td class=bold>" : "<tr><td class=bold>", out);
-  if (strcmp(source, "0.0.0.0") != 0) html_write(out, source);
+  if (strcmp(source, "0.0.0.0") != 0) asp_write_text(out, source);
   fprintf(out, "</td><td>%02d/%02d/%04d</td><td>", d[0], d[1], d[2] + 2000);
-  html_write(out, time);
+  asp_write_text(out, time);
   fprintf(out, "</td>%s<td nowrap class=%s>", lt.cell, lt.message_class);
-  html_write(out, message);
+  asp_write_text(out, message);
   fputs("</td></tr>\n", out);
   return true;
 }

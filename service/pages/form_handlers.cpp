@@ -27,6 +27,9 @@
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
 #include "service/snmp/trap_state.h"
+#include "service/web/http_request.h"
+#include "service/web/session.h"
+#include "service/web/system_pages.h"
 
 const char* const FIFO_GROUP_POST[POST_PAGE_COUNT] = {
     "hist_log", "hist_config", "dev_config", "dev_isource", "dev_iforward", "dev_control", "dev_snmpv1",
@@ -420,7 +423,7 @@ int form_token_ok() {
 
 void form_reply(const char* text) { text_copy8(g_reply, sizeof g_reply, text); }
 
-void web_form_post(HttpConnection* c, int) {
+void web_form_post(HttpConnection* c) {
   if (!c || !c->path) return;
   const char* slash = strrchr(c->path, '/');
   const char* segment = slash ? slash + 1 : c->path;
@@ -446,5 +449,3 @@ void web_form_post(HttpConnection* c, int) {
     default: list_form_post(page); break;
   }
 }
-
-int web_form_post(HttpConnection*) { return 0; }

@@ -4,7 +4,6 @@
 #pragma once
 #include <cstdint>
 
-#include "service/pages/web_shim.h"
 #include "service/web/http_server.h"
 
 // Index of each page in FIFO_GROUP_POST.
@@ -18,10 +17,9 @@ extern const char* const FIFO_GROUP_POST[POST_PAGE_COUNT];
 extern const char REPLY_NOT_FOUND[];   // RN
 extern const char REPLY_BAD_INPUT[];   // a refused value
 
-int web_form_post(HttpConnection* connection);
 // Handles a posted UPS form: finds its page, parses the body, checks and applies the fields and
 // leaves one reply line in g_reply.
-void web_form_post(HttpConnection* connection, int);
+void web_form_post(HttpConnection* connection);
 
 // Helpers shared by the form pages.
 // The value of the first field whose name begins with prefix, or null.

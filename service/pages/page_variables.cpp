@@ -14,6 +14,9 @@
 #include "service/core/host_metrics.h"
 #include "service/events/event_defs.h"
 #include "service/events/event_log.h"
+#include "service/web/asp_template.h"
+#include "service/web/http_request.h"
+#include "service/web/session.h"
 
 int32_t NOT_DELAY = 5;
 
@@ -475,5 +478,3 @@ void asp_page_variable(FILE* out, const char* name, int, QueryPair*) {
     return;
   }
 }
-
-int asp_page_variable(HttpConnection*, const char*) { return 0; }

@@ -4,12 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "service/pages/web_shim.h"
 #include "service/web/http_server.h"
 
 // Set to 3 by the history page's log export; 5 at start.
 extern int32_t NOT_DELAY;
 
-int asp_page_variable(HttpConnection* connection, const char* name);
 // Writes the value of a UPS page variable to the page; nothing for a name no table lists.
 void asp_page_variable(FILE* out, const char* name, int pair_count, QueryPair* pairs);

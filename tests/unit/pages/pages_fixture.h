@@ -1,6 +1,6 @@
 // Shared set-up of the UPS page tests: the alarm engine's installation folder and records, a
-// session stand-in with its eleven integers and the token "tok", a form parser for URL-encoded
-// bodies, and counters for the listener closes and key localisations the forms cause.
+// session stand-in with its eleven integers and the token "tok", the web layer's form parser,
+// and counters for the listener closes and key localisations the forms cause.
 #pragma once
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +15,8 @@
 #include "service/pages/page_variables.h"
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
+#include "service/web/http_request.h"
+#include "service/web/session.h"
 
 namespace pages_test {
 
@@ -40,34 +42,6 @@ inline int fake_trap_close() {
 inline void fake_agent_close() { ++counters().agent_close; }
 inline void fake_localize() { ++counters().localize; }
 
-inline int hex(char c) { return c >= '0' && c <= '9' ? c - '0' : (c | 32) - 'a' + 10; }
-
-// URL-encoded body into FormFieldTable, cut in place: '+' is a space and %XX a byte.
-inline void parse_form(char* body, const char*) {
-  FormFieldTable.count = 0;
-  char* p = body;
-  while (*p && FormFieldTable.count < FORM_FIELDS_MAX) {
-    char* eq = strchr(p, '=');
-    if (!eq) break;
-    *eq = 0;
-    char* value = eq + 1;
-    char* amp = strchr(value, '&');
-    if (amp) *amp = 0;
-    char* w = value;
-    for (char* r = value; *r; ++r) {
-      if (*r == '+') *w++ = ' ';
-      else if (*r == '%' && r[1] && r[2]) {
-        *w++ = char(hex(r[1]) * 16 + hex(r[2]));
-        r += 2;
-      } else *w++ = *r;
-    }
-    *w = 0;
-    FormFieldTable.rows[FormFieldTable.count++] = FormField{p, nullptr, value, nullptr};
-    if (!amp) break;
-    p = amp + 1;
-  }
-}
-
 class PagesFixture : public alarm_test::AlarmFixture {
  protected:
   std::vector<char> body_;
@@ -80,7 +54,7 @@ class PagesFixture : public alarm_test::AlarmFixture {
     SessionApi.sess_var_get = fake_var_get;
     SessionApi.sess_var_set = fake_var_set;
     SessionApi.sess_token_check = fake_token_check;
-    WebServerOps.http_parse_form_data = parse_form;
+    WebServerOps.http_parse_form_data = http_parse_form_data;
     TrapReceiverApi.trap_close = fake_trap_close;
     SnmpAgentApi.snmp_agent_close = fake_agent_close;
     SnmpAgentApi.snmp_usm_localize_keys = fake_localize;
@@ -99,7 +73,7 @@ class PagesFixture : public alarm_test::AlarmFixture {
     c.body = body_.data();
     c.body_fill = uint32_t(body.size());
     snprintf(g_reply, sizeof g_reply, "-");
-    web_form_post(&c, 0);
+    web_form_post(&c);
     return g_reply;
   }
 
