@@ -94,9 +94,12 @@ void http_path_normalize(char* path) {
   while (*in) {
     if (*in == '/' || *in == '\\') {
       *out++ = *in++;
-      while (*in == '/' || *in == '\\') ++in;
-      // Right after a separator every leading pair of dots goes.
-      while (in[0] == '.' && in[1] == '.') in += 2;
+      // Right after a separator further separators and every leading pair of dots go.
+      for (;;) {
+        if (*in == '/' || *in == '\\') ++in;
+        else if (in[0] == '.' && in[1] == '.') in += 2;
+        else break;
+      }
     } else {
       *out++ = *in++;
     }
