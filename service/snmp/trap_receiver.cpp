@@ -14,6 +14,7 @@
 #include "service/core/net_address.h"
 #include "service/events/event_defs.h"
 #include "service/snmp/ber.h"
+#include "service/snmp/trap_forward.h"
 #include "service/snmp/trap_state.h"
 #include "service/snmp/usm.h"
 
@@ -467,9 +468,6 @@ uint32_t trap_poll(uint8_t sender[28]) {
   return accepted;
 }
 
-// The forwarder fills this slot when it is built.
-void trap_forward_none(const uint8_t*) {}
-
 }  // namespace
 
 int trap_send_socket(uint16_t family) {
@@ -515,5 +513,5 @@ void trap_init() {
   trap_state_reset();
   const char* trace = std::getenv("VELLMAR_TRAP_TRACE");
   std::snprintf(g_trace_path, sizeof g_trace_path, "%s", trace != nullptr ? trace : "");
-  TrapReceiverApi = TrapReceiverApiTable{trap_close, trap_open, trap_poll, trap_forward_none};
+  TrapReceiverApi = TrapReceiverApiTable{trap_close, trap_open, trap_poll, trap_forward};
 }
