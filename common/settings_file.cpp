@@ -594,8 +594,9 @@ int cfg_import_uploaded(const char* first, const char* last) {
   if (!cfg_install_file(path, sizeof path, "httpd/htdocs/tmp/agent_tmp.ini")) return 0;
   FILE* out = fopen(path, "wb");
   if (!out) return 0;
+  // LF becomes CR LF; a CR already before it is not doubled.
   for (const char* p = first; p <= last; ++p) {
-    if (*p == '\n') fputc('\r', out);
+    if (*p == '\n' && (p == first || p[-1] != '\r')) fputc('\r', out);
     fputc(*p, out);
   }
   bool written = fclose(out) == 0;
