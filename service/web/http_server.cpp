@@ -42,6 +42,9 @@ static WindowHandle g_window;
 static int g_listeners[4] = {-1, -1, -1, -1};  // IPv4 HTTP, IPv6 HTTP, IPv4 HTTPS, IPv6 HTTPS
 static uint8_t g_listener_mask;
 static SSL_CTX* g_tls_context;
+// A listener whose connection found every slot busy: no further accept event comes for it until
+// an accept is tried again.
+static bool g_accept_waiting[4];
 
 static void http_cert_path(char* out, size_t room) { snprintf(out, room, "%s/httpd/cert_web.pem", HttpInstallDir); }
 
@@ -318,6 +321,8 @@ static void http_conn_serve(HttpConnection* c) {
   }
 }
 
+static void http_accept(int listener, int tls);
+
 static void http_poll() {
   uint32_t now = http_clock_seconds();
   for (auto& c : HttpConnectionTable) {
@@ -334,6 +339,11 @@ static void http_poll() {
       if (head_late || now - c.last_activity >= HTTP_IDLE_S) http_conn_close(&c, 1);
     }
   }
+  for (int i = 0; i < 4; ++i) {
+    if (!g_accept_waiting[i]) continue;
+    g_accept_waiting[i] = false;
+    if (g_listeners[i] >= 0) http_accept(g_listeners[i], i >= 2);
+  }
 }
 
 static void http_accept(int listener, int tls) {
@@ -343,7 +353,11 @@ static void http_accept(int listener, int tls) {
       c = &slot;
       break;
     }
-  if (!c) return;
+  if (!c) {
+    for (int i = 0; i < 4; ++i)
+      if (g_listeners[i] == listener) g_accept_waiting[i] = true;
+    return;
+  }
   uint8_t peer[INET_SOCKADDR_MAX];
   uint32_t peer_length = 0;
   int s = sock_accept(listener, peer, &peer_length);

@@ -126,8 +126,9 @@ static const char* sess_challenge_get(const uint8_t* client) {
 static const char* sess_challenge_new(const uint8_t* client) {
   uint32_t now = http_clock_seconds();
   int i = sess_find_challenge(client);
+  // A live challenge keeps its text (a page and the files it loads may render it more than
+  // once); the text changes with every login attempt instead.
   if (i >= 0 && now <= LoginChallengeTable[i].expires) {
-    sess_random_text(LoginChallengeTable[i].text, CHALLENGE_CHARS);
     LoginChallengeTable[i].expires = now + CHALLENGE_TIMEOUT_S;
     return LoginChallengeTable[i].text;
   }

@@ -5,6 +5,7 @@
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title><% LIN_PRODUCT_NAME %> - Login</title>
 <link rel="stylesheet" href="/template.css">
+<link rel="icon" href="/images/logo.svg">
 <script src="/js/md5.js"></script>
 </head>
 <body>

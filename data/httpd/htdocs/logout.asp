@@ -5,6 +5,7 @@
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>Logged out</title>
 <link rel="stylesheet" href="/template.css">
+<link rel="icon" href="/images/logo.svg">
 </head>
 <body>
 <div class="card message">
