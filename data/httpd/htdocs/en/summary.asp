@@ -68,7 +68,7 @@
     else {
       var h = Math.floor(left / 3600), m = Math.floor(left / 60) % 60, s = left % 60;
       cd.textContent = (h ? h + ":" : "") + (m < 10 ? "0" : "") + m + ":" + (s < 10 ? "0" : "") + s;
-      note.textContent = cancelled ? "The shutdown is cancelled." : "The computer will be shut down when the countdown ends.";
+      note.textContent = cancelled ? "The shutdown is cancelled." : "The configured action runs when the countdown ends.";
     }
     document.getElementById("source-num").textContent = get("SUM_SOURCE_NUM");
     var tbody = document.querySelector("#sources tbody");
