@@ -315,11 +315,13 @@ void dev_snmpv3() {
 
 // The listeners' settings before an upload, to close those that changed after it.
 struct ListenerPorts {
-  uint16_t snmp, trap;
+  uint16_t snmp, trap, http, https;
+  uint8_t web_protocols;
 };
 
 ListenerPorts listener_ports() {
-  return {g_snmp_agent.listen_port, g_source_ips.listen_port};
+  return {g_snmp_agent.listen_port, g_source_ips.listen_port, g_settings.http_port, g_settings.https_port,
+          g_settings.web_protocols};
 }
 
 // After an upload the settings take effect: keys localised again, changed listeners closed (the
@@ -329,6 +331,9 @@ void apply_uploaded(const ListenerPorts& before) {
   ListenerPorts after = listener_ports();
   if (after.snmp != before.snmp && SnmpAgentApi.snmp_agent_close) SnmpAgentApi.snmp_agent_close();
   if (after.trap != before.trap && TrapReceiverApi.trap_close) TrapReceiverApi.trap_close();
+  // The connection of this request stays: only the web listeners are closed.
+  if (after.http != before.http || after.https != before.https || after.web_protocols != before.web_protocols)
+    http_close_listeners();
   link_send(LINK_KIND_UPC, 0, nullptr);
   std::lock_guard<std::recursive_mutex> lock(g_state_lock);
   SchedulerApi.sched_add_once(SCHED_KIND_RELOAD_EVENTS, 1);

@@ -214,5 +214,16 @@ COOKIE=$ADMIN
 [ "$(post debug --data "DBG_REFRESH=1")" = "$H/debug.asp" ] || fail "debug refresh"
 [ "$(post debug --data "DBG_HOME=1")" = "$H/home.asp" ] || fail "debug home"
 
+# --- An uploaded file that moves the web server: the answer still arrives, the next 5-second tick
+# opens the new port.
+sed 's/^HTTP Port=80\r$/HTTP Port=8080\r/' "$INI" > "$VELLMAR_DIR/moved.ini"
+grep -q "^HTTP Port=8080" "$VELLMAR_DIR/moved.ini" || fail "test file without the new port"
+SB=$(token "$H" /en/sys_batch.asp)
+h=$("${CURL[@]}" -D - -o /dev/null -b "$COOKIE" -F "SYS_UCTOKEN=$SB" -F "UL_F_SYSTEM=@$VELLMAR_DIR/moved.ini" \
+      -F "UL_SYSTEM=Upload" "$H/orvik/sys_batch")
+[ "$(location "$h")" = "$H/message.asp" ] || fail "no answer to the upload that moves the web server: $h"
+new_port_answers() { "${CURL[@]}" -o /dev/null -w '%{http_code}' http://127.0.0.1:8080/login.asp | grep -q 200; }
+wait_for "web server on port 8080" 15 new_port_answers
+
 vellmar_stop
 echo "ok"
