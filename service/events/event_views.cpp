@@ -147,20 +147,32 @@ bool view_paths(ViewPaths& p) {
          install_path(p.selection, "httpd/htdocs/tmp/events.txt");
 }
 
+// Deletes the old view and opens the log and a new selection file. False with nothing open when
+// the log is missing (*table_only then says the empty table is still written) or the selection
+// cannot be made (nothing at all is written).
+bool open_selection(ViewPaths& p, FILE** in, FILE** out, bool* table_only) {
+  *table_only = false;
+  if (!view_paths(p)) return false;
+  remove(p.table);
+  remove(p.selection);
+  *in = fopen(p.log, "rb");
+  if (!*in) {
+    *table_only = true;
+    return false;
+  }
+  *out = fopen(p.selection, "wb");
+  if (*out) return true;
+  fclose(*in);
+  return false;
+}
+
 }  // namespace
 
 void evt_render_page(uint32_t page) {
   ViewPaths p;
-  if (!view_paths(p)) return;
-  remove(p.table);
-  remove(p.selection);
-  FILE* in = fopen(p.log, "rb");
-  if (in) {
-    FILE* out = fopen(p.selection, "wb");
-    if (!out) {
-      fclose(in);
-      return;
-    }
+  FILE *in, *out;
+  bool table_only;
+  if (open_selection(p, &in, &out, &table_only)) {
     int64_t count = event_log_line_count;
     int64_t skip = count - int64_t(EVENT_PAGE_LINES) * page - EVENT_PAGE_LINES;
     int64_t copy = skip >= 0 ? EVENT_PAGE_LINES : count - int64_t(EVENT_PAGE_LINES) * page;
@@ -175,22 +187,18 @@ void evt_render_page(uint32_t page) {
     free(line);
     fclose(out);
     fclose(in);
+  } else if (!table_only) {
+    return;
   }
   write_table(p.table, p.selection);
 }
 
 void evt_render_range(const uint8_t* from, const uint8_t* to) {
+  if (!from || !to) return;
   ViewPaths p;
-  if (!from || !to || !view_paths(p)) return;
-  remove(p.table);
-  remove(p.selection);
-  FILE* in = fopen(p.log, "rb");
-  if (in) {
-    FILE* out = fopen(p.selection, "wb");
-    if (!out) {
-      fclose(in);
-      return;
-    }
+  FILE *in, *out;
+  bool table_only;
+  if (open_selection(p, &in, &out, &table_only)) {
     int from_key = date_key(from), to_key = date_key(to);
     char* line = nullptr;
     char* copy = nullptr;
@@ -218,6 +226,8 @@ void evt_render_range(const uint8_t* from, const uint8_t* to) {
     free(copy);
     fclose(out);
     fclose(in);
+  } else if (!table_only) {
+    return;
   }
   write_table(p.table, p.selection);
 }

@@ -37,6 +37,15 @@ const char* const FIFO_GROUP_POST[POST_PAGE_COUNT] = {
 };
 
 const char REPLY_NOT_FOUND[] = "Message: Title=Error\nBody=<font color=#F00000>FIFO_GROUP_POST not found!</font>\n";
+const char REPLY_CONFIG_UPDATED[] =
+    "Message: Redirect=/en/device/dev_config.asp\nTitle=Information\nBody=<font color=#008000>Update "
+    "successful.</font>\n";
+const char REPLY_SNMPV1_UPDATED[] =
+    "Message: Redirect=/en/device/dev_snmpv1.asp\nTitle=Information\nBody=<font color=#008000>Update "
+    "successful.</font>\n";
+const char REPLY_SNMPV3_UPDATED[] =
+    "Message: Redirect=/en/device/dev_snmpv3.asp\nTitle=Information\nBody=<font color=#008000>Update "
+    "successful.</font>\n";
 const char REPLY_BAD_INPUT[] = "Message: Title=Error\nBody=<font color=#F00000>Incorrect input!</font>\n";
 
 namespace {
@@ -47,21 +56,12 @@ const char R2[] =
     "not correct, please check it again.</font>\n";
 const char R3[] =
     "Message: Redirect=/en/hist_config.asp\nTitle=Information\nBody=<font color=#008000>Update successful.</font>\n";
-const char R4[] =
-    "Message: Redirect=/en/device/dev_config.asp\nTitle=Information\nBody=<font color=#008000>Update "
-    "successful.</font>\n";
 const char R5[] =
     "Message: Redirect=/en/device/dev_config.asp\nTitle=Information\nBody=<font color=#008000>Command received "
     "successfully.</font>\n";
 const char R6[] =
     "Message: Redirect=/en/device/dev_control.asp\nTitle=Information\nBody=<font color=#008000>Command "
     "submitted.</font>\n";
-const char R7[] =
-    "Message: Redirect=/en/device/dev_snmpv1.asp\nTitle=Information\nBody=<font color=#008000>Update "
-    "successful.</font>\n";
-const char R8[] =
-    "Message: Redirect=/en/device/dev_snmpv3.asp\nTitle=Information\nBody=<font color=#008000>Update "
-    "successful.</font>\n";
 const char R9[] = "OK: Redirect=/tmp/agent.ini";
 const char R10[] =
     "Message: Redirect=/en/sys_batch.asp\nTitle=Error\nBody=<font color=#800000>File format mismatched or "
@@ -245,7 +245,7 @@ void dev_config() {
       return;
   }
   cfg_save();
-  form_reply(R4);
+  form_reply(REPLY_CONFIG_UPDATED);
 }
 
 // ---- dev_control ----
@@ -298,7 +298,7 @@ void dev_snmpv1() {
     if (SnmpAgentApi.snmp_agent_close) SnmpAgentApi.snmp_agent_close();
   }
   cfg_save();
-  form_reply(R7);
+  form_reply(REPLY_SNMPV1_UPDATED);
 }
 
 void dev_snmpv3() {
@@ -308,7 +308,7 @@ void dev_snmpv3() {
   if (!form_value("SUB_CONTEXT") || !context) return;
   text_copy8(g_usm.context_name, sizeof g_usm.context_name, context);
   cfg_save();
-  form_reply(R8);
+  form_reply(REPLY_SNMPV3_UPDATED);
 }
 
 // ---- sys_batch ----

@@ -16,6 +16,9 @@ extern const char* const FIFO_GROUP_POST[POST_PAGE_COUNT];
 
 extern const char REPLY_NOT_FOUND[];   // RN
 extern const char REPLY_BAD_INPUT[];   // a refused value
+extern const char REPLY_CONFIG_UPDATED[];  // R4, back to the configuration page
+extern const char REPLY_SNMPV1_UPDATED[];  // R7
+extern const char REPLY_SNMPV3_UPDATED[];  // R8
 
 // Handles a posted UPS form: finds its page, parses the body, checks and applies the fields and
 // leaves one reply line in g_reply.

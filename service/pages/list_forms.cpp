@@ -36,15 +36,6 @@ const char F1[] =
 const char F2[] =
     "Message: Redirect=/en/device/dev_config.asp\nTitle=Information\nBody=<font color=#008000>Please wait until the "
     "command is sent completely.</font>\n";
-const char R4[] =
-    "Message: Redirect=/en/device/dev_config.asp\nTitle=Information\nBody=<font color=#008000>Update "
-    "successful.</font>\n";
-const char R7[] =
-    "Message: Redirect=/en/device/dev_snmpv1.asp\nTitle=Information\nBody=<font color=#008000>Update "
-    "successful.</font>\n";
-const char R8[] =
-    "Message: Redirect=/en/device/dev_snmpv3.asp\nTitle=Information\nBody=<font color=#008000>Update "
-    "successful.</font>\n";
 const char kBadRow[] = "Message: Title=Error\nBody=<font color=#F00000>Incorrect row number!</font>\n";
 
 enum ColumnKind : uint8_t {
@@ -84,7 +75,7 @@ const ListPage kPages[] = {
      {"CFG_DEV_IP", "CFG_DEV_COMM", "CFG_DEV_USER"}, 3,
      {COL("CFG_DEV_IP", TEXT, g_source_ips.ip), COL("CFG_DEV_COMM", TEXT, g_source_ips.community),
       COL("CFG_DEV_USER", TEXT, g_source_ips.usm_user)},
-     3, 0, SOURCE_IP_MAX, E1, E2, R4},
+     3, 0, SOURCE_IP_MAX, E1, E2, REPLY_CONFIG_UPDATED},
     {POST_DEV_IFORWARD, {"FWD_TARGET_ADD", "FWD_TARGET_EDIT", "FWD_TARGET_DEL", nullptr},
      {"FWD_TARGET_IP"}, 1,
      {COL("FWD_TARGET_IP", TEXT, g_forward_traps.ip), COL("FWD_TARGET_PORT", U16, g_forward_traps.port)},
@@ -93,18 +84,18 @@ const ListPage kPages[] = {
      {"CFG_DEV_IP", "CFG_DEV_COMM"}, 2,
      {COL("CFG_DEV_IP", TEXT, g_snmp_agent.ip), COL("CFG_DEV_COMM", TEXT, g_snmp_agent.community),
       COL("CFG_DEV_PERMISSION", U8, g_snmp_agent.permission)},
-     3, 0, SNMP_MANAGER_MAX, E5, E2, R7},
+     3, 0, SNMP_MANAGER_MAX, E5, E2, REPLY_SNMPV1_UPDATED},
     {POST_DEV_IUSM, {"CFG_DEV_ADD", "CFG_DEV_EDIT", "CFG_DEV_DEL", nullptr},
      {"CFG_USM_USER", "CFG_USM_AUTH", "CFG_USM_PRIV"}, 3,
      {COL("CFG_USM_USER", TEXT, g_usm.user), COL("CFG_USM_SECURITY", U8, g_usm.security),
       COL("CFG_USM_AUTH", SECRET, g_usm.auth), COL("CFG_USM_PRIV", SECRET, g_usm.priv),
       COL("CFG_USM_PERMISSION", U8, g_usm.permission)},
-     5, 0, USM_USER_MAX, E7, E8, R8},
+     5, 0, USM_USER_MAX, E7, E8, REPLY_SNMPV3_UPDATED},
     {POST_DEV_ICLUSTER, {"CFG_CLUSTER_ADD", "CFG_CLUSTER_EDIT", "CFG_CLUSTER_DEL", "CFG_CLUSTER_TST"},
      {"CFG_CLUSTER_IP", "CFG_CLUSTER_ACCOUNT", "CFG_CLUSTER_NAME"}, 3,
      {COL("CFG_CLUSTER_IP", TEXT, g_clusters.vcenter), COL("CFG_CLUSTER_ACCOUNT", TEXT, g_clusters.account),
       COL("CFG_CLUSTER_PASSWORD", SECRET, g_clusters.password), COL("CFG_CLUSTER_NAME", TEXT, g_clusters.cluster)},
-     4, -1, CLUSTER_MAX, E11, nullptr, R4},
+     4, -1, CLUSTER_MAX, E11, nullptr, REPLY_CONFIG_UPDATED},
 };
 
 #undef COL

@@ -90,6 +90,14 @@ class PagesFixture : public alarm_test::AlarmFixture {
   }
 
   std::string ini() { return read_file(dir.file("agent.ini")); }
+
+  // Empties the four lists that the factory settings fill (the SNMPv3 users keep the manager).
+  void empty_lists() {
+    g_source_ips.count = 0;
+    g_forward_traps.count = 0;
+    g_snmp_agent.count = 0;
+    g_clusters.count = 0;
+  }
 };
 
 }  // namespace pages_test

@@ -34,10 +34,7 @@ class ListForms : public PagesFixture {
  protected:
   void SetUp() override {
     PagesFixture::SetUp();
-    g_source_ips.count = 0;
-    g_forward_traps.count = 0;
-    g_snmp_agent.count = 0;
-    g_clusters.count = 0;
+    empty_lists();
     cfg_save();
   }
   std::string list(const char* page, const std::string& fields) {

@@ -16,9 +16,7 @@ class PageVariables : public PagesFixture {
  protected:
   void SetUp() override {
     PagesFixture::SetUp();
-    g_source_ips.count = 0;
-    g_forward_traps.count = 0;
-    g_snmp_agent.count = 0;
+    empty_lists();
     g_usm.count = 0;
   }
 };
