@@ -69,7 +69,7 @@ msg_body() { "${CURL[@]}" "$H/message.asp" | tr -d '\n'; }
 expect_info() { [ "$(msg)" = "Information" ] || fail "$1: message '$(msg)': $(msg_body)"; }
 expect_error() {
   [ "$(msg)" = "Error" ] || fail "$1: expected an error, got '$(msg)'"
-  [ -z "${2:-}" ] || msg_body | grep -q -- "$2" || fail "$1: error is not '$2': $(msg_body)"
+  [ -z "${2:-}" ] || grep -q -- "$2" <<<"$(msg_body)" || fail "$1: error is not '$2': $(msg_body)"
 }
 
 for p in /en/summary.asp /en/summary.xml /en/hist_log.asp /en/hist_config.asp /en/device/dev_config.asp \
@@ -91,11 +91,11 @@ sleep 1
   = "$H/message.asp" ] || fail "trap source post"
 expect_info "trap source add"
 grep -q "^IP1=127.0.0.1" "$INI" && grep -q "^Community1=pagecomm" "$INI" || fail "trap source not saved"
-page /en/device/dev_config.asp | grep -q "Func_Select(1,'127.0.0.1','pagecomm','',1);" || fail "source row not shown"
+grep -q "Func_Select(1,'127.0.0.1','pagecomm','',1);" <<<"$(page /en/device/dev_config.asp)" || fail "source row not shown"
 trap_v1
 trace_has() { grep -q "$1" "$VELLMAR_TRAP_TRACE" 2>/dev/null; }
 wait_for "trap of the new source accepted" 10 trace_has "accepted version=0 source=0"
-page /en/summary.asp | grep -q "<SUM_SOURCE_IP>127.0.0.1</SUM_SOURCE_IP>" || fail "summary lacks the source"
+grep -q "<SUM_SOURCE_IP>127.0.0.1</SUM_SOURCE_IP>" <<<"$(page /en/summary.asp)" || fail "summary lacks the source"
 # Refusals: no token, markup, duplicate, row outside the list, full list.
 post dev_isource --data "CFG_DEV_IP=127.0.0.9&CFG_DEV_ADD1=Add" >/dev/null
 grep -q "127.0.0.9" "$INI" && fail "a post without a token added a source"
@@ -121,7 +121,7 @@ post dev_config --data "SYS_UCTOKEN=$(cfg_tok)&CFG_SHUT_TYPE=3&CFG_PF_EN=on&CFG_
 expect_info "shutdown settings"
 grep -q "^Power Fail Delay=600" "$INI" && grep -q "^Bypass Enable=No" "$INI" && grep -q "^Type=3" "$INI" \
   || fail "shutdown settings not saved"
-page /en/device/dev_config.asp | grep -q 'name="CFG_OSD_PF" value="600"' || fail "delay not shown"
+grep -q 'name="CFG_OSD_PF" value="600"' <<<"$(page /en/device/dev_config.asp)" || fail "delay not shown"
 post dev_config --data "SYS_UCTOKEN=$(cfg_tok)&SUB_VM=1&CFG_VM_HOST=esx%0d%0aecho" >/dev/null
 expect_error "control character in a VMware value" "Incorrect input!"
 
@@ -147,7 +147,7 @@ expect_info "manager add"
 post dev_snmpv1 --data "SYS_UCTOKEN=$V1&CFG_SNMP_PORT=1161&SUB_PORT=Apply" >/dev/null
 expect_info "snmp port"
 grep -q "^Listen Port=1161" "$INI" || fail "port not saved"
-snmp_answers() { snmpget -v 1 -c pagecomm -m '' -r 0 -t 1 udp:127.0.0.1:1161 1.3.6.1.2.1.1.5.0 2>/dev/null | grep -q .; }
+snmp_answers() { grep -q . <<<"$(snmpget -v 1 -c pagecomm -m '' -r 0 -t 1 udp:127.0.0.1:1161 1.3.6.1.2.1.1.5.0 2>/dev/null)"; }
 wait_for "agent on port 1161" 15 snmp_answers
 
 # --- SNMPv3 users and context.
@@ -156,7 +156,7 @@ post dev_iusm --data "SYS_UCTOKEN=$V3&CFG_USM_USER=pageuser&CFG_USM_SECURITY=1&C
 expect_error "short pass phrase" "The password must longer than 8 bytes!"
 post dev_iusm --data "SYS_UCTOKEN=$V3&CFG_USM_USER=pageuser&CFG_USM_SECURITY=1&CFG_USM_AUTH=longenough&CFG_USM_PERMISSION=0&CFG_DEV_ADD1=Add" >/dev/null
 expect_info "usm add"
-page /en/device/dev_snmpv3.asp | grep -q "longenough" && fail "a pass phrase reached the page"
+grep -q "longenough" <<<"$(page /en/device/dev_snmpv3.asp)" && fail "a pass phrase reached the page"
 V3=$(token "$H" /en/device/dev_snmpv3.asp)
 post dev_iusm --data "SYS_UCTOKEN=$V3&CFG_DEV_DEL1=Delete" >/dev/null
 expect_error "manager delete" "Cannot delete the manager!"
@@ -168,22 +168,22 @@ grep -q "^Context Name=pagectx" "$INI" || fail "context not saved"
 "${CURL[@]}" -o /dev/null --data-urlencode "Username=<script>alert(1)</script>" --data "Response=00" "$H/orvik/login"
 log_has "<script>alert(1)</script>" || fail "the typed user name is not logged as typed"
 post hist_log --data "LOG_BUTTON=%3C%3C" >/dev/null
-page /en/hist_log.asp | grep -q "Page1" || fail "history page 1"
+grep -q "Page1" <<<"$(page /en/hist_log.asp)" || fail "history page 1"
 frame=$("${CURL[@]}" -b "$COOKIE" "$H/tmp/iframe_log.htm")
 [[ "$frame" == *"&lt;script&gt;alert(1)&lt;/script&gt;"* && "$frame" != *"<script>alert"* ]] \
   || fail "the log view does not escape the user name"
 today=$(date +%m/%d/%Y)
 post hist_log --data "BUT_APPLY=Apply&LOG_FROM=$today&LOG_TO=$today" >/dev/null
-page /en/hist_log.asp | grep -q "$today ~ $today" || fail "date range not shown"
-"${CURL[@]}" -b "$COOKIE" "$H/tmp/iframe_log.htm" | grep -q "IPv4-HTTP" || fail "range view empty"
+grep -q "$today ~ $today" <<<"$(page /en/hist_log.asp)" || fail "date range not shown"
+grep -q "IPv4-HTTP" <<<"$("${CURL[@]}" -b "$COOKIE" "$H/tmp/iframe_log.htm")" || fail "range view empty"
 post hist_log --data "BUT_APPLY=Apply&LOG_FROM=13/01/2026&LOG_TO=$today" >/dev/null
 [ "$(msg)" = "Incorrect Date Format" ] || fail "bad date accepted"
 post hist_log --data "DLLOG_BUTTON=Export" >/dev/null
 "${CURL[@]}" -b "$COOKIE" "$H/tmp/event_log.csv" -o "$VELLMAR_DIR/export.csv"
 [ "$(head -c 3 "$VELLMAR_DIR/export.csv" | od -An -tx1 | tr -d ' ')" = efbbbf ] || fail "CSV without its byte-order mark"
-sed -n 3p "$VELLMAR_DIR/export.csv" | grep -q "IP Address,Date,Time,Level,Event" || fail "CSV header"
+grep -q "IP Address,Date,Time,Level,Event" <<<"$(sed -n 3p "$VELLMAR_DIR/export.csv")" || fail "CSV header"
 grep -q "<script>alert(1)</script>" "$VELLMAR_DIR/export.csv" || fail "the CSV export is not left as logged"
-"${CURL[@]}" "$H/tmp/event_log.csv" | grep -q 'id="challenge"' || fail "the export is served without a session"
+grep -q 'id="challenge"' <<<"$("${CURL[@]}" "$H/tmp/event_log.csv")" || fail "the export is served without a session"
 
 # --- Settings download and upload: the file goes through unchanged and is served once.
 cp "$INI" "$VELLMAR_DIR/before.ini"
@@ -192,7 +192,7 @@ SB=$(token "$H" /en/sys_batch.asp)
 "${CURL[@]}" -b "$COOKIE" "$H/tmp/agent.ini" -o "$VELLMAR_DIR/downloaded.ini"
 cmp -s "$VELLMAR_DIR/downloaded.ini" "$INI" || fail "the download differs from agent.ini"
 [ -e "$VELLMAR_DIR/httpd/htdocs/tmp/agent.ini" ] && fail "the settings copy stayed after it was sent"
-"${CURL[@]}" -b "$COOKIE" "$H/tmp/agent.ini" | grep -q "^\[End\]" && fail "the settings copy was served twice"
+grep -q "^\[End\]" <<<"$("${CURL[@]}" -b "$COOKIE" "$H/tmp/agent.ini")" && fail "the settings copy was served twice"
 post sys_batch -F "SYS_UCTOKEN=$SB" -F "UL_F_SYSTEM=@$VELLMAR_DIR/downloaded.ini" -F "UL_SYSTEM=Upload" >/dev/null
 [ "$(msg)" = "Information" ] || fail "upload: $(msg_body)"
 cmp "$VELLMAR_DIR/before.ini" "$INI" || fail "agent.ini changed by uploading its own download"
@@ -222,7 +222,7 @@ SB=$(token "$H" /en/sys_batch.asp)
 h=$("${CURL[@]}" -D - -o /dev/null -b "$COOKIE" -F "SYS_UCTOKEN=$SB" -F "UL_F_SYSTEM=@$VELLMAR_DIR/moved.ini" \
       -F "UL_SYSTEM=Upload" "$H/orvik/sys_batch")
 [ "$(location "$h")" = "$H/message.asp" ] || fail "no answer to the upload that moves the web server: $h"
-new_port_answers() { "${CURL[@]}" -o /dev/null -w '%{http_code}' http://127.0.0.1:8080/login.asp | grep -q 200; }
+new_port_answers() { grep -q 200 <<<"$("${CURL[@]}" -o /dev/null -w '%{http_code}' http://127.0.0.1:8080/login.asp)"; }
 wait_for "web server on port 8080" 15 new_port_answers
 
 vellmar_stop
