@@ -27,6 +27,8 @@ Brevanta runs on the demo installation folder $demo
   power actions   $VELLMAR_POWER_SIMULATE (simulated; nothing is shut down)
   trap receiver   UDP 162 (IPv4 and IPv6), trusted source 127.0.0.1 with community "public"
   tray link       TCP 127.0.0.1:5515
+  web interface   https://127.0.0.1/ (self-signed certificate; http://127.0.0.1/ leads there)
+                  log in as admin with the password quillbox
 Send a power-failure trap from another terminal:
   snmptrap -v 1 -c public -m '' 127.0.0.1 1.3.6.1.4.1.7342.2.4.20 127.0.0.1 6 3 ''
 (6 4 is power restored, 0 0 a cold start) and watch the log:  tail -f $demo/_FILE_LOG.TXT

@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang libclang-rt-14-dev libssl-dev openssl
           libgtest-dev libgmock-dev libbenchmark-dev snmp snmptrapd iproute2 util-linux curl procps python3
-          chromium nodejs nginx-light wrk)
+          chromium nodejs nginx-light apache2-utils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -196,7 +196,7 @@ static void text_join(char* out, size_t room, const char* a, const char* b, cons
 
 static bool contains_nocase(const char* text, const char* part) { return strcasestr(text, part) != nullptr; }
 
-static void http_client_address_text(char16_t* out, uint32_t room) {
+void http_client_address_text(char16_t* out, uint32_t room) {
   uint8_t sa[INET_SOCKADDR_MAX];
   uint32_t len = inet_make_sockaddr(sa, sizeof sa, uint16_t(g_client_address.family), g_client_address.address, 0, 0);
   if (!len || !inet_address_to_string(sa, len, out, room)) out[0] = 0;

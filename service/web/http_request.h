@@ -42,6 +42,9 @@ extern FormFields FormFieldTable;
 extern const MimeType MIME_TYPES[MIME_TYPE_COUNT];
 extern const char* const REPLY_PREFIXES[4];
 
+// The client of the request as address text (UTF-16, room units), empty when it has none.
+void http_client_address_text(char16_t* out, uint32_t room);
+
 // The router: called for each complete request.
 void http_handle_request(HttpConnection* c);
 void http_send_file(HttpConnection* c, const char* file_path);

@@ -73,6 +73,15 @@ static void http_conn_expect_head(HttpConnection* c) {
   c->head_started = c->last_activity = http_clock_seconds();
 }
 
+void http_conn_start(HttpConnection* c, int socket, uint32_t family, const uint8_t* peer) {
+  http_slot_reset(c, int(c - HttpConnectionTable));
+  c->socket = socket;
+  c->family = family;
+  memcpy(c->peer, peer, sizeof c->peer);
+  c->tls = 0;
+  http_conn_expect_head(c);
+}
+
 static void http_free_body(HttpConnection* c) {
   if (c->body && c->body != reinterpret_cast<char*>(c->send_buffer)) free(c->body);
   c->body = nullptr;
@@ -120,6 +129,16 @@ static char* util_split_word(char* text) {
   return p;
 }
 
+// Ends the text at its first control character, so that nothing the client sent can start a
+// new header line in an answer that repeats it.
+static void cut_at_control(char* text) {
+  for (; *text; ++text)
+    if (uint8_t(*text) < 0x20 || *text == 0x7F) {
+      *text = 0;
+      return;
+    }
+}
+
 // Parses a complete head of header_buffer ending at `end` (the blank line's CR); `arrived` body
 // bytes follow it. 1 complete, 0 wait for body, -1 closed.
 static int http_parse_head(HttpConnection* c, uint32_t end, uint32_t arrived) {
@@ -133,6 +152,7 @@ static int http_parse_head(HttpConnection* c, uint32_t end, uint32_t arrived) {
   c->path = http_split_header(h);
   if (!h[0] || !c->path || !c->path[0]) return http_conn_close(c, 1), -1;
   char* version = util_split_word(c->path);
+  cut_at_control(c->path);
   if (!c->path[0]) return http_conn_close(c, 1), -1;
   c->version_major = c->version_minor = 0;
   if (sscanf(version, "HTTP/%d.%d", &c->version_major, &c->version_minor) != 2) c->version_major = c->version_minor = 0;
@@ -152,6 +172,7 @@ static int http_parse_head(HttpConnection* c, uint32_t end, uint32_t arrived) {
     line = next + 2;
   }
   if (char* host = c->headers[HDR_HOST]) {
+    cut_at_control(host);
     char* colon = host[0] == '[' ? strchr(host, ']') : host;
     if (colon) colon = strchr(colon, ':');
     if (colon) *colon = 0;
@@ -362,18 +383,13 @@ static void http_accept(int listener, int tls) {
   uint32_t peer_length = 0;
   int s = sock_accept(listener, peer, &peer_length);
   if (s < 0) return;
-  int index = int(c - HttpConnectionTable);
-  http_slot_reset(c, index);
-  c->socket = s;
-  c->family = inet_sockaddr_family(peer, peer_length);
-  memset(c->peer, 0, sizeof c->peer);
-  inet_sockaddr_address(peer, peer_length, c->peer, nullptr, nullptr);
+  uint8_t address[16] = {};
+  inet_sockaddr_address(peer, peer_length, address, nullptr, nullptr);
   if (!win_async_select(s, g_window, g_message, FD_READ | FD_WRITE | FD_CLOSE)) {
     sock_close(s);
-    c->socket = -1;
     return;
   }
-  http_conn_expect_head(c);
+  http_conn_start(c, s, inet_sockaddr_family(peer, peer_length), address);
   c->tls = uint32_t(tls);
   if (tls) {
     c->ssl = tls_accept(g_tls_context, s);

@@ -103,6 +103,8 @@ struct HostAddress {
 };
 extern HostAddress g_host_address;
 
+// A slot starts reading a request from the accepted socket of the client (16 address bytes).
+void http_conn_start(HttpConnection* c, int socket, uint32_t family, const uint8_t* peer);
 // Formats a response into the slot's send buffer and starts sending it; nothing when it does not fit.
 void http_conn_printf(HttpConnection* c, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Takes bytes received on the slot (head, then body); 1 request complete, 0 wait, -1 closed.

@@ -228,12 +228,6 @@ void asp_device_vars(FILE* out, const char* name, int pair_count, QueryPair* pai
   if (HttpPageVariable) HttpPageVariable(out, name, pair_count, pairs);
 }
 
-static void client_address_text(char16_t* out, uint32_t room) {
-  uint8_t sa[INET_SOCKADDR_MAX];
-  uint32_t len = inet_make_sockaddr(sa, sizeof sa, uint16_t(g_client_address.family), g_client_address.address, 0, 0);
-  if (!len || !inet_address_to_string(sa, len, out, room)) out[0] = 0;
-}
-
 static void log_common(uint32_t n, const char16_t* a, const char16_t* b) {
   EventApi.evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, n), evt_name(EVT_GROUP_COMMON, n), a, b, nullptr);
 }
@@ -259,7 +253,7 @@ static void post_login() {
   text_copy8(user, sizeof user, username);
   char16_t user16[65], address[64];
   text_utf8_to_utf16(user16, 65, user);
-  client_address_text(address, 64);
+  http_client_address_text(address, 64);
   int account = -1;
   char name[3 * 33 + 1];
   for (int i = 0; i < 3 && account < 0; ++i) {

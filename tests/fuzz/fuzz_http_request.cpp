@@ -64,15 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (eol != std::string::npos) input.insert(eol, g_cookie);
   }
   HttpConnection* c = &HttpConnectionTable[0];
-  c->state = 1;
-  c->socket = -1;
-  c->header_fill = 0;
-  c->body = nullptr;
-  c->body_fill = 0;
-  c->family = 2;
-  memset(c->peer, 0, 16);
-  c->peer[0] = 127;
-  c->peer[3] = 1;
+  static const uint8_t kPeer[16] = {127, 0, 0, 1};
+  http_conn_start(c, -1, 2, kPeer);
   size_t off = 0;
   while (off < input.size() && c->state == 1) {
     size_t n = input.size() - off < piece ? input.size() - off : piece;

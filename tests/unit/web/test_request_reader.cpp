@@ -70,6 +70,16 @@ TEST_F(RequestReader, SmugglingCases) {
   EXPECT_STREQ(c->body, "name=v");
 }
 
+TEST_F(RequestReader, ControlCharactersNeverReachAnAnswer) {
+  g_settings.force_https = 1;
+  HttpListenHttpsEnabled = 1;
+  HttpListenHttpsPort = 443;
+  std::string answer = request("GET /missing?a=1\nSet-Cookie:x HTTP/1.1\r\nHost: h\nX-Evil: 1\r\n\r\n");
+  EXPECT_NE(answer.find("Location: https://h:443/?a=1\r\n"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("Evil"), std::string::npos);
+  EXPECT_EQ(answer.find("Set-Cookie"), std::string::npos);
+}
+
 TEST_F(RequestReader, MalformedRequestLinesClose) {
   for (const char* raw : {"\r\n\r\n", "GET\r\n\r\n", "GET  \r\n\r\n"}) {
     HttpConnection* c = slot();

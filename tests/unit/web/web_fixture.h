@@ -54,15 +54,9 @@ class WebTest : public ::testing::Test {
   HttpConnection* slot(const uint8_t* ip = kClient) {
     HttpConnection* c = &HttpConnectionTable[0];
     http_conn_close(c, 1);
-    c->state = 1;
-    c->socket = -1;
-    c->header_fill = 0;
-    c->body = nullptr;
-    c->body_fill = 0;
-    c->family = 2;
-    memset(c->peer, 0, 16);
-    memcpy(c->peer, ip, 4);
-    c->head_started = c->last_activity = g_test_seconds;
+    uint8_t peer[16] = {};
+    memcpy(peer, ip, 4);
+    http_conn_start(c, -1, 2, peer);
     return c;
   }
 
