@@ -4,6 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
+"$root/scripts/node_deps.sh"
 jobs=$(nproc)
 # Power actions are always simulated under test.
 export VELLMAR_POWER_SIMULATE=/dev/null

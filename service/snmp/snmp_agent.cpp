@@ -286,8 +286,9 @@ void send_v3(uint8_t flags, SnmpAnswerSink sink, void* context) {
 }
 
 // A Report of the counter; only a notInTimeWindows Report is authenticated, never encrypted.
+// The counter is named with its instance (.0), as managers look it up.
 void send_report(ReportKind kind, SnmpAnswerSink sink, void* context) {
-  static const uint32_t kCounterOid[10] = {1, 3, 6, 1, 6, 3, 15, 1, 1, 0};
+  static const uint32_t kCounterOid[11] = {1, 3, 6, 1, 6, 3, 15, 1, 1, 0, 0};
   ++g_usm_stats[kind];
   R.pdu_type = SNMP_PDU_REPORT;
   R.error_status = 0;
@@ -296,7 +297,7 @@ void send_report(ReportKind kind, SnmpAnswerSink sink, void* context) {
   SnmpVarBind& b = R.varbinds[0];
   std::memcpy(b.name.ids, kCounterOid, sizeof kCounterOid);
   b.name.ids[9] = static_cast<uint32_t>(kind + 1);
-  b.name.count = 10;
+  b.name.count = 11;
   b.tag = BER_INTEGER;
   b.value.integer = g_usm_stats[kind];
   send_v3(kind == REPORT_NOT_IN_TIME_WINDOW ? FLAG_AUTH : 0, sink, context);

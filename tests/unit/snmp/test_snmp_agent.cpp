@@ -21,6 +21,7 @@
 #include "service/snmp/snmp_mib.h"
 #include "service/snmp/usm.h"
 #include "support/ber_build.h"
+#include "support/snmp_request.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -32,10 +33,10 @@ const Ids kSysContact = {1, 3, 6, 1, 2, 1, 1, 4, 0};
 const Ids kSysServices = {1, 3, 6, 1, 2, 1, 1, 7, 0};
 const Ids kUsmStats = {1, 3, 6, 1, 6, 3, 15, 1, 1};
 const uint8_t kMac[6] = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
-const Bytes kEngine = {0x80, 0x00, 0x1C, 0xAE, 0x03, 0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+const Bytes kEngine = kRequestEngine;
 
 Ids E(std::initializer_list<uint32_t> tail) { return kE + Ids(tail); }
-Ids stats(uint32_t counter) { return kUsmStats + Ids{counter}; }
+Ids stats(uint32_t counter) { return kUsmStats + Ids{counter, 0}; }
 Bytes null_value() { return tlv(0x05, {}); }
 Bytes vb(const Ids& name, const Bytes& value = null_value()) { return seq({oid(name), value}); }
 Bytes pdu(uint8_t tag, const std::vector<Bytes>& binds, int32_t request_id = 42) {
@@ -71,13 +72,6 @@ struct Answer {
   bool digest_ok = false;
 };
 
-Bytes localized(const std::string& pass, const Bytes& engine = kEngine) {
-  uint8_t key[16] = {};
-  Md5Context ctx;
-  usm_password_to_key_md5(&ctx, key, reinterpret_cast<const uint8_t*>(pass.data()), uint8_t(pass.size()),
-                          engine.data(), uint16_t(engine.size()));
-  return Bytes(key, key + 16);
-}
 
 Ids read_oid(BerReader* r) {
   uint32_t ids[SNMP_OID_MAX];
@@ -157,7 +151,7 @@ Answer parse(Bytes m, const std::string& auth = "mq472816", const std::string& p
   if (a.flags & 1) {
     Bytes copy = m;
     std::fill(copy.begin() + long(auth_at), copy.begin() + long(auth_at) + 12, 0);
-    Bytes key = localized(auth);
+    Bytes key = localized_key(auth);
     Md5Context ctx;
     uint8_t digest[16];
     hmac_md5(&ctx, copy.data(), uint16_t(copy.size()), key.data(), digest);
@@ -169,7 +163,7 @@ Answer parse(Bytes m, const std::string& auth = "mq472816", const std::string& p
     std::string c = read_text(&body);
     plain = Bytes(c.begin(), c.end());
     EXPECT_EQ(plain.size() % 8, 0u);
-    Bytes key = localized(priv);
+    Bytes key = localized_key(priv);
     uint8_t iv[8];
     for (int i = 0; i < 8; ++i) iv[i] = uint8_t(key[8 + i] ^ a.priv_params[size_t(i)]);
     des_cbc_decrypt(plain.data(), plain.size(), key.data(), iv);
@@ -181,56 +175,6 @@ Answer parse(Bytes m, const std::string& auth = "mq472816", const std::string& p
   a.context = read_text(&scoped);
   read_pdu(&scoped, &a);
   return a;
-}
-
-// An SNMPv3 request, authenticated and encrypted as the fields say.
-struct V3 {
-  std::string user = "manager";
-  Bytes engine = kEngine;
-  uint8_t flags = 3 | 4;
-  std::string auth = "mq472816";
-  std::string priv = "hv305749";
-  Bytes salt = {0, 0, 0, 1, 0, 0, 0, 7};
-  int32_t boots = -1;   // -1: the agent's
-  int32_t time = -1;
-  std::string context = "rt5830";
-  Bytes pdu;
-  int32_t msg_id = 0x4321;
-  bool empty_auth_params = false;
-  bool bad_digest = false;
-};
-
-Bytes build_v3(const V3& v) {
-  Bytes scoped = seq({octets(v.engine), octets(v.context), v.pdu});
-  Bytes data = scoped;
-  if (v.flags & 2) {
-    Bytes key = localized(v.priv, v.engine);
-    uint8_t iv[8];
-    for (int i = 0; i < 8; ++i) iv[i] = uint8_t(key[8 + i] ^ v.salt[size_t(i)]);
-    Bytes plain = scoped;
-    while (plain.size() % 8) plain.push_back(0);
-    des_cbc_encrypt(plain.data(), plain.size(), key.data(), iv);
-    data = octets(plain);
-  }
-  bool auth = (v.flags & 1) && !v.empty_auth_params;
-  int32_t boots = v.boots >= 0 ? v.boots : g_snmp_agent.engine_boots;
-  int32_t time = v.time >= 0 ? v.time : g_snmp_agent.engine_time;
-  Bytes security = seq({octets(v.engine), integer(boots), integer(time), octets(v.user),
-                        octets(auth ? Bytes(12, 0) : Bytes{}), octets((v.flags & 2) ? v.salt : Bytes{})});
-  Bytes msg = seq({integer(3), seq({integer(v.msg_id), integer(65507), octets(Bytes{v.flags}), integer(3)}),
-                   octets(security), data});
-  if (auth) {
-    const uint8_t marker[14] = {0x04, 0x0C, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    auto at = std::search(msg.begin(), msg.end(), marker, marker + 14);
-    EXPECT_NE(at, msg.end());
-    Bytes key = localized(v.auth, v.engine);
-    Md5Context ctx;
-    uint8_t digest[16];
-    hmac_md5(&ctx, msg.data(), uint16_t(msg.size()), key.data(), digest);
-    if (v.bad_digest) digest[3] ^= 0x10;
-    std::copy(digest, digest + 12, at + 2);
-  }
-  return msg;
 }
 
 void collect(const uint8_t* answer, uint32_t length, void* context) {
@@ -281,7 +225,7 @@ class AgentTest : public ::testing::Test {
     return parse(answers[0]);
   }
 
-  Answer ask_v3(V3 v) { return ask(build_v3(v)); }
+  Answer ask_v3(V3Request v) { return ask(build_v3_request(v)); }
 };
 
 // ---- SNMPv1 ----
@@ -531,7 +475,7 @@ TEST_F(AgentTest, EngineIdFromTheFirstNonzeroMac) {
 }
 
 TEST_F(AgentTest, DiscoveryIsAnsweredByAnUnauthenticatedReport) {
-  V3 v;
+  V3Request v;
   v.user = "";
   v.engine = {};
   v.flags = 4;
@@ -551,7 +495,7 @@ TEST_F(AgentTest, DiscoveryIsAnsweredByAnUnauthenticatedReport) {
 }
 
 TEST_F(AgentTest, AuthPrivGetAndSet) {
-  V3 v;
+  V3Request v;
   v.pdu = pdu(0xA0, {vb(kSysDescr), vb(E({9, 9, 0}))});
   Answer a = ask_v3(v);
   EXPECT_EQ(a.flags, 3);
@@ -587,7 +531,7 @@ TEST_F(AgentTest, TimeWindowOfAuthenticatedRequests) {
                               {1, 0, false},  {-1, 0, false}};
   for (const WindowCase& c : cases) {
     g_settings.condition_delay[0] = 300;
-    V3 v;
+    V3Request v;
     v.boots = g_snmp_agent.engine_boots + c.boots_delta;
     v.time = 1000 + c.time_delta;
     v.pdu = pdu(0xA3, {vb(E({2, 3, 0}), integer(10))});
@@ -609,22 +553,22 @@ TEST_F(AgentTest, TimeWindowOfAuthenticatedRequests) {
 
 struct LevelCase {
   const char* what;
-  V3 request;
+  V3Request request;
   Ids report;   // the usmStats counter of the Report
 };
 
 TEST_F(AgentTest, SecurityFailuresGetUnauthenticatedReportsAndChangeNothing) {
   Bytes set = pdu(0xA3, {vb(E({2, 2, 0}), integer(2))});
-  V3 base;
+  V3Request base;
   base.pdu = set;
-  V3 noauth = base, authonly = base, wrong = base, empty_params = base, stranger = base, badpriv = base;
+  V3Request noauth = base, authonly = base, wrong = base, empty_params = base, stranger = base, badpriv = base;
   noauth.flags = 4;
   authonly.flags = 5;
   wrong.auth = "wrongpass";
   empty_params.empty_auth_params = true;
   stranger.user = "stranger";
   badpriv.priv = "wrongpriv";
-  V3 foreign = base;
+  V3Request foreign = base;
   foreign.engine = {0x80, 0, 0, 0, 1};
   const LevelCase cases[] = {
       {"no authentication for an authPriv user", noauth, stats(1)},
@@ -651,7 +595,7 @@ TEST_F(AgentTest, UserOfLevelNoneNeedsNoTimeWindow) {
   text_copy8(g_usm.user[1], 17, "viewer");
   g_usm.security[1] = 0;
   g_usm.permission[1] = 1;
-  V3 v;
+  V3Request v;
   v.user = "viewer";
   v.flags = 4;
   v.time = 30000;
@@ -664,7 +608,7 @@ TEST_F(AgentTest, UserOfLevelNoneNeedsNoTimeWindow) {
 }
 
 TEST_F(AgentTest, ContextNamesAcceptedAndRefused) {
-  V3 v;
+  V3Request v;
   v.pdu = pdu(0xA0, {vb(kSysDescr)});
   v.context = "default";
   EXPECT_EQ(ask_v3(v).pdu, 0xA2);
@@ -690,7 +634,7 @@ TEST_F(AgentTest, SecondEntryOfTheSameNameWhenTheFirstHasNoPermission) {
   g_usm.permission[1] = 2;
   g_usm.permission[0] = 0;
   text_copy8(g_usm.auth[0], 17, "otherpass");
-  V3 v;
+  V3Request v;
   v.pdu = pdu(0xA3, {vb(E({2, 3, 0}), integer(11))});
   EXPECT_EQ(ask_v3(v).error_status, 0);
   EXPECT_EQ(g_settings.condition_delay[0], 11u);
@@ -698,7 +642,7 @@ TEST_F(AgentTest, SecondEntryOfTheSameNameWhenTheFirstHasNoPermission) {
 
 TEST_F(AgentTest, SaltCountsUpFromTheCounter) {
   usm_set_salt_counter(55105);
-  V3 v;
+  V3Request v;
   v.pdu = pdu(0xA0, {vb(kSysDescr)});
   Answer a = ask_v3(v);
   uint16_t boots = g_snmp_agent.engine_boots;
@@ -714,7 +658,7 @@ TEST_F(AgentTest, BootsRiseAcrossStartsAndPersistOnTheirOwn) {
   EXPECT_EQ(g_snmp_agent.engine_boots, first + 1);
   EXPECT_EQ(read_file(dir.file("snmp_engine_boots.txt")), std::to_string(first + 1) + "\r\n");
   // A request captured before the restart is out of the window now.
-  V3 v;
+  V3Request v;
   v.boots = first;
   v.pdu = pdu(0xA0, {vb(kSysDescr)});
   EXPECT_EQ(ask_v3(v).pdu, 0xA8);
@@ -722,13 +666,13 @@ TEST_F(AgentTest, BootsRiseAcrossStartsAndPersistOnTheirOwn) {
 
 TEST_F(AgentTest, KeysAreLocalisedOnceNotPerRequest) {
   uint32_t before = g_usm_key_localisations;
-  V3 v;
+  V3Request v;
   v.pdu = pdu(0xA0, {vb(kSysDescr)});
   for (int i = 0; i < 3; ++i) ask_v3(v);
   EXPECT_EQ(g_usm_key_localisations, before);
   text_copy8(g_usm.auth[0], 17, "newpass12");
   v.auth = "newpass12";
-  Answer a = parse(send(build_v3(v))[0], "newpass12");
+  Answer a = parse(send(build_v3_request(v))[0], "newpass12");
   EXPECT_TRUE(a.digest_ok);
   EXPECT_EQ(g_usm_key_localisations, before + 1);
 }
