@@ -201,6 +201,19 @@ post sys_batch -F "SYS_UCTOKEN=$SB" -F "UL_F_SYSTEM=@$VELLMAR_DIR/bad.ini" -F "U
 expect_error "bad upload" "File format mismatched"
 cmp -s "$VELLMAR_DIR/before.ini" "$INI" || fail "a refused upload changed agent.ini"
 
+# --- Reactions, management switch, clearing the log.
+post dev_config --data "SYS_UCTOKEN=$(cfg_tok)&CFG_MSG_EN=on&CFG_MSG_PERIOD=45&CFG_CMD_FILE=%2Fopt%2Fups%2Fbefore.sh&CFG_CMD_BEFORE=20&SUB_REACTION=Apply" >/dev/null
+expect_info "reactions"
+grep -q "^Execute Command File=/opt/ups/before.sh" "$INI" && grep -q "^Notify Message Period=45" "$INI" \
+  && grep -q "^Execute Command Enable=No" "$INI" || fail "reactions not saved"
+post dev_config --data "SYS_UCTOKEN=$(cfg_tok)&SUB_MAG=Apply" >/dev/null
+expect_info "management switch"
+grep -q 'id="mag-en" data-on="0"' <<<"$(page /en/device/dev_config.asp)" || fail "management switch not off"
+HC=$(token "$H" /en/hist_config.asp)
+post hist_config --data "SYS_UCTOKEN=$HC&CLEAR_LOG=Clear" >/dev/null
+[ "$(msg)" = "Information" ] || fail "clearing the log: $(msg_body)"
+log_has "Web login" && fail "the log was not cleared"
+
 # --- Access levels: a user may page the history but not change the device.
 ADMIN=$COOKIE
 login "$H" user quillbox
