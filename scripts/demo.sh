@@ -36,5 +36,21 @@ The failure is logged, the 30-second countdown is announced, and when it runs ou
 shutdown action is logged and one "poweroff" line appears in power-actions.log.
 Press Ctrl-C to stop.
 INFO
+# Once the web server listens, log in with the factory account as a browser does.
+(
+  set +e +o pipefail
+  for _ in $(seq 1 30); do
+    sleep 1
+    challenge=$(curl -sk https://127.0.0.1/login.asp | sed -n 's/.*id="challenge" value="\([^"]*\)".*/\1/p')
+    [ -n "$challenge" ] && break
+  done
+  response=$(printf 'adminquillbox%s' "$challenge" | md5sum | cut -c1-32)
+  if curl -sk -D - -o /dev/null --data "Username=admin&Response=$response" https://127.0.0.1/orvik/login \
+      | grep -q '^Set-Cookie: Vellmar='; then
+    echo "web interface: logged in as admin at https://127.0.0.1/"
+  else
+    echo "web interface: the login as admin failed (is port 443 taken?)"
+  fi
+) &
 cd "$demo"
 exec ./Brevanta

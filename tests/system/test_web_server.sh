@@ -89,6 +89,11 @@ grep -q "^Name=ByUser" "$INI" && fail "a user changed the system name"
 log_has "Web logout from 127.0.0.1" || fail "logout not logged"
 "${CURL[@]}" -b "$ADMIN_COOKIE" "$H/en/sys_user.asp" | grep -q 'id="challenge"' || fail "session alive after logout"
 
+# --- IPv6: the same pages, and a login keyed on the 16-byte address.
+login "http://[::1]" admin quillbox
+"${CURL[@]}" -b "$COOKIE" "http://[::1]/en/sys_user.asp" | grep -q 'value="admin"' || fail "IPv6 session"
+log_has "account admin from ::1" || fail "IPv6 login not logged with its address"
+
 # --- Errors, HEAD, PUT.
 out=$(printf 'DELETE / HTTP/1.1\r\nHost: x\r\n\r\n' | raw 127.0.0.1 80)
 [[ "$out" == "HTTP/1.1 400 Bad Request"*"Error 400: Bad Request"$'\n'"Can not parse request: []" ]] || fail "DELETE: $out"
@@ -127,5 +132,21 @@ for i in 1 2 3; do h=$(login_head "$S" device wrongpass); done
 log_has "device" || fail "lock not logged"
 h=$(login_head "$S" device quillbox)
 [[ "$h" != *Set-Cookie* ]] && [ "$(message_title "$S")" = "Login Lock" ] || fail "a locked account logged in"
+
+# --- Web settings: a new certificate and a new HTTP port. The listeners restart, so the posting
+# request itself gets no answer; then the new port serves and HTTPS shows the new certificate.
+openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=uploaded.test" -days 2 \
+  -keyout "$VELLMAR_DIR/up.key" -out "$VELLMAR_DIR/up.crt" 2>/dev/null || fail "openssl req"
+cat "$VELLMAR_DIR/up.crt" "$VELLMAR_DIR/up.key" > "$VELLMAR_DIR/up.pem"
+tok=$(token "$H" /en/sys_web.asp)
+code=0
+"${CURL[@]}" -o /dev/null -b "$COOKIE" -F "SYS_UCTOKEN=$tok" -F "WEB_HTTP_PORT=8081" -F "WEB_REFRESH=10" \
+  -F "WEB_SSLCERT=@$VELLMAR_DIR/up.pem" "$H/orvik/sys_web" || code=$?
+[ "$code" = 52 ] || fail "the post that restarts the listeners was answered (curl $code)"
+grep -q "^HTTP Port=8081" "$INI" || fail "new HTTP port not saved"
+cmp -s "$VELLMAR_DIR/up.pem" "$VELLMAR_DIR/httpd/cert_web.pem" || fail "uploaded certificate not stored"
+"${CURL[@]}" http://127.0.0.1:8081/template.css | grep -q 'login-box' || fail "the new HTTP port does not serve"
+echo | openssl s_client -connect 127.0.0.1:443 -tls1_2 2>/dev/null | grep -q "CN *= *uploaded.test" \
+  || fail "HTTPS does not use the uploaded certificate"
 
 vellmar_stop

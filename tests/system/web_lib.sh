@@ -17,7 +17,7 @@ IP1=127.0.0.1
 Community1=public
 [End]
 "
-CURL=(curl -s -k --max-time 30)
+CURL=(curl -s -k -g --max-time 30)
 
 web_start() {
   vellmar_start
