@@ -2,9 +2,10 @@
 # CPU cost of answering SNMP requests: Brevanta and net-snmp's snmpd get the same REQUESTS snmpget
 # requests (half SNMPv1, half SNMPv3 authPriv MD5/DES, one varbind each) in one run, in a network
 # namespace of their own. Each process's CPU time (schedstat run time of all its threads) is taken
-# over three windows of equal traffic: requests to a closed port (both processes idle: their cost
-# per second while the same clients run), to Brevanta, and to snmpd. A process's cost per request
-# is its CPU in its own window less its closed-port rate times the window's length.
+# over three kinds of window of equal traffic, taking turns: requests to a closed port (both
+# processes idle: their cost per second while the same clients run), to Brevanta, and to snmpd. A
+# process's cost per request is its CPU in its own windows less its closed-port rate times their
+# length.
 # Usage: bench/agent_cpu_vs_snmpd.sh   (BREVANTA defaults to build/normal/Brevanta; REQUESTS=2000)
 root=$(cd "$(dirname "$0")/.." && pwd)
 export VELLMAR_SOURCE_DIR=${VELLMAR_SOURCE_DIR:-$root}
@@ -56,27 +57,42 @@ send_all() {
   echo "$answered"
 }
 
-# Closed port before and after, so a drift of the idle cost averages out. snmpd serves the
-# empty context (it knows no other).
-s0=$(sample); closed=$(send_all 1999 "" 0.02)
-s1=$(sample); brevanta=$(send_all 161 rt5830 2)
-s2=$(sample); snmpd=$(send_all 1161 "" 2)
-s3=$(sample); closed2=$(send_all 1999 "" 0.02)
-s4=$(sample)
+# The three kinds of window take turns in chunks of CHUNK requests, so the idle cost is measured
+# under the same load of the machine as the requests. snmpd serves the empty context (it knows no
+# other). Each chunk's samples go into a file: kind, then time and both run times before and after.
+CHUNK=${CHUNK:-100}
+SAMPLES="$VELLMAR_DIR/samples"
+answered_closed=0 answered_brevanta=0 answered_snmpd=0
+chunk() {   # chunk KIND PORT CONTEXT TIMEOUT
+  local before after got
+  before=$(sample)
+  got=$(REQUESTS=$CHUNK send_all "$2" "$3" "$4")
+  after=$(sample)
+  echo "$1 $before $after" >> "$SAMPLES"
+  echo "$got"
+}
+for ((done_ = 0; done_ < REQUESTS; done_ += CHUNK)); do
+  answered_closed=$((answered_closed + $(chunk 0 1999 "" 0.02)))
+  answered_brevanta=$((answered_brevanta + $(chunk 1 161 rt5830 2)))
+  answered_snmpd=$((answered_snmpd + $(chunk 2 1161 "" 2)))
+done
+brevanta=$answered_brevanta
+snmpd=$answered_snmpd
 
-echo "$s0 $s1 $s2 $s3 $s4" | awk -v n="$REQUESTS" -v closed="$((closed + closed2))" -v ba="$brevanta" -v da="$snmpd" '{
-  for (i = 0; i < 5; ++i) { t[i] = $(3*i+1); b[i] = $(3*i+2); d[i] = $(3*i+3) }
-  w0 = (t[1] - t[0] + t[4] - t[3]) / 1e9; w1 = (t[2] - t[1]) / 1e9; w2 = (t[3] - t[2]) / 1e9
-  b_idle = (b[1] - b[0] + b[4] - b[3]) / w0; d_idle = (d[1] - d[0] + d[4] - d[3]) / w0
-  b_above = (b[2] - b[1]) - b_idle * w1; d_above = (d[3] - d[2]) - d_idle * w2
+awk -v n="$REQUESTS" -v closed="$answered_closed" -v ba="$brevanta" -v da="$snmpd" '
+{ k = $1; w[k] += ($5 - $2) / 1e9; b[k] += $6 - $3; d[k] += $7 - $4 }
+END {
+  w0 = w[0]; w1 = w[1]; w2 = w[2]
+  b_idle = b[0] / w0; d_idle = d[0] / w0
+  b_above = b[1] - b_idle * w1; d_above = d[2] - d_idle * w2
   printf "%d snmpget requests per window (1/2 v1, 1/2 v3 authPriv MD5/DES), one varbind each\n", n
-  printf "windows: closed port twice %.1f s (%d answered), Brevanta %.1f s (%d answered), snmpd %.1f s (%d answered)\n\n", w0, closed, w1, ba, w2, da
+  printf "windows in turns of %d: closed port %.1f s (%d answered), Brevanta %.1f s (%d answered), snmpd %.1f s (%d answered)\n\n", '"$CHUNK"', w0, closed, w1, ba, w2, da
   printf "%-9s %16s %16s %16s %14s\n", "process", "cpu in window", "closed-port rate", "above it", "per request"
-  printf "%-9s %13.2f ms %11.3f ms/s %13.2f ms %11.1f us\n", "Brevanta", (b[2] - b[1]) / 1e6, b_idle / 1e6, b_above / 1e6, b_above / 1e3 / n
-  printf "%-9s %13.2f ms %11.3f ms/s %13.2f ms %11.1f us\n", "snmpd", (d[3] - d[2]) / 1e6, d_idle / 1e6, d_above / 1e6, d_above / 1e3 / n
+  printf "%-9s %13.2f ms %11.3f ms/s %13.2f ms %11.1f us\n", "Brevanta", b[1] / 1e6, b_idle / 1e6, b_above / 1e6, b_above / 1e3 / n
+  printf "%-9s %13.2f ms %11.3f ms/s %13.2f ms %11.1f us\n", "snmpd", d[2] / 1e6, d_idle / 1e6, d_above / 1e6, d_above / 1e3 / n
   if (b_above > 0) printf "ratio snmpd / Brevanta per request: %.2f\n", d_above / b_above
   else print "ratio snmpd / Brevanta: Brevanta within the noise of its idle cost"
-}'
+}' "$SAMPLES"
 echo
 echo "The poll reads at most one datagram per socket per 10 ms pass: 100 requests/s per family"
 echo "(IPv4 and IPv6: 200/s); a faster burst waits in the socket's receive queue."

@@ -14,6 +14,8 @@
 #include "platform/clock.h"
 #include "platform/inet.h"
 #include "platform/socket.h"
+#include "service/alarm/shutdown_actions.h"
+#include "service/core/scheduler.h"
 #include "service/core/net_address.h"
 #include "service/snmp/ber.h"
 #include "service/snmp/snmp_agent.h"
@@ -281,6 +283,28 @@ TEST_F(ForwardTest, AgentAddressByPrefixAndTargetsOfBothFamilies) {
     EXPECT_EQ(agent_addr(v4.next()), c.expected) << (c.sender ? c.sender : "no sender");
     EXPECT_EQ(agent_addr(v6.next()), c.expected);
   }
+  TrapReceiverApi.trap_close();
+}
+
+TEST_F(ForwardTest, SchedulerKind22SendsTheDevicePagesPowerFailure) {
+  add_local("192.0.2.10", 24);
+  Catcher v4(INET_FAMILY_IPV4);
+  g_forward_traps.count = 1;
+  text_copy8(g_forward_traps.ip[0], 52, "127.0.0.1");
+  g_forward_traps.port[0] = v4.port;
+  TrapReceiverApi.trap_open();
+  action_execute(SCHED_KIND_TRAP_FORWARD);   // TrapState as the device page leaves it: 0, 6, 3
+  Bytes m = v4.next();
+  EXPECT_EQ(agent_addr(m), (Bytes{192, 0, 2, 10}));
+  BerReader all = ber_reader(m.data(), m.size()), msg, pdu;
+  ASSERT_TRUE(ber_read_inner(&all, 0x30, &msg, BER_NOT_EMPTY));
+  read_int(&msg);
+  read_octets(&msg);
+  ASSERT_TRUE(ber_read_inner(&msg, 0xA4, &pdu, BER_NOT_EMPTY));
+  EXPECT_EQ(read_oid(&pdu), (Ids{1, 3, 6, 1, 4, 1, 7342, 2, 4, 20}));
+  read_octets(&pdu, 0x40);
+  EXPECT_EQ(read_int(&pdu), 6);
+  EXPECT_EQ(read_int(&pdu), 3);
   TrapReceiverApi.trap_close();
 }
 
