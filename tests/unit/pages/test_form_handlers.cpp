@@ -297,6 +297,12 @@ TEST_F(FormHandlers, SettingsUploadApplied) {
   g_settings.condition_delay[0] = 1234;
   cfg_save();
   std::string file = ini();
+  AgentSettings settings = g_settings;
+  SourceIpList sources = g_source_ips;
+  ForwardTrapList targets = g_forward_traps;
+  SnmpAgentSettings agent = g_snmp_agent;
+  UsmSettings usm = g_usm;
+  ClusterList clusters = g_clusters;
   g_settings.condition_delay[0] = 1;
   g_snmp_agent.listen_port = 2161;  // the upload brings 161 back: the agent closes
   std::string boundary = "----b0undary";
@@ -317,6 +323,18 @@ TEST_F(FormHandlers, SettingsUploadApplied) {
   EXPECT_EQ(std::string(g_reply),
             "Message: Redirect=/en/sys_batch.asp\nTitle=Information\nBody=<font color=#008000>Upload "
             "successful.</font>\n");
+  EXPECT_EQ(ini(), file);
+  // Every stored field comes back; the run-time ones are not in the file.
+  memcpy(settings.login_fail_count, g_settings.login_fail_count, sizeof settings.login_fail_count);
+  memcpy(settings.login_lock_seconds, g_settings.login_lock_seconds, sizeof settings.login_lock_seconds);
+  agent.engine_time = g_snmp_agent.engine_time;
+  agent.engine_boots = g_snmp_agent.engine_boots;
+  EXPECT_EQ(memcmp(&settings, &g_settings, sizeof settings), 0);
+  EXPECT_EQ(memcmp(&sources, &g_source_ips, sizeof sources), 0);
+  EXPECT_EQ(memcmp(&targets, &g_forward_traps, sizeof targets), 0);
+  EXPECT_EQ(memcmp(&agent, &g_snmp_agent, sizeof agent), 0);
+  EXPECT_EQ(memcmp(&usm, &g_usm, sizeof usm), 0);
+  EXPECT_EQ(memcmp(&clusters, &g_clusters, sizeof clusters), 0);
   EXPECT_EQ(g_settings.condition_delay[0], 1234u);
   EXPECT_EQ(g_snmp_agent.listen_port, 161);
   EXPECT_EQ(counters().agent_close, 1);
