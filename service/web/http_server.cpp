@@ -89,13 +89,11 @@ static void http_free_body(HttpConnection* c) {
 
 void http_conn_close(HttpConnection* c, int force) {
   if (c->state == 0) return;
-  if (c->socket >= 0 || c->ssl || c->file || c->body) {
-    http_free_body(c);
-    if (c->file) fclose(c->file);
-    c->file = nullptr;
-    if (c->temp_page[0]) remove(c->temp_page);
-    c->temp_page[0] = 0;
-  }
+  http_free_body(c);
+  if (c->file) fclose(c->file);
+  c->file = nullptr;
+  if (c->temp_page[0]) remove(c->temp_page);
+  c->temp_page[0] = 0;
   if (!force && c->state == 2 && c->keep_alive) {
     http_conn_expect_head(c);
     return;

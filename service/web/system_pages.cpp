@@ -346,11 +346,12 @@ static void post_sys_info() {
     char16_t* field;
     size_t units;
   };
-  const Target targets[5] = {{"INF_INSTALL_DATE", g_settings.install_date, 33},
-                             {"INF_LOCATION", g_settings.location, 65},
-                             {"INF_DESCRIPTION", g_settings.description, 129},
-                             {"INF_CONTACTOR", g_settings.contactor, 33},
-                             {"INF_NAME", g_settings.system_name, 33}};
+  // Each value is kept with its terminator in the room the settings file gives it.
+  const Target targets[5] = {{"INF_INSTALL_DATE", g_settings.install_date, 32},
+                             {"INF_LOCATION", g_settings.location, 64},
+                             {"INF_DESCRIPTION", g_settings.description, 128},
+                             {"INF_CONTACTOR", g_settings.contactor, 32},
+                             {"INF_NAME", g_settings.system_name, 32}};
   for (int i = 0; i < FormFieldTable.count; ++i) {
     const FormField& f = FormFieldTable.rows[i];
     if (!f.name || !f.value) continue;

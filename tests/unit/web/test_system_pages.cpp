@@ -30,11 +30,14 @@ TEST_F(SystemPages, SysInfoNeedsTokenAndLevel) {
   EXPECT_EQ(utf8(g_settings.system_name), "Rack 7");
   EXPECT_EQ(utf8(g_settings.contactor), "Ops");
   EXPECT_NE(read_file(dir.file("agent.ini")).find("Name=Rack 7"), std::string::npos);
+  tok = token(admin);
+  post("/orvik/sys_info", "SYS_UCTOKEN=" + tok + "&INF_NAME=" + std::string(40, 'n'), admin);
+  EXPECT_EQ(utf8(g_settings.system_name), std::string(31, 'n'));
   // The user account may look but not post.
   std::string user = login("user", "quillbox");
   tok = token(user);
   post("/orvik/sys_info", "SYS_UCTOKEN=" + tok + "&INF_NAME=ByUser", user);
-  EXPECT_EQ(utf8(g_settings.system_name), "Rack 7");
+  EXPECT_EQ(utf8(g_settings.system_name), std::string(31, 'n'));
   EXPECT_EQ(http_post_required_level("hist_log"), 2);
   EXPECT_EQ(http_post_required_level("dev_config"), 1);
   EXPECT_EQ(http_post_required_level("sys_batch"), 0);
