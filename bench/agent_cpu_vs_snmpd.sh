@@ -42,19 +42,31 @@ run_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {printf "%d", s}
 now_ns() { date +%s%N; }
 sample() { echo "$(now_ns) $(run_ns "$VELLMAR_PID") $(run_ns "$SNMPD_PID")"; }
 
-# REQUESTS requests to the port, v1 and v3 in turn, with the context and time-out given; the
-# number answered.
+# REQUESTS requests to the port, v1 and v3 in turn, with the context and time-out given, from
+# CLIENTS senders at once (each with its own net-snmp state folder); the number answered. Several
+# senders keep the windows short, so the processes' idle cost weighs less against the requests.
+CLIENTS=${CLIENTS:-4}
 send_all() {
-  local port=$1 context=$2 timeout=$3 answered=0 i
+  local port=$1 context=$2 timeout=$3 c
   local v3=(-v3 -u manager -l authPriv -a MD5 -A mq472816 -x DES -X hv305749 -n "$context")
-  for ((i = 0; i < REQUESTS; i++)); do
-    if ((i % 2)); then
-      snmpget "${v3[@]}" -m '' -t "$timeout" -r 0 "udp:127.0.0.1:$port" "$OID" >/dev/null 2>&1 && answered=$((answered + 1))
-    else
-      snmpget -v1 -c fenwix -m '' -t "$timeout" -r 0 "udp:127.0.0.1:$port" "$OID" >/dev/null 2>&1 && answered=$((answered + 1))
-    fi
+  for ((c = 0; c < CLIENTS; c++)); do
+    (
+      export SNMP_PERSISTENT_DIR="$VELLMAR_DIR/client$c"
+      mkdir -p "$SNMP_PERSISTENT_DIR"
+      answered=0
+      for ((i = c; i < REQUESTS; i += CLIENTS)); do
+        if ((i % 2)); then
+          snmpget "${v3[@]}" -m '' -t "$timeout" -r 0 "udp:127.0.0.1:$port" "$OID" >/dev/null 2>&1 && answered=$((answered + 1))
+        else
+          snmpget -v1 -c fenwix -m '' -t "$timeout" -r 0 "udp:127.0.0.1:$port" "$OID" >/dev/null 2>&1 && answered=$((answered + 1))
+        fi
+      done
+      echo "$answered" > "$VELLMAR_DIR/answered$c"
+    ) &
   done
-  echo "$answered"
+  wait
+  cat "$VELLMAR_DIR"/answered* | awk '{s += $1} END {print s}'
+  rm -f "$VELLMAR_DIR"/answered*
 }
 
 # The three kinds of window take turns in chunks of CHUNK requests, so the idle cost is measured
@@ -85,7 +97,7 @@ END {
   w0 = w[0]; w1 = w[1]; w2 = w[2]
   b_idle = b[0] / w0; d_idle = d[0] / w0
   b_above = b[1] - b_idle * w1; d_above = d[2] - d_idle * w2
-  printf "%d snmpget requests per window (1/2 v1, 1/2 v3 authPriv MD5/DES), one varbind each\n", n
+  printf "%d snmpget requests per window (1/2 v1, 1/2 v3 authPriv MD5/DES, %d senders at once), one varbind each\n", n, '"$CLIENTS"'
   printf "windows in turns of %d: closed port %.1f s (%d answered), Brevanta %.1f s (%d answered), snmpd %.1f s (%d answered)\n\n", '"$CHUNK"', w0, closed, w1, ba, w2, da
   printf "%-9s %16s %16s %16s %14s\n", "process", "cpu in window", "closed-port rate", "above it", "per request"
   printf "%-9s %13.2f ms %11.3f ms/s %13.2f ms %11.1f us\n", "Brevanta", b[1] / 1e6, b_idle / 1e6, b_above / 1e6, b_above / 1e3 / n

@@ -1,5 +1,5 @@
-// Trap receiver: the two listeners and two sending sockets of the trap port, the poll that reads
-// one datagram per listener, and the decoder of SNMPv1, SNMPv2c and SNMPv3 traps. Every element is
+// Trap receiver: the two listeners and two sending sockets of the trap port, the poll that drains
+// each listener, and the decoder of SNMPv1, SNMPv2c and SNMPv3 traps. Every element is
 // read with the bounded BER reader inside the element that encloses it; a message that does not
 // fit is dropped. SNMPv3 keys are localised once per user, engine id and pass phrase and cached.
 #include "service/snmp/trap_receiver.h"
@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common/settings.h"
+#include "platform/clock.h"
 #include "platform/inet.h"
 #include "platform/socket.h"
 #include "service/core/net_address.h"
@@ -20,6 +21,7 @@
 
 TrapReceiverApiTable TrapReceiverApi;
 uint8_t g_trap_open_bits;
+void (*g_trap_process)();
 uint32_t g_trap_key_localisations;
 
 namespace {
@@ -418,6 +420,7 @@ void trap_open() {
     int s = sock_udp_open(kFamilies[l]);
     if (s == INVALID_SOCKET) continue;
     if (sock_bind(s, kFamilies[l], nullptr, g_source_ips.listen_port)) {
+      sock_set_receive_buffer(s, TRAP_RECEIVE_BUFFER);
       g_sockets[l] = s;
       bound[l] = true;
     } else {
@@ -439,31 +442,43 @@ void trap_open() {
   if (EventApi.evt_log != nullptr) EventApi.evt_log(u"0.0.0.0", EVENT_LEVEL_SYSTEM, text, nullptr);
 }
 
+// Every message of one datagram, in order; the number accepted.
+uint32_t walk_datagram(uint32_t n, const uint8_t* from, uint32_t from_length, uint8_t sender[28]) {
+  std::memcpy(sender, from, INET_SOCKADDR_MAX);
+  uint8_t address[16];
+  uint32_t address_length = inet_sockaddr_address(from, from_length, address, nullptr, nullptr);
+  uint32_t accepted = 0;
+  uint32_t offset = 0;
+  for (uint32_t m = 0; m < TRAP_MESSAGES_MAX && offset < n; ++m) {
+    trap_match_source(address, address_length);
+    uint32_t used = 0;
+    if (trap_decode(g_datagram + offset, n - offset, &used)) {
+      trace_accepted();
+      TrapReceiverApi.trap_forward(sender);
+      if (g_trap_process != nullptr) g_trap_process();
+      ++accepted;
+    }
+    if (used == 0) break;
+    offset += used;
+  }
+  return accepted;
+}
+
+// Each listener is read until its queue is empty or its time budget is spent, so a flood of
+// junk cannot hold a real trap back for long.
 uint32_t trap_poll(uint8_t sender[28]) {
   uint32_t accepted = 0;
   for (int l = LISTEN_V4; l <= LISTEN_V6; ++l) {
     int s = g_sockets[l];
-    if (s == INVALID_SOCKET || !sock_readable(s)) continue;
-    uint8_t from[INET_SOCKADDR_MAX];
-    uint32_t from_length = 0;
-    int n = sock_recvfrom(s, g_datagram, TRAP_DATAGRAM_MAX, from, &from_length);
-    if (n <= 0) continue;
-    std::memcpy(sender, from, INET_SOCKADDR_MAX);
-    uint8_t address[16];
-    uint32_t address_length = inet_sockaddr_address(from, from_length, address, nullptr, nullptr);
-
-    uint32_t offset = 0;
-    for (uint32_t m = 0; m < TRAP_MESSAGES_MAX && offset < static_cast<uint32_t>(n); ++m) {
-      trap_match_source(address, address_length);
-      uint32_t used = 0;
-      if (trap_decode(g_datagram + offset, static_cast<uint32_t>(n) - offset, &used)) {
-        trace_accepted();
-        TrapReceiverApi.trap_forward(sender);
-        accepted = 1;
-      }
-      if (used == 0) break;
-      offset += used;
-    }
+    if (s == INVALID_SOCKET) continue;
+    uint32_t start = clock_tick_count();
+    do {
+      uint8_t from[INET_SOCKADDR_MAX];
+      uint32_t from_length = 0;
+      int n = sock_recvfrom(s, g_datagram, TRAP_DATAGRAM_MAX, from, &from_length);
+      if (n < 0) break;
+      if (n > 0) accepted += walk_datagram(static_cast<uint32_t>(n), from, from_length, sender);
+    } while (clock_tick_count() - start < TRAP_POLL_BUDGET_MS);
   }
   return accepted;
 }
@@ -496,6 +511,11 @@ int trap_match_source(const uint8_t* address, uint32_t length) {
 
 int trap_decode(uint8_t* message, uint32_t length, uint32_t* consumed) {
   *consumed = 0;
+  // An empty or indefinite-length outer SEQUENCE is refused and stepped over by its 2 bytes.
+  if (length >= 2 && message[0] == BER_SEQUENCE && (message[1] == 0x00 || message[1] == 0x80)) {
+    *consumed = 2;
+    return 0;
+  }
   if (length > 0xFFFF) length = 0xFFFF;   // the digest covers at most 65535 bytes
   int32_t source = g_scratch.source_index;
   trap_state_copy(&g_scratch, &TrapState);

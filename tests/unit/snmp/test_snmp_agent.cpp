@@ -664,6 +664,13 @@ TEST_F(AgentTest, BootsRiseAcrossStartsAndPersistOnTheirOwn) {
   EXPECT_EQ(ask_v3(v).pdu, 0xA8);
 }
 
+TEST_F(AgentTest, BootsRaisedByTheTimeWrapAreSavedByThePoll) {
+  uint16_t boots = g_snmp_agent.engine_boots;
+  g_snmp_agent.engine_boots = uint16_t(boots + 1);   // the second timer wrapped engine time
+  SnmpAgentApi.snmp_agent_poll();
+  EXPECT_EQ(read_file(dir.file("snmp_engine_boots.txt")), std::to_string(boots + 1) + "\r\n");
+}
+
 TEST_F(AgentTest, KeysAreLocalisedOnceNotPerRequest) {
   uint32_t before = g_usm_key_localisations;
   V3Request v;
