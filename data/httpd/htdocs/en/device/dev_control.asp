@@ -5,6 +5,7 @@
 <meta name="viewport" content="width=device-width, initial-scale=1">
 <title>Vellmar - Device commands</title>
 <link rel="stylesheet" href="/template.css">
+<link rel="stylesheet" href="/ups.css">
 </head>
 <body>
 <div class="layout">
