@@ -304,14 +304,20 @@ int http_conn_send(HttpConnection* c) {
     }
   }
   if (c->send_pending == 0) return c->file ? 0 : 1;
-  int sent;
+  int sent = 0;
   if (c->ssl) {
-    sent = SSL_write(c->ssl, c->send_buffer, c->send_pending);
-    if (sent <= 0) {
-      int e = SSL_get_error(c->ssl, sent);
+    // With partial writes each call takes one record; the pending bytes go record by record
+    // until the socket would block.
+    while (sent < c->send_pending) {
+      int n = SSL_write(c->ssl, c->send_buffer + sent, c->send_pending - sent);
+      if (n > 0) {
+        sent += n;
+        continue;
+      }
+      int e = SSL_get_error(c->ssl, n);
       ERR_clear_error();
-      if (e == SSL_ERROR_WANT_WRITE || e == SSL_ERROR_WANT_READ) return 0;
-      return http_conn_close(c, 1), -1;
+      if (e != SSL_ERROR_WANT_WRITE && e != SSL_ERROR_WANT_READ) return http_conn_close(c, 1), -1;
+      break;
     }
   } else {
     sent = sock_send(c->socket, c->send_buffer, c->send_pending);
@@ -342,6 +348,10 @@ static void http_conn_serve(HttpConnection* c) {
 
 static void http_accept(int listener, int tls);
 
+// True when the idle limit has passed since the time. A time a little after `now` (set by a send
+// earlier in the same poll, after the clock turned) is not idle.
+static bool http_idle_since(uint32_t since, uint32_t now) { return int32_t(now - since) >= int32_t(HTTP_IDLE_S); }
+
 static void http_poll() {
   uint32_t now = http_clock_seconds();
   for (auto& c : HttpConnectionTable) {
@@ -352,10 +362,10 @@ static void http_poll() {
         if (c.state == 1) http_conn_serve(&c);
         continue;
       }
-      if (c.state == 2 && now - c.last_activity >= HTTP_IDLE_S) http_conn_close(&c, 1);
+      if (c.state == 2 && http_idle_since(c.last_activity, now)) http_conn_close(&c, 1);
     } else if (c.state != 0) {
-      bool head_late = !c.body && now - c.head_started >= HTTP_IDLE_S;
-      if (head_late || now - c.last_activity >= HTTP_IDLE_S) http_conn_close(&c, 1);
+      bool head_late = !c.body && http_idle_since(c.head_started, now);
+      if (head_late || http_idle_since(c.last_activity, now)) http_conn_close(&c, 1);
     }
   }
   for (int i = 0; i < 4; ++i) {

@@ -11,7 +11,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -subj "/CN=installed.test" -days 2 -ke
 cat "$VELLMAR_DIR/c.pem" "$VELLMAR_DIR/k.pem" > "$CERT"
 web_start
 cmp -s "$CERT" "$VELLMAR_DIR/httpd/cert_web.pem" || fail "cert.pem was not copied to cert_web.pem"
-echo | openssl s_client -connect 127.0.0.1:443 -tls1_2 2>/dev/null | grep -q "CN *= *installed.test" \
+echo | openssl s_client -connect 127.0.0.1:443 -tls1_2 2>/dev/null | has "CN *= *installed.test" \
   || fail "HTTPS does not use the installed certificate"
 vellmar_stop
 
@@ -22,7 +22,7 @@ for broken in "$VELLMAR_DIR/c.pem" /dev/null; do
   web_start
   if [ "$broken" = /dev/null ]; then text="SSL: Failed to load cert file."; else text="SSL: Failed to load key file."; fi
   log_has "$text" || fail "no event '$text'"
-  "${CURL[@]}" http://127.0.0.1/template.css | grep -q login-box || fail "HTTP stopped with a broken certificate"
+  "${CURL[@]}" http://127.0.0.1/template.css | has login-box || fail "HTTP stopped with a broken certificate"
   code=0
   "${CURL[@]}" -o /dev/null https://127.0.0.1/template.css || code=$?
   [ "$code" != 0 ] || fail "HTTPS answered without a usable certificate"

@@ -15,7 +15,7 @@ web_start
 [ "$(stat -c %a "$VELLMAR_DIR/httpd/cert_web.pem")" = 600 ] || fail "the certificate file is readable by others"
 
 # --- Free and gated paths.
-"${CURL[@]}" "$H/" | grep -q 'id="challenge"' || fail "/ is not the login page"
+"${CURL[@]}" "$H/" | has 'id="challenge"' || fail "/ is not the login page"
 ct=$("${CURL[@]}" -o /dev/null -w '%{http_code} %{content_type}' "$H/template.css")
 [ "$ct" = "200 text/css" ] || fail "style sheet: $ct"
 for p in /en/sys_user.asp /en/sys_user.ASP /en/SYS_USER.asp /agent.ini /tmp/agent.INI /tmp/iframe_log.htm \
@@ -30,10 +30,10 @@ head=$(login_head "$H" admin quillbox)
 [ "$(location "$head")" = "$H/home.asp" ] || fail "login does not lead home: $head"
 log_has "Web login accepted: account admin from 127.0.0.1" || fail "login not logged"
 login "$H" admin quillbox
-"${CURL[@]}" -b "$COOKIE" "$H/en/sys_user.asp" | grep -q 'name="USR_ACCOUNT1" maxlength="32" value="admin"' \
+"${CURL[@]}" -b "$COOKIE" "$H/en/sys_user.asp" | has 'name="USR_ACCOUNT1" maxlength="32" value="admin"' \
   || fail "the accounts page is not shown with a session"
-"${CURL[@]}" -b "$COOKIE" "$H/home.asp" | grep -q 'Number("7")' || fail "the factory-password notice is missing"
-"${CURL[@]}" -b "$COOKIE" "$H/home.asp" | grep -q 'Number("0")' || fail "the factory-password notice shows twice"
+"${CURL[@]}" -b "$COOKIE" "$H/home.asp" | has 'Number("7")' || fail "the factory-password notice is missing"
+"${CURL[@]}" -b "$COOKIE" "$H/home.asp" | has 'Number("0")' || fail "the factory-password notice shows twice"
 
 # A captured response does not log in again: each attempt renews the challenge.
 ch=$(challenge "$H")
@@ -55,7 +55,7 @@ h=$("${CURL[@]}" -D - -o /dev/null -b "$COOKIE" --data "SYS_UCTOKEN=$tok&INF_NAM
 h=$("${CURL[@]}" -D - -o /dev/null -b "$COOKIE" --data "SYS_UCTOKEN=$tok&INF_NAME=Rack+7&INF_LOCATION=Hall%20B" "$H/orvik/sys_info")
 [ "$(location "$h")" = "$H/message.asp" ] && [ "$(message_title "$H")" = "Information" ] || fail "sys_info post: $h"
 grep -q "^Name=Rack 7" "$INI" || fail "system name not saved"
-"${CURL[@]}" -b "$COOKIE" "$H/en/device/index.asp" | grep -q '<td id="name">Rack 7</td>' || fail "new name not shown"
+"${CURL[@]}" -b "$COOKIE" "$H/en/device/index.asp" | has '<td id="name">Rack 7</td>' || fail "new name not shown"
 # Without a token, with an empty one, or without a session nothing changes.
 for data in "INF_NAME=Evil" "SYS_UCTOKEN=&INF_NAME=Evil"; do
   "${CURL[@]}" -o /dev/null -b "$COOKIE" --data "$data" "$H/orvik/sys_info"
@@ -66,8 +66,8 @@ h=$("${CURL[@]}" -D - -o /dev/null --data "DEV_X=1" "$H/orvik/dev_isource")
 [ "$(location "$h")" = "$H/login.asp" ] || fail "a device form post without a session was handled: $h"
 grep -q "^Name=Evil" "$INI" && fail "a post without a valid token changed the name"
 # Query values shown on the login page are escaped.
-"${CURL[@]}" "$H/login.asp?account=%3Cscript%3E&password=%22x" | grep -q 'value="&lt;script&gt;"' \
-  || "${CURL[@]}" "$H/login.asp?account=<script>&password=x" | grep -q 'value="&lt;script&gt;"' || fail "account not escaped"
+"${CURL[@]}" "$H/login.asp?account=%3Cscript%3E&password=%22x" | has 'value="&lt;script&gt;"' \
+  || "${CURL[@]}" "$H/login.asp?account=<script>&password=x" | has 'value="&lt;script&gt;"' || fail "account not escaped"
 
 # --- Language: only 0-3.
 tok=$(token "$H" /en/language.asp)
@@ -78,20 +78,20 @@ grep -q "^Language=9" "$INI" && fail "language 9 was stored"
 # --- Access levels: a user may look but not change system settings.
 ADMIN_COOKIE=$COOKIE
 login "$H" user quillbox
-"${CURL[@]}" -b "$COOKIE" "$H/en/sys_info.asp" | grep -q 'name="INF_NAME"' || fail "a user cannot look at sys_info"
+"${CURL[@]}" -b "$COOKIE" "$H/en/sys_info.asp" | has 'name="INF_NAME"' || fail "a user cannot look at sys_info"
 tok=$(token "$H" /en/sys_info.asp)
 "${CURL[@]}" -o /dev/null -b "$COOKIE" --data "SYS_UCTOKEN=$tok&INF_NAME=ByUser" "$H/orvik/sys_info"
 grep -q "^Name=ByUser" "$INI" && fail "a user changed the system name"
-"${CURL[@]}" -b "$COOKIE" "$H/tmp/agent.ini" | grep -q 'id="challenge"' || fail "a user got the settings copy path"
+"${CURL[@]}" -b "$COOKIE" "$H/tmp/agent.ini" | has 'id="challenge"' || fail "a user got the settings copy path"
 
 # --- Logout ends the session.
-"${CURL[@]}" -b "$ADMIN_COOKIE" "$H/logout.asp" | grep -q "logged out" || fail "logout page"
+"${CURL[@]}" -b "$ADMIN_COOKIE" "$H/logout.asp" | has "logged out" || fail "logout page"
 log_has "Web logout from 127.0.0.1" || fail "logout not logged"
-"${CURL[@]}" -b "$ADMIN_COOKIE" "$H/en/sys_user.asp" | grep -q 'id="challenge"' || fail "session alive after logout"
+"${CURL[@]}" -b "$ADMIN_COOKIE" "$H/en/sys_user.asp" | has 'id="challenge"' || fail "session alive after logout"
 
 # --- IPv6: the same pages, and a login keyed on the 16-byte address.
 login "http://[::1]" admin quillbox
-"${CURL[@]}" -b "$COOKIE" "http://[::1]/en/sys_user.asp" | grep -q 'value="admin"' || fail "IPv6 session"
+"${CURL[@]}" -b "$COOKIE" "http://[::1]/en/sys_user.asp" | has 'value="admin"' || fail "IPv6 session"
 log_has "account admin from ::1" || fail "IPv6 login not logged with its address"
 
 # --- Errors, HEAD, PUT.
@@ -108,13 +108,19 @@ out=$(printf 'PUT /x HTTP/1.1\r\nContent-Length: 0\r\n\r\n' | raw 127.0.0.1 80 2
 [ -z "$out" ] || fail "PUT was answered: $out"
 
 # --- HTTPS: TLS 1.2 only, the Secure cookie, a large file whole.
-echo | openssl s_client -connect 127.0.0.1:443 -tls1_2 2>&1 | grep -q "Protocol  *: TLSv1.2" || fail "no TLS 1.2 handshake"
-echo | openssl s_client -connect 127.0.0.1:443 -tls1_3 2>&1 | grep -q "Protocol  *: TLSv1.3" && fail "TLS 1.3 was accepted"
+echo | openssl s_client -connect 127.0.0.1:443 -tls1_2 2>&1 | has "Protocol  *: TLSv1.2" || fail "no TLS 1.2 handshake"
+echo | openssl s_client -connect 127.0.0.1:443 -tls1_3 2>&1 | has "Protocol  *: TLSv1.3" && fail "TLS 1.3 was accepted"
 head=$(login_head "$S" admin quillbox)
 [[ "$head" == *"; Secure; HttpOnly"* ]] || fail "TLS login cookie: $head"
 head -c 12000000 /dev/urandom > "$HT/big.bin"
-got=$("${CURL[@]}" "$S/big.bin" | sha256sum | cut -c1-64)
-[ "$got" = "$(sha256sum < "$HT/big.bin" | cut -c1-64)" ] || fail "large file over HTTPS differs"
+want=$(sha256sum < "$HT/big.bin" | cut -c1-64)
+# Several at once: the pump serves them side by side, each whole.
+dl=()
+for i in 1 2 3 4; do "${CURL[@]}" -o "$VELLMAR_DIR/got$i" "$S/big.bin" & dl+=($!); done
+for i in 1 2 3 4; do wait "${dl[$((i - 1))]}" || fail "HTTPS download $i ended early"; done
+for i in 1 2 3 4; do
+  [ "$(sha256sum < "$VELLMAR_DIR/got$i" | cut -c1-64)" = "$want" ] || fail "large file $i over HTTPS differs"
+done
 got=$("${CURL[@]}" "$H/big.bin" | sha256sum | cut -c1-64)
 [ "$got" = "$(sha256sum < "$HT/big.bin" | cut -c1-64)" ] || fail "large file over HTTP differs"
 
@@ -143,10 +149,12 @@ code=0
 "${CURL[@]}" -o /dev/null -b "$COOKIE" -F "SYS_UCTOKEN=$tok" -F "WEB_HTTP_PORT=8081" -F "WEB_REFRESH=10" \
   -F "WEB_SSLCERT=@$VELLMAR_DIR/up.pem" "$H/orvik/sys_web" || code=$?
 [ "$code" = 52 ] || fail "the post that restarts the listeners was answered (curl $code)"
-grep -q "^HTTP Port=8081" "$INI" || fail "new HTTP port not saved"
+# The connection ends when the listeners stop; saving and reopening follow.
+wait_for "new HTTP port saved" 10 grep -q "^HTTP Port=8081" "$INI"
 cmp -s "$VELLMAR_DIR/up.pem" "$VELLMAR_DIR/httpd/cert_web.pem" || fail "uploaded certificate not stored"
-"${CURL[@]}" http://127.0.0.1:8081/template.css | grep -q 'login-box' || fail "the new HTTP port does not serve"
-echo | openssl s_client -connect 127.0.0.1:443 -tls1_2 2>/dev/null | grep -q "CN *= *uploaded.test" \
+new_port_serves() { "${CURL[@]}" http://127.0.0.1:8081/template.css | has login-box; }
+wait_for "the new HTTP port serves" 10 new_port_serves
+echo | openssl s_client -connect 127.0.0.1:443 -tls1_2 2>/dev/null | has "CN *= *uploaded.test" \
   || fail "HTTPS does not use the uploaded certificate"
 
 vellmar_stop

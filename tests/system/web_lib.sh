@@ -18,11 +18,17 @@ Community1=public
 [End]
 "
 CURL=(curl -s -k -g --max-time 30)
+# A command that fails outside a test's own checks names itself before the script ends.
+set -E
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND (status $?)" >&2' ERR
 
 web_start() {
   vellmar_start
   wait_for "web listeners" 15 log_has "IPv4-HTTPS: OK"
 }
+
+# has PATTERN: the input holds the pattern; reads all of it, so the writer never gets a broken pipe.
+has() { grep -c -e "$1" >/dev/null; }
 
 # challenge BASE: a fresh login challenge for this client.
 challenge() { "${CURL[@]}" "$1/login.asp" | sed -n 's/.*id="challenge" value="\([^"]*\)".*/\1/p'; }

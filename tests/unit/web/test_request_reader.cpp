@@ -103,6 +103,15 @@ TEST_F(RequestReader, SlowHeadIsClosedAtItsDeadline) {
   EXPECT_EQ(c->state, 0u);
 }
 
+TEST_F(RequestReader, ActivityLaterInTheSamePollIsNotIdle) {
+  // A send late in a poll may stamp the slot with the next second; the poll's own time is then
+  // behind the slot's, which is no idle time at all.
+  HttpConnection* c = slot();
+  c->last_activity = c->head_started = g_test_seconds + 1;
+  WebServerOps.http_poll();
+  EXPECT_EQ(c->state, 1u);
+}
+
 TEST_F(RequestReader, StalledSendingSlotIsClosed) {
   int pair[2];
   ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
