@@ -60,6 +60,30 @@ TEST_F(SystemPages, SysUserChangesNothingOnAnError) {
   EXPECT_EQ(g_settings.login_retry, 9);
 }
 
+// A line break stored in a value would start a line of its own in agent.ini.
+TEST_F(SystemPages, LineBreaksAreRefusedEverywhere) {
+  std::string admin = login("admin", "quillbox");
+  struct Case {
+    const char* page;
+    const char* form;
+  } cases[] = {
+      {"/en/sys_info.asp", "INF_NAME=Rack%0D%0A%5BShutdown%5D%0D%0AType%3D0"},
+      {"/en/sys_info.asp", "INF_LOCATION=Hall%0A1"},
+      {"/en/sys_user.asp", "USR_ACCOUNT1=ro%0Dot"},
+      {"/en/sys_user.asp", "USR_PASSWD1=longenough%0A"},
+  };
+  for (const Case& c : cases) {
+    std::string tok = token(admin, c.page);
+    std::string page = std::string(c.page).substr(4);
+    post("/orvik/" + page.substr(0, page.size() - 4), "SYS_UCTOKEN=" + tok + "&" + c.form, admin);
+    EXPECT_STREQ(g_message_body, "<font color=#F00000>Incorrect input!</font>") << c.form;
+  }
+  EXPECT_EQ(utf8(g_settings.account_user[0]), "admin");
+  EXPECT_EQ(utf8(g_settings.account_password[0]), "quillbox");
+  EXPECT_EQ(utf8(g_settings.system_name).find("Rack"), std::string::npos);
+  EXPECT_EQ(utf8(g_settings.location).find("Hall"), std::string::npos);
+}
+
 TEST_F(SystemPages, LanguageOnlyZeroToThree) {
   std::string admin = login("admin", "quillbox");
   for (const char* v : {"9", "-1", "x", "4"}) {
