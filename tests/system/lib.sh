@@ -78,3 +78,6 @@ use_net_snmp() {
   export SNMPCONFPATH="$VELLMAR_DIR/net-snmp"
   mkdir -p "$SNMP_PERSISTENT_DIR"
 }
+
+# True when the process has ended (a zombie not yet reaped by whoever adopted it counts as ended).
+process_gone() { [ ! -e "/proc/$1" ] || [ "$(sed 's/.*) //' "/proc/$1/stat" | cut -c1)" = Z ]; }

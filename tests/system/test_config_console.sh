@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The configuration console Ostrel: screens byte for byte through a pseudo-terminal and in scripted
+# mode, the firewall commands through the netsh stand-in (simulated), the restart of the service
+# under the test service manager, and refused arguments.
+source "$(dirname "$0")/lib.sh"
+: "${OSTREL:?}" "${NETSH:?}" "${VELLMAR_HELPER:?}"
+
+vellmar_install
+cp "$OSTREL" "$VELLMAR_DIR/Ostrel"
+cp "$NETSH" "$VELLMAR_DIR/netsh"
+export VELLMAR_FIREWALL_SIMULATE="$VELLMAR_DIR/firewall.log"
+export VELLMAR_SERVICE_STATE="$VELLMAR_DIR/services"
+mkdir -p "$VELLMAR_SERVICE_STATE"
+session() { python3 "$(dirname "$0")/console_session.py" "$VELLMAR_DIR/Ostrel" "$VELLMAR_DIR" "$1" || fail "case $1"; }
+factory() { rm -f "$VELLMAR_DIR/agent.ini"; }
+ostrel() { (cd "$VELLMAR_DIR" && ./Ostrel "$@" < /dev/null); }
+
+factory; session interactive
+factory; session exit-at-once
+factory; session scripted
+factory; session manageable
+factory; ostrel 0 > /dev/null; session run-out
+
+# An argument longer than the 63-byte answer area refuses the whole script before anything happens.
+factory
+ostrel 6 8080 9 > /dev/null
+before=$(md5sum < "$VELLMAR_DIR/agent.ini")
+long=$(printf '1%.0s' $(seq 64))
+code=0
+ostrel 6 "$long" 9 0 n > "$VELLMAR_DIR/long.out" 2> "$VELLMAR_DIR/long.err" || code=$?
+[ "$code" = 1 ] || fail "a long argument ended with $code"
+[ ! -s "$VELLMAR_DIR/long.out" ] || fail "a refused script printed screens"
+grep -q "longer than 63 bytes" "$VELLMAR_DIR/long.err" || fail "no message for a long argument"
+[ "$(md5sum < "$VELLMAR_DIR/agent.ini")" = "$before" ] || fail "a refused script changed agent.ini"
+ostrel "$(printf '1%.0s' $(seq 63))" > /dev/null || fail "a 63-byte argument was refused"
+
+# Firewall: insert then remove; the stand-in reads the ports of the folder's agent.ini.
+factory
+ostrel 1 1162 2 1161 7 8443 9 a i a R 0 > "$VELLMAR_DIR/fw.out"
+grep -q $'Setting, please wait ...Ok.\n' "$VELLMAR_DIR/fw.out" || fail "no Setting message and netsh output"
+expected=$'add table inet Vellmar_2012\ndelete table inet Vellmar_2012\ntable inet Vellmar_2012 {\n\tchain input {\n\t\ttype filter hook input priority filter; policy accept;\n\t\tudp dport { 1161, 1162 } accept\n\t\ttcp dport { 80, 8443 } accept\n\t}\n}\nadd table inet Vellmar_2012\ndelete table inet Vellmar_2012'
+[ "$(cat "$VELLMAR_DIR/firewall.log")" = "$expected" ] || { cat "$VELLMAR_DIR/firewall.log"; fail "firewall rule set"; }
+if command -v nft > /dev/null; then
+  # Checked only (-c): nothing is applied, and this runs in the test's own network namespace.
+  head -n 9 "$VELLMAR_DIR/firewall.log" | nft -c -f - || fail "nft rejects the rule set"
+fi
+
+# Restart under the test service manager: the service stops, is waited for and starts again.
+"$VELLMAR_HELPER" sc create Vellmar "$VELLMAR_DIR/Brevanta" || fail "service not created"
+lines=$(_log_lines)
+"$VELLMAR_HELPER" sc start Vellmar || fail "service not started"
+first_pid=$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")
+VELLMAR_PIDS+=("$first_pid")
+wait_for "service started" 10 _log_grew "$lines"
+sleep 0.3
+ostrel b 0 > "$VELLMAR_DIR/restart.out"
+second_pid=$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")
+VELLMAR_PIDS+=("$second_pid")
+grep -q 'Restart Service, please wait ...' "$VELLMAR_DIR/restart.out" || fail "no restart message"
+! grep -q 'could not be restarted' "$VELLMAR_DIR/restart.out" || fail "restart reported as failed"
+[ "$second_pid" != "$first_pid" ] || fail "the service was not started again"
+process_gone "$first_pid" || fail "the first service process still runs"
+[ "$("$VELLMAR_HELPER" sc query Vellmar)" = RUNNING ] || fail "service not running after the restart"
+wait_for "second start logged" 10 test "$(_log_lines)" -ge 3
+stopped_name=$(grep -a '^name2=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r')
+sed -n 2p "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "stop not logged before the new start"
+"$VELLMAR_HELPER" sc stop Vellmar
+service_stopped() { [ "$("$VELLMAR_HELPER" sc query Vellmar)" = STOPPED ]; }
+wait_for "service stopped" 15 service_stopped
+
+# A restart that cannot happen says so.
+"$VELLMAR_HELPER" sc delete Vellmar || fail "service not deleted"
+ostrel b 0 > "$VELLMAR_DIR/restart-missing.out"
+grep -q $'Restart Service, please wait ...\r\nThe service could not be restarted.\r\n' \
+  "$VELLMAR_DIR/restart-missing.out" || fail "a failed restart is not reported"

@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The removal library: StopRunning, loaded with dlopen, closes the tray windows of every session,
+# stops the service under the test service manager, waits for it and deletes it; with the service or
+# the manager missing it shows its message on standard error and returns 0.
+source "$(dirname "$0")/lib.sh"
+: "${FARNHIDE:?}" "${VELLMAR_HELPER:?}"
+
+vellmar_install
+export VELLMAR_SERVICE_STATE="$VELLMAR_DIR/services"
+mkdir -p "$VELLMAR_SERVICE_STATE"
+stopped_name=$(grep -a '^name2=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r')
+
+stop_running() { "$VELLMAR_HELPER" stoprunning "$FARNHIDE" > "$VELLMAR_DIR/stop.out" 2> "$VELLMAR_DIR/stop.err"; }
+
+# Two desktop sessions' tray windows, both titled "Vellmar-Status".
+start_tray() {
+  "$VELLMAR_HELPER" window Vellmar-Status > "$VELLMAR_DIR/tray$1.out" &
+  VELLMAR_PIDS+=("$!")
+  eval "tray$1=$!"
+  wait_for "tray window $1" 10 grep -q ready "$VELLMAR_DIR/tray$1.out"
+}
+
+# 1. Running service and two tray windows: all closed, the service stopped and deleted.
+"$VELLMAR_HELPER" sc create Vellmar "$VELLMAR_DIR/Brevanta" || fail "service not created"
+lines=$(_log_lines)
+"$VELLMAR_HELPER" sc start Vellmar || fail "service not started"
+service_pid=$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")
+VELLMAR_PIDS+=("$service_pid")
+wait_for "service started" 10 _log_grew "$lines"
+start_tray 1
+start_tray 2
+stop_running || fail "the loader failed"
+[ "$(cat "$VELLMAR_DIR/stop.out")" = "StopRunning=0" ] || fail "StopRunning result: $(cat "$VELLMAR_DIR/stop.out")"
+[ ! -s "$VELLMAR_DIR/stop.err" ] || fail "unexpected message: $(cat "$VELLMAR_DIR/stop.err")"
+for t in 1 2; do
+  pid_var="tray$t"
+  wait "${!pid_var}" || fail "tray $t ended badly"
+  grep -q '^WM_CLOSE 1$' "$VELLMAR_DIR/tray$t.out" || fail "tray $t got no WM_CLOSE 1"
+done
+process_gone "$service_pid" || fail "the service still runs"
+tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "the service's stop is not logged"
+[ ! -e "$VELLMAR_SERVICE_STATE/Vellmar" ] || fail "the service was not deleted"
+
+# 2. The service missing: its message, result 0; the tray windows are closed all the same.
+start_tray 3
+stop_running || fail "the loader failed"
+[ "$(cat "$VELLMAR_DIR/stop.out")" = "StopRunning=0" ] || fail "StopRunning result without the service"
+[ "$(cat "$VELLMAR_DIR/stop.err")" = "Fail to open Vellmar!" ] || fail "message: $(cat "$VELLMAR_DIR/stop.err")"
+wait "$tray3" || fail "tray 3 ended badly"
+
+# 3. No service manager.
+VELLMAR_SERVICE_STATE="$VELLMAR_DIR/no-such-folder" stop_running || fail "the loader failed"
+[ "$(cat "$VELLMAR_DIR/stop.out")" = "StopRunning=0" ] || fail "StopRunning result without a manager"
+[ "$(cat "$VELLMAR_DIR/stop.err")" = "Fail to open Service Control Manager!" ] || fail "message: $(cat "$VELLMAR_DIR/stop.err")"
+
+# 4. Service installed but stopped, its program started by hand: its window "Vellmar-Service" is
+# closed, then the service is deleted.
+"$VELLMAR_HELPER" sc create Vellmar "$VELLMAR_DIR/Brevanta" || fail "service not created"
+vellmar_start
+stop_running || fail "the loader failed"
+[ "$(cat "$VELLMAR_DIR/stop.out")" = "StopRunning=0" ] || fail "StopRunning result with a stopped service"
+code=0
+wait "$VELLMAR_PID" || code=$?
+[ "$code" = 0 ] || fail "Brevanta started by hand ended with $code"
+tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "the hand-started service's stop is not logged"
+[ ! -e "$VELLMAR_SERVICE_STATE/Vellmar" ] || fail "the stopped service was not deleted"
