@@ -45,6 +45,12 @@ if command -v nft > /dev/null; then
   head -n 9 "$VELLMAR_DIR/firewall.log" | nft -c -f - || fail "nft rejects the rule set"
 fi
 
+# The older command form (below version 6), as the interpreter hands it to the stand-in.
+: > "$VELLMAR_DIR/firewall.log"
+(cd "$VELLMAR_DIR" && PATH="$VELLMAR_DIR:$PATH" sh -c "netsh firewall add allowedprogram $VELLMAR_DIR\\Brevanta.exe Vellmar 2012 ENABLE ALL") > /dev/null ||
+  fail "the older add form is not taken"
+grep -q $'\t\ttcp dport { 80, 8443 } accept' "$VELLMAR_DIR/firewall.log" || fail "older form: rule set"
+
 # Restart under the test service manager: the service stops, is waited for and starts again.
 "$VELLMAR_HELPER" sc create Vellmar "$VELLMAR_DIR/Brevanta" || fail "service not created"
 lines=$(_log_lines)
