@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
@@ -45,6 +47,8 @@ struct Endpoint {
 };
 
 std::mutex g_lock;
+std::condition_variable g_round_done;
+uint64_t g_rounds;   // poll calls the thread has come back from
 Endpoint g_endpoints[kMaxEndpoints];
 int g_wake_fd = -1;
 bool g_thread_started;
@@ -122,7 +126,14 @@ void endpoint_thread() {
         owners[n++] = i;
       }
     }
-    if (poll(fds, nfds_t(n), -1) < 0) continue;
+    int ready = poll(fds, nfds_t(n), -1);
+    {
+      // A poll holds its sockets open; a closing endpoint waits for this.
+      std::lock_guard<std::mutex> lock(g_lock);
+      ++g_rounds;
+      g_round_done.notify_all();
+    }
+    if (ready < 0) continue;
     if (fds[0].revents & POLLIN) {
       uint64_t v;
       ssize_t r = read(g_wake_fd, &v, sizeof v);
@@ -177,14 +188,20 @@ void win_endpoint_open(WindowHandle window, const char16_t* title) {
 }
 
 void win_endpoint_close(WindowHandle window) {
-  std::lock_guard<std::mutex> lock(g_lock);
+  std::unique_lock<std::mutex> lock(g_lock);
+  bool closed = false;
   for (auto& e : g_endpoints) {
     if (e.in_use && e.window == window) {
       close(e.fd);
       e.in_use = false;
-      wake();
+      closed = true;
     }
   }
+  if (!closed || !g_thread_started) return;
+  // The name is free once the thread's poll has let the socket go: then nobody finds the window.
+  wake();
+  uint64_t round = g_rounds;
+  g_round_done.wait_for(lock, std::chrono::seconds(2), [&] { return g_rounds != round; });
 }
 
 int win_find_windows_anywhere(const char16_t* title, RemoteWindow* out, int room) {

@@ -67,7 +67,7 @@ grep -q 'Restart Service, please wait ...' "$VELLMAR_DIR/restart.out" || fail "n
 [ "$second_pid" != "$first_pid" ] || fail "the service was not started again"
 process_gone "$first_pid" || fail "the first service process still runs"
 [ "$("$VELLMAR_HELPER" sc query Vellmar)" = RUNNING ] || fail "service not running after the restart"
-wait_for "second start logged" 10 test "$(_log_lines)" -ge 3
+wait_for "second start logged" 10 _log_grew 2
 stopped_name=$(grep -a '^name2=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r')
 sed -n 2p "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "stop not logged before the new start"
 "$VELLMAR_HELPER" sc stop Vellmar
