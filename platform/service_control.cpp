@@ -154,9 +154,11 @@ pid_t small_spawn(const ServiceControl* s, const char* command) {
     setsid();
     pid_t service = fork();
     if (service == 0) {
+      // The service takes its stop signal whatever its starter blocked or ignored.
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
+      for (int sig = 1; sig < 32; ++sig) signal(sig, SIG_DFL);
       int in = open("/dev/null", O_RDONLY);
       int out = open(log_path, O_WRONLY | O_CREAT | O_APPEND, 0600);
       if (in >= 0) dup2(in, 0);
