@@ -9,8 +9,7 @@ vellmar_install
 cp "$OSTREL" "$VELLMAR_DIR/Ostrel"
 cp "$NETSH" "$VELLMAR_DIR/netsh"
 export VELLMAR_FIREWALL_SIMULATE="$VELLMAR_DIR/firewall.log"
-export VELLMAR_SERVICE_STATE="$VELLMAR_DIR/services"
-mkdir -p "$VELLMAR_SERVICE_STATE"
+use_test_service_manager
 session() { python3 "$(dirname "$0")/console_session.py" "$VELLMAR_DIR/Ostrel" "$VELLMAR_DIR" "$1" || fail "case $1"; }
 factory() { rm -f "$VELLMAR_DIR/agent.ini"; }
 ostrel() { (cd "$VELLMAR_DIR" && ./Ostrel "$@" < /dev/null); }
@@ -52,12 +51,8 @@ fi
 grep -q $'\t\ttcp dport { 80, 8443 } accept' "$VELLMAR_DIR/firewall.log" || fail "older form: rule set"
 
 # Restart under the test service manager: the service stops, is waited for and starts again.
-"$VELLMAR_HELPER" sc create Vellmar "$VELLMAR_DIR/Brevanta" || fail "service not created"
-lines=$(_log_lines)
-"$VELLMAR_HELPER" sc start Vellmar || fail "service not started"
-first_pid=$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")
-VELLMAR_PIDS+=("$first_pid")
-wait_for "service started" 10 _log_grew "$lines"
+vellmar_service_start
+first_pid=$VELLMAR_SERVICE_PID
 sleep 0.3
 ostrel b 0 > "$VELLMAR_DIR/restart.out"
 second_pid=$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")

@@ -6,8 +6,7 @@ source "$(dirname "$0")/lib.sh"
 : "${FARNHIDE:?}" "${VELLMAR_HELPER:?}"
 
 vellmar_install
-export VELLMAR_SERVICE_STATE="$VELLMAR_DIR/services"
-mkdir -p "$VELLMAR_SERVICE_STATE"
+use_test_service_manager
 stopped_name=$(grep -a '^name2=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r')
 
 stop_running() { "$VELLMAR_HELPER" stoprunning "$FARNHIDE" > "$VELLMAR_DIR/stop.out" 2> "$VELLMAR_DIR/stop.err"; }
@@ -21,12 +20,8 @@ start_tray() {
 }
 
 # 1. Running service and two tray windows: all closed, the service stopped and deleted.
-"$VELLMAR_HELPER" sc create Vellmar "$VELLMAR_DIR/Brevanta" || fail "service not created"
-lines=$(_log_lines)
-"$VELLMAR_HELPER" sc start Vellmar || fail "service not started"
-service_pid=$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")
-VELLMAR_PIDS+=("$service_pid")
-wait_for "service started" 10 _log_grew "$lines"
+vellmar_service_start
+service_pid=$VELLMAR_SERVICE_PID
 start_tray 1
 start_tray 2
 stop_running || fail "the loader failed"
