@@ -74,3 +74,14 @@ wait_for "service stopped" 15 service_stopped
 ostrel b 0 > "$VELLMAR_DIR/restart-missing.out"
 grep -q $'Restart Service, please wait ...\r\nThe service could not be restarted.\r\n' \
   "$VELLMAR_DIR/restart-missing.out" || fail "a failed restart is not reported"
+
+# A service that does not stop within the 30 s time-out is not started over it; the failure is said.
+"$VELLMAR_HELPER" sc create Vellmar "sh -c 'trap \"\" TERM; while :; do sleep 1; done'" || fail "stubborn service not created"
+"$VELLMAR_HELPER" sc start Vellmar || fail "stubborn service not started"
+stubborn_pid=$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")
+VELLMAR_PIDS+=("$stubborn_pid")
+ostrel b 0 > "$VELLMAR_DIR/restart-stubborn.out"
+grep -q 'The service could not be restarted.' "$VELLMAR_DIR/restart-stubborn.out" || fail "a restart that timed out is not reported"
+[ "$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")" = "$stubborn_pid" ] || fail "started again before it stopped"
+[ "$("$VELLMAR_HELPER" sc query Vellmar)" = STOP_PENDING ] || fail "the stop request is not pending"
+kill -9 "$stubborn_pid"

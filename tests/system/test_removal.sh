@@ -19,6 +19,9 @@ start_tray() {
   wait_for "tray window $1" 10 grep -q ready "$VELLMAR_DIR/tray$1.out"
 }
 
+# The library's one exported function.
+[ "$(nm -D --defined-only "$FARNHIDE" | awk '$2 == "T" { print $3 }')" = StopRunning ] || fail "exports: $(nm -D --defined-only "$FARNHIDE")"
+
 # 1. Running service and two tray windows: all closed, the service stopped and deleted.
 vellmar_service_start
 service_pid=$VELLMAR_SERVICE_PID
@@ -58,4 +61,12 @@ code=0
 wait "$VELLMAR_PID" || code=$?
 [ "$code" = 0 ] || fail "Brevanta started by hand ended with $code"
 tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "the hand-started service's stop is not logged"
+[ ! -e "$VELLMAR_SERVICE_STATE/Vellmar" ] || fail "the stopped service was not deleted"
+
+# 5. Service installed and stopped, nothing running: deleted without waiting.
+"$VELLMAR_HELPER" sc create Vellmar "$VELLMAR_DIR/Brevanta" || fail "service not created"
+start=$SECONDS
+stop_running || fail "the loader failed"
+[ "$(cat "$VELLMAR_DIR/stop.out")" = "StopRunning=0" ] || fail "StopRunning result with nothing running"
+[ $((SECONDS - start)) -lt 10 ] || fail "StopRunning waited with nothing to wait for"
 [ ! -e "$VELLMAR_SERVICE_STATE/Vellmar" ] || fail "the stopped service was not deleted"
