@@ -190,7 +190,7 @@ static void set_firewall(bool add) {
 }
 
 enum MenuAction : uint8_t {
-  MENU_SCREEN,          // go to the screen in arg
+  MENU_SCREEN,          // go to the row's screen
   MENU_TOGGLE_HTTP,
   MENU_TOGGLE_HTTPS,
   MENU_TOGGLE_FORCE_HTTPS,
