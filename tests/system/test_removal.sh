@@ -11,22 +11,38 @@ stopped_name=$(grep -a '^name2=' "$VELLMAR_DIR/Language/English/event-common.ini
 
 stop_running() { "$VELLMAR_HELPER" stoprunning "$FARNHIDE" > "$VELLMAR_DIR/stop.out" 2> "$VELLMAR_DIR/stop.err"; }
 
-# Two desktop sessions' tray windows, both titled "Vellmar-Status".
+# A tray window titled "Vellmar-Status": the helper's hidden window.
 start_tray() {
   "$VELLMAR_HELPER" window Vellmar-Status > "$VELLMAR_DIR/tray$1.out" &
   VELLMAR_PIDS+=("$!")
   eval "tray$1=$!"
   wait_for "tray window $1" 10 grep -q ready "$VELLMAR_DIR/tray$1.out"
 }
+# The tray program Lumisk, headless, in a desktop session of its own (display :9N); started when the
+# build has it.
+start_lumisk() {
+  local dir="$VELLMAR_DIR/lumisk$1"
+  mkdir -p "$dir"
+  : > "$dir/input"
+  (cd "$VELLMAR_DIR" && exec env VELLMAR_TRAY_HEADLESS="$dir" DISPLAY=":9$1" "$LUMISK") > "$dir/out" 2>&1 &
+  VELLMAR_PIDS+=("$!")
+  eval "lumisk$1=$!"
+  wait_for "Lumisk $1 shows its icon" 15 grep -q "^icon add" "$dir/shown.log"
+}
 
 # The library's one exported function.
 [ "$(nm -D --defined-only "$FARNHIDE" | awk '$2 == "T" { print $3 }')" = StopRunning ] || fail "exports: $(nm -D --defined-only "$FARNHIDE")"
 
-# 1. Running service and two tray windows: all closed, the service stopped and deleted.
+# 1. Running service and the tray windows of two sessions (and two Lumisk trays when built): all
+# closed, the service stopped and deleted.
 vellmar_service_start
 service_pid=$VELLMAR_SERVICE_PID
 start_tray 1
 start_tray 2
+if [ -n "${LUMISK:-}" ]; then
+  start_lumisk 1
+  start_lumisk 2
+fi
 stop_running || fail "the loader failed"
 [ "$(cat "$VELLMAR_DIR/stop.out")" = "StopRunning=0" ] || fail "StopRunning result: $(cat "$VELLMAR_DIR/stop.out")"
 [ ! -s "$VELLMAR_DIR/stop.err" ] || fail "unexpected message: $(cat "$VELLMAR_DIR/stop.err")"
@@ -34,6 +50,11 @@ for t in 1 2; do
   pid_var="tray$t"
   wait "${!pid_var}" || fail "tray $t ended badly"
   grep -q '^WM_CLOSE 1$' "$VELLMAR_DIR/tray$t.out" || fail "tray $t got no WM_CLOSE 1"
+  if [ -n "${LUMISK:-}" ]; then
+    pid_var="lumisk$t"
+    wait "${!pid_var}" || fail "Lumisk $t ended badly"
+    grep -q "^icon delete id=1001" "$VELLMAR_DIR/lumisk$t/shown.log" || fail "Lumisk $t did not take its icon away"
+  fi
 done
 process_gone "$service_pid" || fail "the service still runs"
 tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "the service's stop is not logged"
