@@ -4,7 +4,8 @@
 // process); a stop request is SIGTERM, which the service glue takes as its stop control. Otherwise,
 // when systemd runs, the calls drive the unit <name>.service through systemctl; with neither, the
 // small manager uses /var/lib/vellmar/services. Under VELLMAR_TEST only the named folder is used,
-// so a test never reaches an installed service.
+// so a test never reaches an installed service. VELLMAR_SYSTEMCTL names a systemctl stand-in and
+// chooses the systemd calls (tests of those calls).
 #pragma once
 #include <cstdint>
 

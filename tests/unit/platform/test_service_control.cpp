@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "platform/clock.h"
 #include "platform/service_control.h"
 #include "support/temp_dir.h"
@@ -98,6 +100,71 @@ TEST(ServiceControl, NoManagerWithoutItsFolderOrUnderTest) {
   EXPECT_EQ(sc_open_manager(), nullptr);
   if (was) setenv("VELLMAR_TEST", saved.c_str(), 1);
   else unsetenv("VELLMAR_TEST");
+}
+
+}  // namespace
+
+namespace {
+
+// A systemctl stand-in: logs its arguments, answers "show" from files in its folder.
+struct SystemdTest : ::testing::Test {
+  TempDir dir;
+  void SetUp() override {
+    write_file(dir.file("systemctl"),
+               "#!/bin/sh\n"
+               "d=$(dirname \"$0\")\n"
+               "echo \"$*\" >> \"$d/calls\"\n"
+               "case \"$1 $2\" in\n"
+               "  'show --property=LoadState') cat \"$d/load\" ;;\n"
+               "  'show --property=ActiveState') cat \"$d/active\" ;;\n"
+               "  'show --property=FragmentPath') echo \"$d/Vellmar.service\" ;;\n"
+               "esac\n");
+    chmod(dir.file("systemctl").c_str(), 0755);
+    write_file(dir.file("load"), "loaded\n");
+    write_file(dir.file("active"), "active\n");
+    write_file(dir.file("Vellmar.service"), "[Service]\n");
+    setenv("VELLMAR_SYSTEMCTL", dir.file("systemctl").c_str(), 1);
+    unsetenv("VELLMAR_SERVICE_STATE");
+  }
+  void TearDown() override { unsetenv("VELLMAR_SYSTEMCTL"); }
+  std::string calls() {
+    std::string c = read_file(dir.file("calls"));
+    std::string kept;
+    // Only the calls that act; the "show" queries are how the state is read.
+    size_t at = 0;
+    while (at < c.size()) {
+      size_t end = c.find('\n', at);
+      std::string line = c.substr(at, end - at);
+      if (line.rfind("show ", 0) != 0) kept += line + "\n";
+      at = end + 1;
+    }
+    return kept;
+  }
+};
+
+TEST_F(SystemdTest, TheUnitIsDrivenThroughSystemctl) {
+  ScHandle manager = sc_open_manager();
+  ASSERT_NE(manager, nullptr);
+  ScHandle service = sc_open_service(manager, u"Vellmar");
+  ASSERT_NE(service, nullptr);
+  EXPECT_EQ(state_of(service), uint32_t(SERVICE_RUNNING));
+  EXPECT_EQ(sc_create_service(manager, u"Other", "true"), nullptr) << "units are installed by the install script";
+  ServiceStatus status;
+  EXPECT_TRUE(sc_control(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_FALSE(sc_start(service)) << "it has not stopped yet";
+  write_file(dir.file("active"), "deactivating\n");
+  EXPECT_EQ(state_of(service), uint32_t(SERVICE_STOP_PENDING));
+  write_file(dir.file("active"), "failed\n");
+  EXPECT_EQ(state_of(service), uint32_t(SERVICE_STOPPED));
+  EXPECT_TRUE(sc_start(service));
+  EXPECT_TRUE(sc_delete(service));
+  EXPECT_FALSE(fs_exists(dir.file("Vellmar.service")));
+  EXPECT_EQ(calls(), "stop --no-block Vellmar.service\nstart --no-block Vellmar.service\n"
+                     "disable Vellmar.service\ndaemon-reload\n");
+  sc_close(service);
+  write_file(dir.file("load"), "not-found\n");
+  EXPECT_EQ(sc_open_service(manager, u"Vellmar"), nullptr);
+  sc_close(manager);
 }
 
 }  // namespace
