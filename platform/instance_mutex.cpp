@@ -14,6 +14,12 @@
 #include "common/text.h"
 #include "platform/registry.h"
 
+static uint64_t fnv1a(const char* s) {
+  uint64_t h = 1469598103934665603ull;
+  for (; *s; ++s) h = (h ^ uint8_t(*s)) * 1099511628211ull;
+  return h;
+}
+
 InstanceMutexResult instance_mutex_create(const char16_t* name, InstanceMutex* out) {
   out->handle = -1;
   char name8[64];
@@ -22,7 +28,7 @@ InstanceMutexResult instance_mutex_create(const char16_t* name, InstanceMutex* o
   memset(&addr, 0, sizeof addr);
   addr.sun_family = AF_UNIX;
   int n = snprintf(addr.sun_path + 1, sizeof addr.sun_path - 1, "vellmar-mutex:%s:%016llx", name8,
-                   static_cast<unsigned long long>(reg_scope()));
+                   static_cast<unsigned long long>(fnv1a(reg_file_path())));
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return INSTANCE_MUTEX_FAILED;
   socklen_t len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(n));

@@ -12,12 +12,6 @@ const char* reg_file_path() {
   return env && *env ? env : "/etc/vellmar/registry";
 }
 
-uint64_t reg_scope() {
-  uint64_t h = 1469598103934665603ull;
-  for (const char* s = reg_file_path(); *s; ++s) h = (h ^ uint8_t(*s)) * 1099511628211ull;
-  return h;
-}
-
 static void trim(char* s) {
   size_t n = strlen(s);
   while (n && (s[n - 1] == '\r' || s[n - 1] == '\n' || s[n - 1] == ' ' || s[n - 1] == '\t')) s[--n] = 0;

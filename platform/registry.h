@@ -3,13 +3,9 @@
 // environment variable VELLMAR_REGISTRY.
 #pragma once
 #include <cstddef>
-#include <cstdint>
 
 // Reads value `name` of key `key` into out (room in bytes, as the registry counts it: room/2 units
 // including the terminator). False when the key or value is missing or the value does not fit.
 bool reg_read_string(const char16_t* key, const char16_t* name, char16_t* out, size_t room_bytes);
 // The file that stands in for the registry.
 const char* reg_file_path();
-// A hash of that file's name: names of machine-wide objects (mutexes, window endpoints) carry it, so
-// tests with their own registry file never meet the installed programs.
-uint64_t reg_scope();

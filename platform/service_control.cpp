@@ -14,7 +14,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "common/text.h"
 #include "platform/process.h"
 
 enum Backend : uint8_t { BACKEND_SMALL, BACKEND_SYSTEMD };
@@ -50,17 +49,18 @@ bool valid(ScHandle h, bool is_service) {
   return h >= g_handles && h < g_handles + kMaxHandles && h->in_use && h->is_service == is_service;
 }
 
-// Names become folder and unit names: a plain word only.
-bool name_to_utf8(const char16_t* name, char* out, size_t room) {
-  if (!name || !*name) return false;
-  text_utf16_to_utf8(out, room, name);
-  if (out[0] == '.' || text_len16(name) >= room) return false;
-  for (const char* p = out; *p; ++p) {
-    char c = *p;
-    bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-              c == '.';
-    if (!ok) return false;
+// Names become folder and unit names: a plain ASCII word only.
+bool plain_name(const char16_t* name, char* out, size_t room) {
+  if (!name || !*name || *name == u'.') return false;
+  size_t n = 0;
+  for (; name[n]; ++n) {
+    char16_t c = name[n];
+    bool ok = (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-' ||
+              c == u'_' || c == u'.';
+    if (!ok || n + 1 >= room) return false;
+    out[n] = char(c);
   }
+  out[n] = 0;
   return true;
 }
 
@@ -293,7 +293,7 @@ ScHandle sc_open_manager() {
     struct stat st;
     if (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode) || strlen(folder) >= PATH_MAX - 80) return nullptr;
     ScHandle h = new_handle(false, BACKEND_SMALL);
-    if (h) text_copy8(h->folder, sizeof h->folder, folder);
+    if (h) snprintf(h->folder, sizeof h->folder, "%s", folder);
     return h;
   }
   const char* stand_in = getenv("VELLMAR_SYSTEMCTL");
@@ -305,17 +305,17 @@ ScHandle sc_open_manager() {
   struct stat st;
   if (stat(kDefaultStateFolder, &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
   ScHandle h = new_handle(false, BACKEND_SMALL);
-  if (h) text_copy8(h->folder, sizeof h->folder, kDefaultStateFolder);
+  if (h) snprintf(h->folder, sizeof h->folder, "%s", kDefaultStateFolder);
   return h;
 }
 
 static ScHandle service_handle(ScHandle manager, const char16_t* name) {
   if (!valid(manager, false)) return nullptr;
   char name8[64];
-  if (!name_to_utf8(name, name8, sizeof name8)) return nullptr;
+  if (!plain_name(name, name8, sizeof name8)) return nullptr;
   ScHandle h = new_handle(true, manager->backend);
   if (!h) return nullptr;
-  text_copy8(h->name, sizeof h->name, name8);
+  snprintf(h->name, sizeof h->name, "%s", name8);
   // The manager's folder was checked to leave room for a name.
   int n = snprintf(h->folder, sizeof h->folder, "%s/%s", manager->folder, name8);
   if (n < 0 || size_t(n) >= sizeof h->folder) {

@@ -17,7 +17,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "common/text.h"
 #include "platform/registry.h"
 #include "platform/thread.h"
 #include "platform/window.h"
@@ -53,18 +52,19 @@ Endpoint g_endpoints[kMaxEndpoints];
 int g_wake_fd = -1;
 bool g_thread_started;
 
-uint64_t title_hash(const char16_t* title) {
-  char text[256];
-  text_utf16_to_utf8(text, sizeof text, title);
+// FNV-1a over the units of a text (bytes or UTF-16), up to its terminator.
+template <class Unit>
+uint64_t text_hash(const Unit* text) {
   uint64_t h = 1469598103934665603ull;
-  for (const char* s = text; *s; ++s) h = (h ^ uint8_t(*s)) * 1099511628211ull;
+  for (; *text; ++text) h = (h ^ uint64_t(*text)) * 1099511628211ull;
   return h;
 }
 
-// "vellmar-window:<scope>:<title hash>:" ; returns its length.
+// "vellmar-window:<registry file hash>:<title hash>:" ; returns its length.
 int name_prefix(char* out, size_t room, const char16_t* title) {
-  return snprintf(out, room, "vellmar-window:%016llx:%016llx:", static_cast<unsigned long long>(reg_scope()),
-                  static_cast<unsigned long long>(title_hash(title)));
+  return snprintf(out, room, "vellmar-window:%016llx:%016llx:",
+                  static_cast<unsigned long long>(text_hash(reg_file_path())),
+                  static_cast<unsigned long long>(text_hash(title)));
 }
 
 socklen_t abstract_address(sockaddr_un* addr, const char* name) {
@@ -214,9 +214,9 @@ int win_find_windows_anywhere(const char16_t* title, RemoteWindow* out, int room
   int found = 0;
   while (fgets(line, sizeof line, f)) {
     unsigned flags = 0;
-    char path[128];
+    char path[sizeof(RemoteWindow::name)];
     // Num RefCount Protocol Flags Type St Inode Path; listening sockets carry flag 0x10000.
-    if (sscanf(line, "%*s %*x %*x %x %*x %*x %*u %127s", &flags, path) != 2) continue;
+    if (sscanf(line, "%*s %*x %*x %x %*x %*x %*u %107s", &flags, path) != 2) continue;
     if (!(flags & 0x10000) || strncmp(path, prefix, size_t(k)) != 0) continue;
     unsigned uid, slot;
     int pid;
@@ -225,7 +225,7 @@ int win_find_windows_anywhere(const char16_t* title, RemoteWindow* out, int room
     for (int i = 0; i < found && i < room; ++i) seen |= strcmp(out[i].name, path + 1) == 0;
     if (seen) continue;
     if (found < room) {
-      text_copy8(out[found].name, sizeof out[found].name, path + 1);
+      snprintf(out[found].name, sizeof out[found].name, "%s", path + 1);
       out[found].owner_uid = uid;
       out[found].owner_pid = pid;
     }
