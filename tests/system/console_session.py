@@ -11,6 +11,8 @@ CASE is one of:
   scripted      arguments 6 8080 9 0 n: HTTP port 8080 saved, the restart question, no restart
   manageable    arguments 8 9 0 n: manageable off and the first SNMPv3 user's permission 0
   run-out       arguments 3 4: the program ends when they run out, nothing saved
+  digits        arguments 6 8081x 7 "" 0 n: the leading digits count, an empty argument keeps the port
+  input-ends    keys from a pipe that ends: the program ends, nothing saved
 The installation folder FOLDER holds agent.ini; the registry stand-in must point at it.
 """
 import os
@@ -200,6 +202,24 @@ def main():
         s["https"] = 0
         want += menu(s) + CRLF
         compare(scripted(ostrel, folder, ["3", "4"]), want, "scripted 3 4")
+        if open(os.path.join(folder, "agent.ini"), "rb").read() != before:
+            fail("agent.ini changed without a save")
+    elif case == "digits":
+        s = dict(FACTORY)
+        want = menu(s) + b"\r\nHTTP Port(80): "
+        s["http_port"] = 8081
+        want += menu(s) + b"\r\nHTTPS Port(443): " + menu(s) + SAVE_QUESTION + TERMINATED
+        compare(scripted(ostrel, folder, ["6", "8081x", "7", "", "0", "n"]), want, "scripted 6 8081x 7 '' 0 n")
+    elif case == "input-ends":
+        before = open(os.path.join(folder, "agent.ini"), "rb").read()
+        r = subprocess.run([ostrel], cwd=folder, input=b"3", capture_output=True, timeout=60)
+        s = dict(FACTORY)
+        want = menu(s) + b"3"
+        s["http"] = 0
+        want += menu(s) + CRLF
+        if r.returncode != 0:
+            fail("Ostrel ended with %d when its input ended" % r.returncode)
+        compare(r.stdout, want, "keys from a pipe")
         if open(os.path.join(folder, "agent.ini"), "rb").read() != before:
             fail("agent.ini changed without a save")
     else:

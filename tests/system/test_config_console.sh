@@ -19,6 +19,8 @@ factory; session exit-at-once
 factory; session scripted
 factory; session manageable
 factory; ostrel 0 > /dev/null; session run-out
+session input-ends
+factory; session digits
 
 # An argument longer than the 63-byte answer area refuses the whole script before anything happens.
 factory
