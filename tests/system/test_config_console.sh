@@ -64,9 +64,13 @@ grep -q 'Restart Service, please wait ...' "$VELLMAR_DIR/restart.out" || fail "n
 [ "$second_pid" != "$first_pid" ] || fail "the service was not started again"
 process_gone "$first_pid" || fail "the first service process still runs"
 [ "$("$VELLMAR_HELPER" sc query Vellmar)" = RUNNING ] || fail "service not running after the restart"
-wait_for "second start logged" 10 _log_grew 2
+started_name=$(grep -a '^name1=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r')
+two_starts() { [ "$(log_count "$started_name")" -ge 2 ]; }
+wait_for "second start logged" 10 two_starts
 stopped_name=$(grep -a '^name2=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r')
-sed -n 2p "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "stop not logged before the new start"
+# The events in order: start, stop, start (other lines may stand between them).
+order=$(awk -v a="$started_name" -v b="$stopped_name" 'index($0, a) { printf "start|" } index($0, b) { printf "stop|" }' "$VELLMAR_DIR/_FILE_LOG.TXT")
+[ "$order" = "start|stop|start|" ] || fail "start, stop, start not logged in order: $order"
 "$VELLMAR_HELPER" sc stop Vellmar
 service_stopped() { [ "$("$VELLMAR_HELPER" sc query Vellmar)" = STOPPED ]; }
 wait_for "service stopped" 15 service_stopped
