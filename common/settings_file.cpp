@@ -3,6 +3,7 @@
 // crash or power loss during a save never leaves a cut file behind.
 #include "common/settings_file.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,15 @@ enum Section : uint32_t {
   SEC_FORMAT, SEC_CONFIGURATION, SEC_SYSTEM, SEC_WEB, SEC_SHUTDOWN, SEC_REACTION, SEC_SOURCE_IP,
   SEC_FORWARD_TRAP, SEC_SNMP_SERVER, SEC_USM, SEC_CLUSTER, SEC_MANAGEABLE, SEC_KESTRA, SEC_END
 };
+
+// Longest UTF-8 value the writer makes (255 units of 3 bytes) and longest line the reader takes
+// whole; the rest of a longer line is skipped, never read as a line of its own.
+constexpr size_t INI_VALUE_MAX = 3 * 255 + 1;
+constexpr size_t INI_LINE_MAX = 1024;
+static_assert(INI_LINE_MAX > INI_VALUE_MAX + 32, "a key and the longest value fit in one line");
+
+// True while the settings file exists but cannot be read: this program then never writes it.
+static bool g_ini_unreadable = false;
 
 static const char kDefaultVcliPath[] = "C:\\Program Files (x86)\\VMware\\VMware vSphere CLI";
 
@@ -46,12 +56,12 @@ struct IniWriter {
   void number(const char* key, long long v) { line(key, std::to_string(v).c_str()); }
   void indexed_number(const char* key, int index, long long v) { indexed(key, index, std::to_string(v).c_str()); }
   void flag(const char* key, unsigned v) { line(key, v ? "Yes" : "No"); }
-  // A UTF-16 field of `room` units as UTF-8, within `bytes` bytes.
-  void utf16(const char* key, const char16_t* field, size_t room, size_t bytes = 256) {
+  // A UTF-16 field of `room` units as UTF-8, whole (at most 3 bytes a unit).
+  void utf16(const char* key, const char16_t* field, size_t room) {
     char16_t tmp[260];
     text_copy16(tmp, room < 260 ? room : 260, field);
-    char out[256];
-    text_utf16_to_utf8(out, bytes < 256 ? bytes : 256, tmp);
+    char out[INI_VALUE_MAX];
+    text_utf16_to_utf8(out, sizeof out, tmp);
     line(key, out);
   }
   // An 8-bit field of `room` bytes, as it is.
@@ -98,7 +108,7 @@ std::string build_file() {
   for (int i = 0; i < 8; ++i) {
     char key[8];
     snprintf(key, sizeof key, "Disk%d=", i + 1);
-    w.utf16(key, s.disk_name[i], 17, 16);
+    w.utf16(key, s.disk_name[i], 17);
   }
 
   w.section(SEC_WEB);
@@ -114,7 +124,7 @@ std::string build_file() {
     w.utf16("", s.account_user[i], 33);
     if (s.web_password_mode <= 2) {
       char16_t tmp[33];
-      char plain[100];
+      char plain[3 * 32 + 1];
       text_copy16(tmp, 33, s.account_password[i]);
       int n = int(text_utf16_to_utf8(plain, sizeof plain, tmp));
       cfg_code_secret(s.web_password_mode, plain, n, coded);
@@ -235,10 +245,12 @@ std::string build_file() {
 }  // namespace
 
 void cfg_save() {
+  if (g_ini_unreadable) return;
   char path[300];
   if (!cfg_install_file(path, sizeof path, "agent.ini")) return;
   std::string file = build_file();
-  fs_replace_file(path, file.data(), file.size());
+  // It holds coded passwords that the built-in key decodes: a new file is the owner's alone.
+  fs_replace_file(path, file.data(), file.size(), FS_PRIVATE);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -260,6 +272,20 @@ int32_t read_int(const char* s) {
   if (negative) v = -v;
   if (v > INT32_MAX) v = INT32_MAX;
   return int32_t(v);
+}
+
+// The same for an unsigned 32-bit field: saturates at 2^32-1; a negative value wraps as before.
+uint32_t read_uint(const char* s) {
+  const char* p = s;
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f') ++p;
+  if (*p == '-') return uint32_t(read_int(s));
+  if (*p == '+') ++p;
+  unsigned long long v = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    v = v * 10 + unsigned(*p - '0');
+    if (v > UINT32_MAX) v = UINT32_MAX;
+  }
+  return uint32_t(v);
 }
 
 uint8_t read_flag(const char* v) { return strcmp(v, "Yes") == 0 ? 1 : 0; }
@@ -330,7 +356,7 @@ void apply_system(int key, int index, const char* v) {
     case 3: read_utf16(s.contactor, 33, v); break;
     case 4: read_utf16(s.system_name, 33, v); break;
     case 5:
-      if (index >= 1 && index <= 8) read_utf16(s.disk_name[index - 1], 16, v);
+      if (index >= 1 && index <= 8) read_utf16(s.disk_name[index - 1], 17, v);
       break;
   }
 }
@@ -345,13 +371,13 @@ void apply_web(int key, int index, const char* v) {
     case 4: s.web_refresh = uint16_t(read_int(v)); break;
     case 5: s.web_password_mode = read_mode(v); break;
     case 6:
-      if (index >= 0 && index <= 2) read_utf16(s.account_user[index], 32, v);
+      if (index >= 0 && index <= 2) read_utf16(s.account_user[index], 33, v);
       break;
     case 7:
       if (index >= 0 && index <= 2) {
         char plain[256];
         cfg_decode_secret(s.web_password_mode, v, plain);
-        read_utf16(s.account_password[index], 32, plain);
+        read_utf16(s.account_password[index], 33, plain);
       }
       break;
     case 8: s.force_https = read_flag(v); break;
@@ -366,7 +392,7 @@ void apply_shutdown(int key, const char* v) {
   if (key >= 1 && key <= 10) {
     int c = (key - 1) / 2;
     if ((key - 1) % 2 == 0) s.condition_enable[c] = read_flag(v);
-    else s.condition_delay[c] = uint32_t(read_int(v));
+    else s.condition_delay[c] = read_uint(v);
     return;
   }
   switch (key) {
@@ -393,7 +419,7 @@ void apply_reaction(int key, const char* v) {
     case 0: s.notify_enable = read_flag(v); break;
     case 1: s.notify_period = uint16_t(read_int(v)); break;
     case 2: s.command_enable = read_flag(v); break;
-    case 3: s.command_before = uint32_t(read_int(v)); break;
+    case 3: s.command_before = read_uint(v); break;
     case 4: read_utf16(s.command_file, 256, v); break;
   }
 }
@@ -547,22 +573,32 @@ void cfg_parse_line(uint32_t section, const char* line) {
 
 void cfg_load(const char* path) {
   char default_path[300];
+  bool own_file = path == nullptr;
   if (!path) {
     if (!cfg_install_file(default_path, sizeof default_path, "agent.ini")) default_path[0] = 0;
     path = default_path;
   }
   FILE* f = fopen(path, "rb");
   if (!f) {
+    // A file that is there but not readable (another user's) is never replaced.
+    if (own_file) g_ini_unreadable = errno != ENOENT;
     cfg_set_defaults();
     cfg_save();
     return;
   }
+  if (own_file) g_ini_unreadable = false;
   g_settings.guest_enable = 1;
   uint32_t section = SEC_FORMAT;
-  char line[256];
+  char line[INI_LINE_MAX];
   while (fgets(line, sizeof line, f)) {
     size_t n = strlen(line);
-    for (int i = 0; i < 2 && n && (line[n - 1] == '\r' || line[n - 1] == '\n'); ++i) line[--n] = 0;
+    if (n == sizeof line - 1 && line[n - 1] != '\n') {
+      // Longer than any line the writer makes: the rest is skipped.
+      int c;
+      while ((c = fgetc(f)) != EOF && c != '\n') {}
+    }
+    // Every CR and LF at the end: CR CR LF reads like CR LF.
+    while (n && (line[n - 1] == '\r' || line[n - 1] == '\n')) line[--n] = 0;
     if (line[0] == ';') continue;
     if (line[0] == '[') {
       char* close = strchr(line, ']');
@@ -582,8 +618,10 @@ void cfg_load(const char* path) {
 
 int cfg_file_has_end(FILE* file) {
   char piece[128];
+  bool line_start = true;
   while (fgets(piece, sizeof piece, file)) {
-    if (strncmp(piece, "[End]", 5) == 0) return 1;
+    if (line_start && strncmp(piece, "[End]", 5) == 0) return 1;
+    line_start = piece[strlen(piece) - 1] == '\n';
   }
   rewind(file);
   return 0;
@@ -594,8 +632,9 @@ int cfg_import_uploaded(const char* first, const char* last) {
   if (!cfg_install_file(path, sizeof path, "httpd/htdocs/tmp/agent_tmp.ini")) return 0;
   FILE* out = fopen(path, "wb");
   if (!out) return 0;
+  // LF becomes CR LF; a CR already before it is not doubled.
   for (const char* p = first; p <= last; ++p) {
-    if (*p == '\n') fputc('\r', out);
+    if (*p == '\n' && (p == first || p[-1] != '\r')) fputc('\r', out);
     fputc(*p, out);
   }
   bool written = fclose(out) == 0;

@@ -12,10 +12,15 @@ extern const char* const IniSections[INI_SECTION_COUNT];
 // The value of the last "Version=" line read by this process; 0 until one is read.
 extern int32_t IniVersion;
 
-// Writes the whole file from the records (through a temporary copy and a rename).
+// Writes the whole file from the records (through a temporary copy of a unique name and a rename).
+// A new file is readable by its owner only; a replaced one keeps its mode and owner. Nothing is
+// written while the file is present but unreadable to this program.
 void cfg_save();
 // Reads the file at path (null: <install>/agent.ini) into the records and migrates an older version;
-// creates the file with the factory settings when it cannot be opened.
+// creates the file with the factory settings when it does not exist. Lines end in CR LF (CR CR LF
+// and LF read alike); a line longer than any the writer makes is read up to its room and the rest
+// skipped. When <install>/agent.ini is present but unreadable, the factory settings are taken and
+// the file is never written by this program.
 void cfg_load(const char* path);
 // Applies one line (without its line end) of the given section (0 to 12) to the records.
 void cfg_parse_line(uint32_t section, const char* line);

@@ -25,10 +25,24 @@ static void sync_directory_of(const char* path) {
   }
 }
 
-bool fs_replace_file(const char* path, const void* data, size_t length) {
-  std::string tmp = std::string(path) + ".tmp";
-  FILE* f = fopen(tmp.c_str(), "wb");
-  if (!f) return false;
+bool fs_replace_file(const char* path, const void* data, size_t length, FsFileAccess access) {
+  std::string tmp = std::string(path) + ".XXXXXX";
+  int fd = mkstemp(tmp.data());
+  if (fd < 0) return false;
+  struct stat old;
+  if (stat(path, &old) == 0) {
+    // As root the owner is kept too; otherwise a foreign owner stays as the rename leaves it.
+    if (fchown(fd, old.st_uid, old.st_gid) != 0) {}
+    fchmod(fd, old.st_mode & 07777);
+  } else {
+    fchmod(fd, access == FS_PRIVATE ? 0600 : 0644);
+  }
+  FILE* f = fdopen(fd, "wb");
+  if (!f) {
+    close(fd);
+    remove(tmp.c_str());
+    return false;
+  }
   bool ok = fwrite(data, 1, length, f) == length;
   ok = fs_flush_file(f) && ok;
   ok = fclose(f) == 0 && ok;

@@ -5,10 +5,13 @@
 
 // Flushes a stdio file's buffers and the file's data to the disk. False on failure.
 bool fs_flush_file(FILE* f);
-// Writes the bytes to "<path>.tmp" beside the file, flushes them to disk and renames the copy over
-// the path, so a crash leaves either the old file or the new one whole. False (old file untouched)
-// on failure.
-bool fs_replace_file(const char* path, const void* data, size_t length);
+enum FsFileAccess { FS_SHARED, FS_PRIVATE };
+// Writes the bytes to a temporary copy of a unique name beside the file, flushes them to disk and
+// renames the copy over the path, so a crash leaves either the old file or the new one whole and
+// two writers never rename each other's copy. The copy takes the mode and owner of the file it
+// replaces; a new file is readable by everyone (FS_SHARED) or only by its owner (FS_PRIVATE).
+// False (old file untouched) on failure.
+bool fs_replace_file(const char* path, const void* data, size_t length, FsFileAccess access = FS_SHARED);
 // Creates one directory; false when it cannot be made (also when it exists).
 bool fs_create_directory(const char* path);
 bool fs_file_exists(const char* path);

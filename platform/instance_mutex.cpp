@@ -3,6 +3,8 @@
 #include "platform/instance_mutex.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -11,7 +13,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include "common/text.h"
+#include "platform/text.h"
 #include "platform/registry.h"
 
 static uint64_t fnv1a(const char* s) {
@@ -20,7 +22,7 @@ static uint64_t fnv1a(const char* s) {
   return h;
 }
 
-InstanceMutexResult instance_mutex_create(const char16_t* name, InstanceMutex* out) {
+static InstanceMutexResult create_scoped(const char16_t* name, uint64_t scope, InstanceMutex* out) {
   out->handle = -1;
   char name8[64];
   text_utf16_to_utf8(name8, sizeof name8, name);
@@ -28,7 +30,7 @@ InstanceMutexResult instance_mutex_create(const char16_t* name, InstanceMutex* o
   memset(&addr, 0, sizeof addr);
   addr.sun_family = AF_UNIX;
   int n = snprintf(addr.sun_path + 1, sizeof addr.sun_path - 1, "vellmar-mutex:%s:%016llx", name8,
-                   static_cast<unsigned long long>(fnv1a(reg_file_path())));
+                   static_cast<unsigned long long>(scope));
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return INSTANCE_MUTEX_FAILED;
   socklen_t len = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + size_t(n));
@@ -39,6 +41,17 @@ InstanceMutexResult instance_mutex_create(const char16_t* name, InstanceMutex* o
   }
   out->handle = fd;
   return INSTANCE_MUTEX_CREATED;
+}
+
+InstanceMutexResult instance_mutex_create(const char16_t* name, InstanceMutex* out) {
+  return create_scoped(name, fnv1a(reg_file_path()), out);
+}
+
+InstanceMutexResult instance_mutex_create_for_folder(const char16_t* name, const char* folder, InstanceMutex* out) {
+  char real[PATH_MAX];
+  const char* key = realpath(folder, real) ? real : folder;
+  // "folder:" keeps these names apart from the registry-scoped ones.
+  return create_scoped(name, fnv1a(key) ^ fnv1a("folder:"), out);
 }
 
 void instance_mutex_release(InstanceMutex* mutex) {

@@ -10,4 +10,8 @@ struct InstanceMutex {
 enum InstanceMutexResult { INSTANCE_MUTEX_CREATED = 1, INSTANCE_MUTEX_EXISTS = 0, INSTANCE_MUTEX_FAILED = -1 };
 
 InstanceMutexResult instance_mutex_create(const char16_t* name, InstanceMutex* out);
+// The same name scoped to a folder instead of the registry file: every spelling of the folder
+// (links, "." and "..", a trailing slash) gives the one real path, so two registry files or two
+// spellings of one folder meet the same mutex.
+InstanceMutexResult instance_mutex_create_for_folder(const char16_t* name, const char* folder, InstanceMutex* out);
 void instance_mutex_release(InstanceMutex* mutex);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <csignal>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -58,8 +59,17 @@ static bool run_systemctl(const char* verb) {
   char arg1[32];
   snprintf(arg1, sizeof arg1, "%s", verb);
   char* argv[] = {arg0, arg1, nullptr};
+  // The service blocks its stop signals; the tool starts with none blocked.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
   pid_t pid;
-  if (posix_spawnp(&pid, "systemctl", nullptr, nullptr, argv, environ) != 0) return false;
+  int spawned = posix_spawnp(&pid, "systemctl", nullptr, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
+  if (spawned != 0) return false;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return false;

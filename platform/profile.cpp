@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 namespace {
 

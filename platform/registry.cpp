@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/text.h"
+#include "platform/text.h"
 
 const char* reg_file_path() {
   const char* env = getenv("VELLMAR_REGISTRY");

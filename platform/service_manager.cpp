@@ -1,5 +1,5 @@
-// Linux back end of the service-manager stand-in: signals through a self-pipe, status to systemd's
-// notify socket.
+// Linux back end of the service-manager stand-in: stop signals taken with sigwait, status to
+// systemd's notify socket.
 #include "platform/service_manager.h"
 
 #include <cerrno>
@@ -9,36 +9,33 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-static int g_signal_pipe[2] = {-1, -1};
 static ServiceCtrlHandler g_handler;
 
-static void on_stop_signal(int) {
-  int saved = errno;
-  char byte = 1;
-  ssize_t r = write(g_signal_pipe[1], &byte, 1);
-  (void)r;
-  errno = saved;
+static void stop_signals(sigset_t* set) {
+  sigemptyset(set);
+  sigaddset(set, SIGTERM);
+  sigaddset(set, SIGINT);
+}
+
+void svc_block_stop_signals() {
+  sigset_t set;
+  stop_signals(&set);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 bool svc_start_ctrl_dispatcher(const char16_t*, ServiceMainProc service_main) {
-  if (pipe2(g_signal_pipe, O_CLOEXEC) != 0) return false;
-  struct sigaction sa;
-  memset(&sa, 0, sizeof sa);
-  sa.sa_handler = on_stop_signal;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &sa, nullptr);
-  sigaction(SIGINT, &sa, nullptr);
+  sigset_t set;
+  stop_signals(&set);
+  if (pthread_sigmask(SIG_BLOCK, &set, nullptr) != 0) return false;
   service_main(0, nullptr);
   for (;;) {
-    char byte;
-    ssize_t n = read(g_signal_pipe[0], &byte, 1);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return true;
+    int signal = 0;
+    if (sigwait(&set, &signal) != 0) continue;
     if (g_handler) g_handler(SERVICE_CONTROL_STOP);
   }
 }

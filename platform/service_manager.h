@@ -1,5 +1,6 @@
 // Service-manager stand-in. Under systemd (NOTIFY_SOCKET set) status reports go to the notify
-// socket: running as READY=1, stopped as STOPPING=1. SIGTERM and SIGINT are the stop control.
+// socket: running as READY=1, stopped as STOPPING=1. SIGTERM and SIGINT are the stop control,
+// taken by the dispatcher thread with sigwait.
 // Started by hand the program runs as an ordinary one and its reports go nowhere.
 #pragma once
 #include <cstdint>
@@ -28,8 +29,12 @@ typedef void (*ServiceMainProc)(uint32_t argc, char16_t** argv);
 typedef void (*ServiceCtrlHandler)(uint32_t control);
 typedef int ServiceStatusHandle;  // 0 none
 
-// Runs the dispatcher on the calling thread: calls service_main, then hands every stop signal to
-// the registered control handler as SERVICE_CONTROL_STOP. Returns false when it cannot start.
+// Blocks the stop signals (SIGTERM, SIGINT) in the calling thread, and so in every thread it starts
+// afterwards: a stop that comes at any moment waits for the dispatcher. Call it before any thread.
+void svc_block_stop_signals();
+// Runs the dispatcher on the calling thread: calls service_main, then takes every stop signal
+// (blocked everywhere, see above) and hands it to the registered control handler as
+// SERVICE_CONTROL_STOP. Returns false when it cannot start.
 bool svc_start_ctrl_dispatcher(const char16_t* service_name, ServiceMainProc service_main);
 ServiceStatusHandle svc_register_ctrl_handler(const char16_t* service_name, ServiceCtrlHandler handler);
 bool svc_set_status(ServiceStatusHandle handle, const ServiceStatus* status);

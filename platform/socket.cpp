@@ -142,6 +142,11 @@ bool sock_readable(int s) {
   return poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLERR | POLLHUP));
 }
 
+bool sock_set_receive_buffer(int s, int bytes) {
+  if (setsockopt(s, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0) return set_error(errno), false;
+  return true;
+}
+
 void sock_close(int s) {
   if (s < 0) return;
   win_socket_forget(s);

@@ -36,6 +36,8 @@ int sock_recvfrom(int s, void* buffer, int length, uint8_t* from, uint32_t* from
 int sock_sendto(int s, const void* buffer, int length, const uint8_t* to, uint32_t to_length);
 // select() with a zero time-out: true when a read would not block.
 bool sock_readable(int s);
+// Asks for a kernel receive queue of the given size (the system may grant less); false on error.
+bool sock_set_receive_buffer(int s, int bytes);
 // Closes the socket and drops its notification registration.
 void sock_close(int s);
 // The error of the calling thread's last socket call.

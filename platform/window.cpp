@@ -225,7 +225,11 @@ bool next_message(WindowMessage* out, bool wait) {
     uint64_t now = now_ms();
     Timer* t = next_timer();
     if (t && t->due_ms <= now) {
-      t->due_ms = now + t->period_ms;
+      // Fixed rate: the next period follows this one's due time, not the late delivery; periods
+      // missed while the thread was busy are skipped, not fired in a burst.
+      uint64_t period = t->period_ms ? t->period_ms : 1;
+      t->due_ms += period;
+      if (t->due_ms <= now) t->due_ms += ((now - t->due_ms) / period + 1) * period;
       *out = WindowMessage{t->window, WM_TIMER, t->id, 0};
       return true;
     }

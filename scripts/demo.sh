@@ -7,11 +7,11 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 demo=${VELLMAR_DEMO_DIR:-$root/build/demo}
 "$root/scripts/deps.sh"
 cmake -S "$root" -B "$root/build/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$root/build/normal" Brevanta
+ninja -C "$root/build/normal" Brevanta Lumisk
 
 mkdir -p "$demo"
 cp -r "$root/data/." "$demo/"
-cp "$root/build/normal/Brevanta" "$demo/"
+cp "$root/build/normal/Brevanta" "$root/build/normal/Lumisk" "$demo/"
 printf '[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=%s\n' "$demo" > "$demo/registry"
 if [ ! -f "$demo/agent.ini" ]; then
   # Factory settings plus one trusted trap source on this machine and a short power-fail delay.
@@ -32,6 +32,8 @@ Send a power-failure trap from another terminal:
 (6 4 is power restored, 0 0 a cold start) and watch the log:  tail -f $demo/_FILE_LOG.TXT
 The failure is logged, the 30-second countdown is announced, and when it runs out the
 shutdown action is logged and one "poweroff" line appears in power-actions.log.
+The tray program: from a terminal of the desktop session,
+  VELLMAR_REGISTRY=$demo/registry $demo/Lumisk
 Press Ctrl-C to stop.
 INFO
 cd "$demo"

@@ -2,8 +2,10 @@
 # Installs with apt-get what building, running and testing need, when something is missing.
 set -euo pipefail
 packages=(build-essential cmake ninja-build clang libclang-rt-14-dev libssl-dev openssl
-          libgtest-dev libgmock-dev libbenchmark-dev snmp snmptrapd iproute2 util-linux curl procps python3)
+          libgtest-dev libgmock-dev libbenchmark-dev snmp snmptrapd nodejs iproute2 util-linux curl procps python3)
 missing=()
+# The tray program's desktop, and the virtual display, system tray, pointer and screenshots of its tests.
+packages+=(pkg-config libgtk-3-dev xvfb xauth trayer xdotool imagemagick x11-utils fonts-dejavu-core)
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done

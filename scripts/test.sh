@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything twice (a normal build, and one with AddressSanitizer, UndefinedBehaviorSanitizer
-# and the libFuzzer targets) and runs every test of both. Fails when any test fails.
+# and the libFuzzer targets) and runs every test of both, and the service's start and stop test once
+# more under ThreadSanitizer. Fails when any test fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
+"$root/scripts/node_deps.sh"
 jobs=$(nproc)
 # Power actions are always simulated under test.
 export VELLMAR_POWER_SIMULATE=/dev/null
@@ -12,6 +14,13 @@ export VELLMAR_TEST=1
 cmake -S "$root" -B "$root/build/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C "$root/build/normal"
 (cd "$root/build/normal" && ctest --output-on-failure -j "$jobs")
+
+# The service's start and stop once more under ThreadSanitizer (the program alone is built).
+cmake -S "$root" -B "$root/build/tsan" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DVELLMAR_TSAN=ON -DVELLMAR_BENCH=OFF >/dev/null
+ninja -C "$root/build/tsan" Brevanta
+TSAN_OPTIONS="halt_on_error=1 exitcode=66" BREVANTA="$root/build/tsan/Brevanta" VELLMAR_SOURCE_DIR="$root" \
+  bash "$root/tests/system/test_service_lifecycle.sh"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1

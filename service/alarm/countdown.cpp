@@ -134,6 +134,7 @@ void shutdown_countdown_tick(uint32_t elapsed) {
       if (left <= elapsed) {
         left = 0;
         g_shutdown_fired = 1;
+        g_shutdown_condition = c;
         shutdown_request();
         return;
       }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "common/install.h"
 #include "common/settings.h"
@@ -16,6 +17,7 @@
 #include "platform/power.h"
 #include "platform/shell.h"
 #include "service/alarm/alarm_state.h"
+#include "service/alarm/countdown.h"
 #include "service/alarm/status.h"
 #include "service/core/agent.h"
 #include "service/core/scheduler.h"
@@ -32,8 +34,8 @@ int listed_sources() { return g_source_ips.count < SOURCE_IP_MAX ? g_source_ips.
 
 void log_text(const char16_t* text) { EventApi.evt_log(u"0.0.0.0", EVENT_LEVEL_SYSTEM, text, nullptr); }
 
-void log_common(uint32_t n) {
-  EventApi.evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, n), evt_name(EVT_GROUP_COMMON, n), nullptr);
+void log_common(uint32_t n, const char16_t* argument = nullptr) {
+  EventApi.evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, n), evt_name(EVT_GROUP_COMMON, n), argument, nullptr);
 }
 
 // An 8-bit settings field of `room` bytes (terminated or not) into out.
@@ -93,17 +95,49 @@ void wipe_alarm_state() {
   status_copy_event_levels();
 }
 
-void hibernate() {
+// Saves, closes the listeners and sleeps; after the resume the alarm state starts afresh. A
+// hibernation that fails changes nothing but the closed listeners, which the 5-second tick opens.
+bool hibernate() {
   cfg_save();
   if (WebServerOps.http_server_stop) WebServerOps.http_server_stop();
   if (TrapReceiverApi.trap_close) TrapReceiverApi.trap_close();
   if (SnmpAgentApi.snmp_agent_close) SnmpAgentApi.snmp_agent_close();
-  power_hibernate(InstallDir);
+  if (!power_hibernate(InstallDir)) return false;
+  log_common(EVT_COMMON_OS_SHUTDOWN);
   // The time asleep is not counted by the scheduler or the countdowns.
   g_last_tick = clock_tick_count();
   clock_local_time(&g_last_time);
   wipe_alarm_state();
   log_common(EVT_COMMON_SERVICE_STARTED);
+  return true;
+}
+
+const char16_t* os_action_name(uint8_t type) {
+  return type == 0 ? u"halt" : type == 1 ? u"poweroff" : u"hibernate";
+}
+
+// Logs the failed operating-system action and queues its retry (one at a time).
+void os_action_failed(uint8_t type) {
+  log_common(EVT_COMMON_OS_ACTION_FAILED, os_action_name(type));
+  std::lock_guard<std::recursive_mutex> lock(g_state_lock);
+  if (!SchedulerApi.sched_find_kind(SCHED_KIND_POWER_RETRY))
+    SchedulerApi.sched_add_once(SCHED_KIND_POWER_RETRY, POWER_RETRY_UNITS);
+}
+
+// The operating-system action of shutdown type 0, 1 or 2, with its privilege; false when it failed.
+bool os_action(uint8_t type) {
+  if (!power_enable_shutdown_privilege()) return false;
+  switch (type) {
+    case 0:
+    case 1:
+      if (!(type == 0 ? power_shutdown(InstallDir) : power_poweroff(InstallDir))) return false;
+      log_common(EVT_COMMON_OS_SHUTDOWN);
+      return true;
+    case 2:
+      return hibernate();
+    default:
+      return true;
+  }
 }
 
 void shutdown_action() {
@@ -114,23 +148,27 @@ void shutdown_action() {
     log_text(u"Execute the VMWare ESXi shutdown command.");
     vm_run_esxi_script(1);
   }
-  if (g_settings.shutdown_type < 3) log_common(EVT_COMMON_OS_SHUTDOWN);
-  switch (g_settings.shutdown_type) {
-    case 0:
-      power_shutdown(InstallDir);
-      break;
-    case 1:
-      power_poweroff(InstallDir);
-      break;
-    case 2:
-      hibernate();
-      break;
-    case 3:
-      wipe_alarm_state();
-      break;
-    default:
-      break;
+  uint8_t type = g_settings.shutdown_type;
+  if (type < 3) {
+    if (!os_action(type)) os_action_failed(type);
+  } else if (type == 3) {
+    wipe_alarm_state();
   }
+}
+
+// True while the condition that asked for the shutdown is on (any condition when none is known).
+bool condition_lasts() {
+  if (g_shutdown_condition >= 0 && g_shutdown_condition < CONDITION_COUNT)
+    return g_status.aggregate[g_shutdown_condition] != 0;
+  for (uint8_t on : g_status.aggregate)
+    if (on) return true;
+  return false;
+}
+
+void retry_os_action() {
+  uint8_t type = g_settings.shutdown_type;
+  if (type >= 3 || !condition_lasts()) return;
+  if (!os_action(type)) os_action_failed(type);
 }
 
 }  // namespace
@@ -144,8 +182,13 @@ void settings_text_utf8(char* out, size_t room, const char16_t* field, size_t un
   text_utf16_to_utf8(out, room, copy);
 }
 
+int32_t g_shutdown_condition = -1;
+
 void shutdown_request() {
-  if (!power_enable_shutdown_privilege()) return;
+  if (!power_enable_shutdown_privilege()) {
+    if (g_settings.shutdown_type < 3) os_action_failed(g_settings.shutdown_type);
+    return;
+  }
   SchedulerApi.sched_add_once(SCHED_KIND_SHUTDOWN, 1);
 }
 
@@ -163,6 +206,9 @@ void action_execute(uint8_t kind) {
       break;
     case SCHED_KIND_TRAP_FORWARD:
       if (TrapReceiverApi.trap_forward) TrapReceiverApi.trap_forward(nullptr);
+      break;
+    case SCHED_KIND_POWER_RETRY:
+      retry_os_action();
       break;
     default:
       break;

@@ -7,9 +7,20 @@
 // How long a waited VMware script may hold the loop thread, milliseconds.
 constexpr uint32_t VM_SCRIPT_WAIT_MS = 120000;
 
-// Queues the shutdown action (kind 20, after one 100 ms unit) when the shutdown privilege is granted.
+// How long after a failed operating-system action it is tried again, in 100 ms units.
+constexpr uint32_t POWER_RETRY_UNITS = 600;
+
+// The condition whose countdown ran out last (0 to 4), -1 when none did; the retry of a failed
+// operating-system action goes on only while that condition is on.
+extern int32_t g_shutdown_condition;
+
+// Queues the shutdown action (kind 20, after one 100 ms unit) when the shutdown privilege is
+// granted; otherwise reports the operating-system action as failed (below).
 void shutdown_request();
-// Carries out a due scheduled action of kind 0, 20, 21 or 22; other kinds do nothing.
+// Carries out a due scheduled action of kind 0, 20, 21, 22 or 23; other kinds do nothing.
+// A failed operating-system action (halt, power off, hibernate, or its privilege) is logged as
+// common event 14 naming it, keeps the alarm state and is tried again alone (kind 23, without the
+// command file or the VMware scripts) every POWER_RETRY_UNITS while the condition lasts.
 void action_execute(uint8_t kind);
 
 // Writes command/SetVar.ESX65.cmd from its template and starts the ESXi command script of the VM

@@ -3,6 +3,8 @@
 // the window thread.
 #include "service/core/agent.h"
 
+#include <atomic>
+
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 
@@ -119,7 +121,7 @@ static void on_timer(uintptr_t id) {
       agent_scheduler_step(clock_tick_count());
       break;
     case TIMER_TRAPS:
-      if (TrapReceiverApi.trap_poll(g_trap_sender)) ups_event_process();
+      TrapReceiverApi.trap_poll(g_trap_sender);
       break;
     case TIMER_SECOND:
       on_second_tick();
@@ -170,9 +172,14 @@ void agent_kill_reaction_timers() {
 }
 
 bool agent_start() {
+  // Before any thread: a stop at any moment from here on reaches the dispatcher.
+  svc_block_stop_signals();
   sys_cpu_counter_open();
   thread_start(service_dispatch_thread);
-  if (instance_mutex_create(u"Vellmar-Service", &g_instance_mutex) != INSTANCE_MUTEX_CREATED) return false;
+  // One service per installation folder, however the folder is spelt.
+  cfg_load_install_path();
+  if (instance_mutex_create_for_folder(u"Vellmar-Service", InstallDir, &g_instance_mutex) != INSTANCE_MUTEX_CREATED)
+    return false;
   OPENSSL_init_ssl(0, nullptr);
   RAND_seed(kRandomSeed, sizeof kRandomSeed);
   if (!win_register_class(kWindowClass, agent_wndproc)) return false;
@@ -180,19 +187,22 @@ bool agent_start() {
   codec_table_init();
   g_last_tick = clock_tick_count();
   status_reset();
-  cfg_load_install_path();
   cfg_load(nullptr);
   evt_init(InstallDirW, cfg_language_name());
   status_copy_event_levels();
   sys_get_os_description(g_status.os_description, 128);
-  g_main_hwnd = win_create_window(kWindowClass, kWindowTitle);
-  if (!g_main_hwnd) return false;
+  WindowHandle window = win_create_window(kWindowClass, kWindowTitle);
+  if (!window) return false;
+  // Published for the dispatcher thread, which waits for it to hand on a stop.
+  std::atomic_ref<WindowHandle>(g_main_hwnd).store(window, std::memory_order_release);
   cfg_save();
   if (!net_startup()) return false;
   if (link_listen_create()) link_listen_start();
   snmp_agent_init(snmp_agent_mib_handler);
   snmp_agent_register_mib();
   trap_init();
+  g_trap_process = ups_event_process;
+  if (!g_settings.stop_service) TrapReceiverApi.trap_open();
   cfg_write_url_shortcut();
   http_server_init(WM_WEB_SOCKET, g_main_hwnd, InstallDir, asp_page_variable, web_form_post);
   if (!g_settings.stop_service && !agent_start_reaction_timers()) return false;

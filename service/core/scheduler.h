@@ -9,6 +9,7 @@ constexpr uint8_t SCHED_KIND_ALARM_BROADCAST = 0;  // repeating alarm notice, pa
 constexpr uint8_t SCHED_KIND_SHUTDOWN = 20;        // shutdown action after a countdown ran out
 constexpr uint8_t SCHED_KIND_RELOAD_EVENTS = 21;   // reload the event definitions of the set language
 constexpr uint8_t SCHED_KIND_TRAP_FORWARD = 22;    // simulated power event of the device page
+constexpr uint8_t SCHED_KIND_POWER_RETRY = 23;     // operating-system action again after it failed
 
 constexpr uint8_t SCHED_NONE = 255;            // no action, refused add, nothing due
 constexpr uint8_t SCHED_MAX_ID = 250;          // ids run 0..250; 251..254 are never used

@@ -1,6 +1,8 @@
 // Service glue between the service manager and the hidden window.
 #include "service/core/service_glue.h"
 
+#include <atomic>
+
 #include "platform/clock.h"
 #include "service/core/agent.h"
 
@@ -41,6 +43,7 @@ void service_ctrl_handler(uint32_t control) {
   }
   service_report_stopped();
   // A stop that comes while the program is still starting waits for its window.
-  while (!g_main_hwnd) clock_sleep_ms(10);
-  win_send_message(g_main_hwnd, WM_CLOSE, 1, 0);
+  WindowHandle window;
+  while (!(window = std::atomic_ref<WindowHandle>(g_main_hwnd).load(std::memory_order_acquire))) clock_sleep_ms(10);
+  win_send_message(window, WM_CLOSE, 1, 0);
 }

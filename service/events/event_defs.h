@@ -12,7 +12,7 @@ constexpr uint8_t EVT_GROUP_SENSOR = 2;
 constexpr uint8_t EVT_GROUP_COMMON = 3;
 constexpr uint8_t EVT_GROUP_COUNT = 4;
 
-constexpr uint32_t EVT_COMMON_EVENTS = 13;
+constexpr uint32_t EVT_COMMON_EVENTS = 14;
 constexpr uint32_t EVT_MIBV4_EVENTS = 59;
 constexpr uint32_t EVT_MIBV5_EVENTS = 51;
 constexpr uint32_t EVT_SENSOR_EVENTS = 18;
@@ -38,6 +38,7 @@ enum : uint32_t {
   EVT_COMMON_LOGIN_REFUSED = 11,        // user name as typed, client address
   EVT_COMMON_ACCOUNT_LOCKED = 12,       // user name as typed
   EVT_COMMON_UNKNOWN_ACCOUNT = 13,      // client address
+  EVT_COMMON_OS_ACTION_FAILED = 14,     // the operating-system action ("halt", "poweroff", "hibernate")
 };
 
 // Entry n-1 holds event n. Names are owned heap texts of at most 255 characters, null before the

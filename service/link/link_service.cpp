@@ -9,6 +9,7 @@
 #include "common/install.h"
 #include "common/settings_file.h"
 #include "common/text.h"
+#include "platform/account.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "service/alarm/countdown.h"
@@ -30,6 +31,7 @@ int LinkClients[LINK_CLIENT_SLOTS] = {INVALID_SOCKET, INVALID_SOCKET, INVALID_SO
                                       INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET,
                                       INVALID_SOCKET, INVALID_SOCKET};
 LinkRxBuffer LinkRxBuffers[LINK_CLIENT_SLOTS];
+uint8_t LinkClientAdmin[LINK_CLIENT_SLOTS];
 
 namespace {
 
@@ -37,6 +39,8 @@ const uint8_t kLoopback[4] = {127, 0, 0, 1};
 constexpr uint32_t kClientEvents = FD_READ | FD_WRITE | FD_CLOSE;
 
 char LinkTxBuffer[LINK_FRAME_MAX];      // the frame being sent
+char LinkTxWatcher[LINK_FRAME_MAX];     // its copy for the clients that may only watch
+AgentSettings LinkWatcherSettings;      // the settings without their passwords
 uint8_t LinkDecodeArea[LINK_DECODE_SIZE];  // decoded body of the frame being handled
 
 int slot_of(int s) {
@@ -60,11 +64,18 @@ void on_accept() {
   }
   LinkClients[slot] = s;
   LinkRxBuffers[slot].fill = 0;
+  // Every local user can reach the port: only an administrator's tray program may act.
+  uint32_t uid = 0;
+  LinkClientAdmin[slot] = account_peer_user(s, &uid) && account_is_administrator(uid);
   if (win_async_select(s, g_main_hwnd, WM_LINK_SOCKET, kClientEvents)) LinkState = 2;
   else link_client_close(slot);
 }
 
 void on_read(int slot) {
+  if (!LinkClientAdmin[slot]) {   // a watching client has nothing to say
+    link_client_close(slot);
+    return;
+  }
   LinkRxBuffer& rx = LinkRxBuffers[slot];
   int room = LINK_RX_BUFFER_SIZE - rx.fill;
   if (room <= 0) {   // the reader never leaves a full buffer behind
@@ -152,13 +163,18 @@ void handle_frame(const LinkFrame& f) {
 bool text16_ends(const char16_t* s, size_t room) { return text_len16_in(s, room) < room; }
 bool text8_ends(const char* s, size_t room) { return text_len8_in(s, room) < room; }
 
-// A text that goes into a page or a script: no page-special and no control character.
-bool text16_plain(const char16_t* s) {
+// No control character (a line break would end a line of the settings file); pages and scripts
+// escape or quote the rest. A text stored one byte a character stays within U+00FF.
+bool text16_plain(const char16_t* s, char16_t highest) {
   for (const char16_t* p = s; *p; ++p)
-    if (*p < 0x20 || *p == 0x7F) return false;
-  char utf8[1024];
-  text_utf16_to_utf8(utf8, sizeof utf8, s);
-  return !util_has_html_special(utf8);
+    if (*p < 0x20 || *p == 0x7F || *p > highest) return false;
+  return true;
+}
+
+bool text8_plain(const char* s) {
+  for (const char* p = s; *p; ++p)
+    if (uint8_t(*p) < 0x20 || *p == 0x7F) return false;
+  return true;
 }
 
 }  // namespace
@@ -167,25 +183,25 @@ bool link_settings_acceptable(const AgentSettings* s) {
   struct Field16 {
     const char16_t* text;
     size_t room;
-    bool shown;   // reaches a page or a script
+    char16_t highest;   // U+00FF for the texts stored one byte a character
   };
   const Field16 fields[] = {
-      {s->vm_server, 129, true},        {s->vm_account, 33, true},       {s->vm_password, 33, true},
-      {s->vcli_path, 256, true},        {s->command_file, 256, true},    {s->account_user[0], 33, true},
-      {s->account_user[1], 33, true},   {s->account_user[2], 33, true},  {s->account_password[0], 33, false},
-      {s->account_password[1], 33, false}, {s->account_password[2], 33, false}, {s->install_date, 33, true},
-      {s->description, 129, true},      {s->contactor, 33, true},        {s->system_name, 33, true},
-      {s->location, 65, true},
+      {s->vm_server, 129, 0xFF},         {s->vm_account, 33, 0xFF},         {s->vm_password, 33, 0xFF},
+      {s->vcli_path, 256, 0xFF},         {s->command_file, 256, 0xFFFF},    {s->account_user[0], 33, 0xFFFF},
+      {s->account_user[1], 33, 0xFFFF},  {s->account_user[2], 33, 0xFFFF},  {s->account_password[0], 33, 0xFFFF},
+      {s->account_password[1], 33, 0xFFFF}, {s->account_password[2], 33, 0xFFFF}, {s->install_date, 33, 0xFFFF},
+      {s->description, 129, 0xFFFF},     {s->contactor, 33, 0xFFFF},        {s->system_name, 33, 0xFFFF},
+      {s->location, 65, 0xFFFF},
   };
-  for (const Field16& f : fields) {
-    if (!text16_ends(f.text, f.room)) return false;
-    if (f.shown && !text16_plain(f.text)) return false;
-  }
+  for (const Field16& f : fields)
+    if (!text16_ends(f.text, f.room) || !text16_plain(f.text, f.highest)) return false;
   for (const auto& disk : s->disk_name)
-    if (!text16_ends(disk, 17)) return false;
-  if (!text8_ends(s->kestra_power_fail, 33) || !text8_ends(s->kestra_battery_low, 33)) return false;
-  return s->language <= 3 && s->shutdown_type <= 3 && s->vm_password_mode <= 2 && s->web_password_mode <= 2 &&
-         s->web_protocols <= 3;
+    if (!text16_ends(disk, 17) || !text16_plain(disk, 0xFFFF)) return false;
+  if (!text8_ends(s->kestra_power_fail, 33) || !text8_ends(s->kestra_battery_low, 33) ||
+      !text8_plain(s->kestra_power_fail) || !text8_plain(s->kestra_battery_low))
+    return false;
+  return s->language <= 3 && s->shutdown_type <= 3 && s->vm_type <= 1 && s->vm_password_mode <= 2 &&
+         s->web_password_mode <= 2 && s->web_protocols <= 3;
 }
 
 bool link_listen_create() {
@@ -221,6 +237,7 @@ void link_client_close(int slot) {
   if (slot < 0 || slot >= LINK_CLIENT_SLOTS) return;
   if (LinkClients[slot] != INVALID_SOCKET) sock_close(LinkClients[slot]);
   LinkClients[slot] = INVALID_SOCKET;
+  LinkClientAdmin[slot] = 0;
   LinkRxBuffers[slot].fill = 0;
 }
 
@@ -283,12 +300,28 @@ void link_send(uint32_t kind, uint32_t code, const char* data) {
   }
   int32_t size = link_frame_build(LinkTxBuffer, int32_t(sizeof LinkTxBuffer), kind, code, body, length);
   if (size == 0) return;
+  // Watching clients get the status, the alarm lines and the settings without their passwords.
+  int32_t watcher_size = 0;
+  if (kind == LINK_KIND_VAL || kind == LINK_KIND_LOG) {
+    memcpy(LinkTxWatcher, LinkTxBuffer, size_t(size));
+    watcher_size = size;
+  } else if (kind == LINK_KIND_CFG) {
+    LinkWatcherSettings = g_settings;
+    memset(LinkWatcherSettings.account_password, 0, sizeof LinkWatcherSettings.account_password);
+    memset(LinkWatcherSettings.vm_password, 0, sizeof LinkWatcherSettings.vm_password);
+    watcher_size = link_frame_build(LinkTxWatcher, int32_t(sizeof LinkTxWatcher), kind, code,
+                                    reinterpret_cast<const uint8_t*>(&LinkWatcherSettings), length);
+    memset(&LinkWatcherSettings, 0, sizeof LinkWatcherSettings);
+  }
   for (int i = 0; i < LINK_CLIENT_SLOTS; ++i) {
     if (LinkClients[i] == INVALID_SOCKET) continue;
-    int n = sock_send(LinkClients[i], LinkTxBuffer, size);
+    const char* frame = LinkClientAdmin[i] ? LinkTxBuffer : LinkTxWatcher;
+    int32_t frame_size = LinkClientAdmin[i] ? size : watcher_size;
+    if (frame_size == 0) continue;
+    int n = sock_send(LinkClients[i], frame, frame_size);
     // A full send queue refuses the whole frame and that client misses it; a short write would
     // leave half a frame in its stream, so that client is closed like one that failed.
-    if (n < 0 ? sock_last_error() != SOCK_EWOULDBLOCK : n != size) link_client_close(i);
+    if (n < 0 ? sock_last_error() != SOCK_EWOULDBLOCK : n != frame_size) link_client_close(i);
   }
 }
 

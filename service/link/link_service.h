@@ -18,6 +18,10 @@ extern int LinkListener;
 extern int LinkClients[LINK_CLIENT_SLOTS];
 // Receive buffer of each client slot.
 extern LinkRxBuffer LinkRxBuffers[LINK_CLIENT_SLOTS];
+// 1 when the slot's peer process belongs to an administrator (root or the "sudo" group): it gets
+// every frame and may send. Other peers only watch: they get VAL, LOG and a CFG whose web account
+// and VMware passwords are zeroed, and anything they send closes their connection.
+extern uint8_t LinkClientAdmin[LINK_CLIENT_SLOTS];
 
 // Closes an open listener, then opens a TCP socket bound to 127.0.0.1:5515. False when it cannot
 // be created or bound.
@@ -42,6 +46,7 @@ void link_parse(int slot);
 void link_send_event_line(uint32_t level, const char16_t* source, const char16_t* message);
 
 // True when a settings image from a tray program may replace the service's settings: every text
-// ends inside its field, language, shutdown type, storing modes and web protocol bits lie in
-// range, and the texts that reach a page or a script hold no page-special or control character.
+// ends inside its field and holds no control character (the texts stored one byte a character
+// stay within U+00FF), and language, shutdown type, VMware script type, storing modes and web
+// protocol bits lie in range.
 bool link_settings_acceptable(const AgentSettings* image);

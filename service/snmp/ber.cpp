@@ -309,3 +309,63 @@ bool ber_read_value(BerReader* r, SnmpVarBind* dst, uint16_t octet_room, uint32_
   if (ok) dst->tag = tag;
   return ok;
 }
+
+uint8_t* ber_put_space(BerWriter* w, size_t n) {
+  if (!w->ok || static_cast<size_t>(w->pos - w->start) < n) {
+    w->ok = false;
+    return nullptr;
+  }
+  w->pos -= n;
+  return w->pos;
+}
+
+bool ber_put_bytes(BerWriter* w, const uint8_t* data, size_t n) {
+  uint8_t* p = ber_put_space(w, n);
+  if (p == nullptr) return false;
+  if (n > 0) std::memcpy(p, data, n);
+  return true;
+}
+
+bool ber_put_header(BerWriter* w, uint8_t tag, size_t content_length) {
+  if (content_length > 0xFFFF) {
+    w->ok = false;
+    return false;
+  }
+  uint8_t header[4] = {tag};
+  uint16_t n = ber_encode_length(header + 1, static_cast<uint16_t>(content_length));
+  return ber_put_bytes(w, header, 1u + n);
+}
+
+bool ber_put_integer(BerWriter* w, uint8_t tag, int32_t value) {
+  uint8_t element[8];
+  return ber_put_bytes(w, element, ber_encode_integer(value, element, tag));
+}
+
+bool ber_put_octets(BerWriter* w, uint8_t tag, const uint8_t* data, size_t n) {
+  return ber_put_bytes(w, data, n) && ber_put_header(w, tag, n);
+}
+
+bool ber_put_oid(BerWriter* w, const uint32_t* ids, uint32_t count) {
+  uint8_t element[BER_OID_ENCODED_MAX];
+  SnmpOid oid = {count, const_cast<uint32_t*>(ids)};
+  uint16_t n = ber_encode_oid(&oid, element);
+  if (n == 0) w->ok = false;
+  return ber_put_bytes(w, element, n) && n > 0;
+}
+
+bool ber_put_value(BerWriter* w, const SnmpVarBind* value) {
+  switch (value->tag) {
+    case BER_OCTET_STRING:
+    case BER_IP_ADDRESS:
+    case BER_SEQUENCE:
+      return ber_put_octets(w, value->tag, value->value.octets.data, value->value.octets.length);
+    case BER_OID:
+      return ber_put_oid(w, value->value.oid.ids, value->value.oid.count);
+    default: {
+      uint8_t element[8];
+      uint16_t n = ber_encode_value(value, element);
+      if (n == 0) w->ok = false;
+      return ber_put_bytes(w, element, n) && n > 0;
+    }
+  }
+}

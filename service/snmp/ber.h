@@ -143,3 +143,30 @@ bool ber_read_oid(BerReader* r, SnmpOid* dst, uint32_t capacity);
 // ber_read_integer; octet strings longer than octet_room fail; OIDs as ber_read_oid with
 // oid_room; NULL and the exceptions must have length 0.
 bool ber_read_value(BerReader* r, SnmpVarBind* dst, uint16_t octet_room, uint32_t oid_room);
+
+// ---- Backward writer: a message is built from its end towards the start of a buffer ----
+// Each element's content is written before its header, so lengths are known when the header
+// goes in. A write that does not fit sets ok to false and every later write does nothing.
+
+struct BerWriter {
+  uint8_t* start;  // first byte of the buffer
+  uint8_t* pos;    // first byte written so far (the buffer's end while empty)
+  bool ok;         // false once something did not fit
+};
+
+inline BerWriter ber_writer(uint8_t* buffer, size_t size) { return {buffer, buffer + size, true}; }
+
+// Reserves n bytes before pos and returns them (null when they do not fit).
+uint8_t* ber_put_space(BerWriter* w, size_t n);
+bool ber_put_bytes(BerWriter* w, const uint8_t* data, size_t n);
+// Tag and length of an element whose content_length bytes stand at pos.
+bool ber_put_header(BerWriter* w, uint8_t tag, size_t content_length);
+// Wraps everything written since mark (an earlier pos) as one element of the tag.
+inline bool ber_put_wrap(BerWriter* w, uint8_t tag, const uint8_t* mark) {
+  return ber_put_header(w, tag, static_cast<size_t>(mark - w->pos));
+}
+bool ber_put_integer(BerWriter* w, uint8_t tag, int32_t value);
+bool ber_put_octets(BerWriter* w, uint8_t tag, const uint8_t* data, size_t n);
+bool ber_put_oid(BerWriter* w, const uint32_t* ids, uint32_t count);
+// A value of any tag that ber_encode_value writes.
+bool ber_put_value(BerWriter* w, const SnmpVarBind* value);

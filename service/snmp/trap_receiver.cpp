@@ -1,5 +1,5 @@
-// Trap receiver: the two listeners and two sending sockets of the trap port, the poll that reads
-// one datagram per listener, and the decoder of SNMPv1, SNMPv2c and SNMPv3 traps. Every element is
+// Trap receiver: the two listeners and two sending sockets of the trap port, the poll that drains
+// each listener, and the decoder of SNMPv1, SNMPv2c and SNMPv3 traps. Every element is
 // read with the bounded BER reader inside the element that encloses it; a message that does not
 // fit is dropped. SNMPv3 keys are localised once per user, engine id and pass phrase and cached.
 #include "service/snmp/trap_receiver.h"
@@ -8,18 +8,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/cipher.h"
-#include "common/digest.h"
 #include "common/settings.h"
+#include "platform/clock.h"
 #include "platform/inet.h"
 #include "platform/socket.h"
 #include "service/core/net_address.h"
 #include "service/events/event_defs.h"
 #include "service/snmp/ber.h"
+#include "service/snmp/trap_forward.h"
 #include "service/snmp/trap_state.h"
+#include "service/snmp/usm.h"
 
 TrapReceiverApiTable TrapReceiverApi;
 uint8_t g_trap_open_bits;
+void (*g_trap_process)();
 uint32_t g_trap_key_localisations;
 
 namespace {
@@ -75,71 +77,17 @@ size_t field_length(const char* text) { return strnlen(text, FIELD_TEXT_MAX); }
 // Event group of the first sub-identifier after the maker's prefix.
 int32_t group_of(uint32_t a) { return a == 5 ? 1 : a == 500 ? 2 : 0; }
 
-// ---- SNMPv3 key cache ----
+// ---- SNMPv3 keys ----
 
-// Localised keys of one user towards one engine, each with the pass phrase it was made from.
-struct KeyCacheEntry {
-  uint8_t in_use;
-  uint8_t user_length;
-  uint8_t engine_id_length;
-  uint8_t user[FIELD_TEXT_MAX];
-  uint8_t engine_id[ENGINE_ID_MAX];
-  char auth_pass[FIELD_TEXT_MAX + 1];   // "" while auth_key is not made
-  uint8_t auth_key[16];
-  char priv_pass[FIELD_TEXT_MAX + 1];   // "" while priv_key is not made
-  uint8_t priv_key[16];
-};
+static_assert(uint32_t{TRAP_KEY_CACHE_SIZE} == uint32_t{USM_KEY_CACHE_SIZE});
 
-KeyCacheEntry g_key_cache[TRAP_KEY_CACHE_SIZE];
-uint32_t g_key_cache_next;   // entry replaced next when no entry fits
-
-// The localised key of pass (non-empty) for the user and engine id, made only when the cache
-// has none for this pass phrase.
-const uint8_t* cached_key(const uint8_t* user, uint8_t user_length, const uint8_t* engine_id,
-                          uint8_t engine_id_length, const char* pass, bool privacy) {
-  KeyCacheEntry* e = nullptr;
-  for (KeyCacheEntry& c : g_key_cache) {
-    if (c.in_use && c.user_length == user_length && c.engine_id_length == engine_id_length &&
-        std::memcmp(c.user, user, user_length) == 0 &&
-        std::memcmp(c.engine_id, engine_id, engine_id_length) == 0) {
-      e = &c;
-      break;
-    }
-  }
-  if (e == nullptr) {
-    e = &g_key_cache[g_key_cache_next];
-    g_key_cache_next = (g_key_cache_next + 1) % TRAP_KEY_CACHE_SIZE;
-    std::memset(e, 0, sizeof *e);
-    e->in_use = 1;
-    e->user_length = user_length;
-    e->engine_id_length = engine_id_length;
-    std::memcpy(e->user, user, user_length);
-    std::memcpy(e->engine_id, engine_id, engine_id_length);
-  }
-  char* stored = privacy ? e->priv_pass : e->auth_pass;
-  uint8_t* key = privacy ? e->priv_key : e->auth_key;
-  size_t pass_length = field_length(pass);
-  if (std::strlen(stored) != pass_length || std::memcmp(stored, pass, pass_length) != 0) {
-    Md5Context ctx;
-    usm_password_to_key_md5(&ctx, key, reinterpret_cast<const uint8_t*>(pass),
-                            static_cast<uint8_t>(pass_length), engine_id, engine_id_length);
-    ++g_trap_key_localisations;
-    std::memcpy(stored, pass, pass_length);
-    stored[pass_length] = 0;
-  }
+// The localised key of pass for the trap's user and engine id, from the shared key cache.
+const uint8_t* trap_key(const uint8_t* user, uint8_t user_length, const uint8_t* engine_id,
+                        uint8_t engine_id_length, const char* pass, bool privacy) {
+  uint32_t before = g_usm_key_localisations;
+  const uint8_t* key = usm_cached_key(user, user_length, engine_id, engine_id_length, pass, privacy);
+  g_trap_key_localisations += g_usm_key_localisations - before;
   return key;
-}
-
-// HMAC-MD5-96 of the whole message (authentication parameters already zeroed) against the
-// received parameters.
-bool trap_check_digest(const uint8_t* message, uint32_t length, const uint8_t key[16],
-                       const uint8_t expected[12]) {
-  Md5Context ctx;
-  uint8_t digest[16];
-  hmac_md5(&ctx, message, static_cast<uint16_t>(length), key, digest);
-  uint8_t diff = 0;
-  for (int i = 0; i < 12; ++i) diff |= static_cast<uint8_t>(digest[i] ^ expected[i]);
-  return diff == 0;
 }
 
 // ---- Decoder steps ----
@@ -386,8 +334,8 @@ bool decode_v3_header(uint8_t* message, uint32_t message_length, BerReader* msg,
   uint8_t key_engine_length = static_cast<uint8_t>(engine_length);
   if (auth_flag) {
     if (auth_length != 12) return false;
-    const uint8_t* key = cached_key(user_name, key_user_length, engine_id, key_engine_length, g_usm.auth[u], false);
-    if (!trap_check_digest(message, message_length, key, g_scratch.auth_params.data)) return false;
+    const uint8_t* key = trap_key(user_name, key_user_length, engine_id, key_engine_length, g_usm.auth[u], false);
+    if (!usm_digest_ok(message, message_length, key, g_scratch.auth_params.data)) return false;
   }
 
   if (priv_flag) {
@@ -396,11 +344,8 @@ bool decode_v3_header(uint8_t* message, uint32_t message_length, BerReader* msg,
     if (!ber_read_inner(msg, BER_OCTET_STRING, &encrypted, BER_NOT_EMPTY)) return false;
     size_t length = ber_reader_left(&encrypted);
     if (length % 8 != 0) return false;
-    const uint8_t* key = cached_key(user_name, key_user_length, engine_id, key_engine_length, g_usm.priv[u], true);
-    uint8_t iv[8];
-    for (int i = 0; i < 8; ++i) iv[i] = static_cast<uint8_t>(key[8 + i] ^ g_scratch.priv_params.data[i]);
-    uint8_t* bytes = message + (encrypted.pos - message);
-    des_cbc_decrypt(bytes, length, key, iv);
+    const uint8_t* key = trap_key(user_name, key_user_length, engine_id, key_engine_length, g_usm.priv[u], true);
+    usm_decrypt(message + (encrypted.pos - message), length, key, g_scratch.priv_params.data);
     *msg = encrypted;
   }
 
@@ -475,6 +420,7 @@ void trap_open() {
     int s = sock_udp_open(kFamilies[l]);
     if (s == INVALID_SOCKET) continue;
     if (sock_bind(s, kFamilies[l], nullptr, g_source_ips.listen_port)) {
+      sock_set_receive_buffer(s, TRAP_RECEIVE_BUFFER);
       g_sockets[l] = s;
       bound[l] = true;
     } else {
@@ -496,37 +442,46 @@ void trap_open() {
   if (EventApi.evt_log != nullptr) EventApi.evt_log(u"0.0.0.0", EVENT_LEVEL_SYSTEM, text, nullptr);
 }
 
-uint32_t trap_poll(uint8_t sender[28]) {
+// Every message of one datagram, in order; the number accepted.
+uint32_t walk_datagram(uint32_t n, const uint8_t* from, uint32_t from_length, uint8_t sender[28]) {
+  std::memcpy(sender, from, INET_SOCKADDR_MAX);
+  uint8_t address[16];
+  uint32_t address_length = inet_sockaddr_address(from, from_length, address, nullptr, nullptr);
   uint32_t accepted = 0;
-  for (int l = LISTEN_V4; l <= LISTEN_V6; ++l) {
-    int s = g_sockets[l];
-    if (s == INVALID_SOCKET || !sock_readable(s)) continue;
-    uint8_t from[INET_SOCKADDR_MAX];
-    uint32_t from_length = 0;
-    int n = sock_recvfrom(s, g_datagram, TRAP_DATAGRAM_MAX, from, &from_length);
-    if (n <= 0) continue;
-    std::memcpy(sender, from, INET_SOCKADDR_MAX);
-    uint8_t address[16];
-    uint32_t address_length = inet_sockaddr_address(from, from_length, address, nullptr, nullptr);
-
-    uint32_t offset = 0;
-    for (uint32_t m = 0; m < TRAP_MESSAGES_MAX && offset < static_cast<uint32_t>(n); ++m) {
-      trap_match_source(address, address_length);
-      uint32_t used = 0;
-      if (trap_decode(g_datagram + offset, static_cast<uint32_t>(n) - offset, &used)) {
-        trace_accepted();
-        TrapReceiverApi.trap_forward(sender);
-        accepted = 1;
-      }
-      if (used == 0) break;
-      offset += used;
+  uint32_t offset = 0;
+  for (uint32_t m = 0; m < TRAP_MESSAGES_MAX && offset < n; ++m) {
+    trap_match_source(address, address_length);
+    uint32_t used = 0;
+    if (trap_decode(g_datagram + offset, n - offset, &used)) {
+      trace_accepted();
+      TrapReceiverApi.trap_forward(sender);
+      if (g_trap_process != nullptr) g_trap_process();
+      ++accepted;
     }
+    if (used == 0) break;
+    offset += used;
   }
   return accepted;
 }
 
-// The forwarder fills this slot when it is built.
-void trap_forward_none(const uint8_t*) {}
+// Each listener is read until its queue is empty or its time budget is spent, so a flood of
+// junk cannot hold a real trap back for long.
+uint32_t trap_poll(uint8_t sender[28]) {
+  uint32_t accepted = 0;
+  for (int l = LISTEN_V4; l <= LISTEN_V6; ++l) {
+    int s = g_sockets[l];
+    if (s == INVALID_SOCKET) continue;
+    uint32_t start = clock_tick_count();
+    do {
+      uint8_t from[INET_SOCKADDR_MAX];
+      uint32_t from_length = 0;
+      int n = sock_recvfrom(s, g_datagram, TRAP_DATAGRAM_MAX, from, &from_length);
+      if (n < 0) break;
+      if (n > 0) accepted += walk_datagram(static_cast<uint32_t>(n), from, from_length, sender);
+    } while (clock_tick_count() - start < TRAP_POLL_BUDGET_MS);
+  }
+  return accepted;
+}
 
 }  // namespace
 
@@ -556,6 +511,11 @@ int trap_match_source(const uint8_t* address, uint32_t length) {
 
 int trap_decode(uint8_t* message, uint32_t length, uint32_t* consumed) {
   *consumed = 0;
+  // An empty or indefinite-length outer SEQUENCE is refused and stepped over by its 2 bytes.
+  if (length >= 2 && message[0] == BER_SEQUENCE && (message[1] == 0x00 || message[1] == 0x80)) {
+    *consumed = 2;
+    return 0;
+  }
   if (length > 0xFFFF) length = 0xFFFF;   // the digest covers at most 65535 bytes
   int32_t source = g_scratch.source_index;
   trap_state_copy(&g_scratch, &TrapState);
@@ -573,5 +533,5 @@ void trap_init() {
   trap_state_reset();
   const char* trace = std::getenv("VELLMAR_TRAP_TRACE");
   std::snprintf(g_trace_path, sizeof g_trace_path, "%s", trace != nullptr ? trace : "");
-  TrapReceiverApi = TrapReceiverApiTable{trap_close, trap_open, trap_poll, trap_forward_none};
+  TrapReceiverApi = TrapReceiverApiTable{trap_close, trap_open, trap_poll, trap_forward};
 }

@@ -1,6 +1,6 @@
 // Trap receiver: listens on the trap port (IPv4 and IPv6 UDP) for traps of the listed UPS cards,
 // checks each one (source, community or SNMPv3 user, digest and privacy), turns an accepted trap
-// into TrapState and hands it on to the forwarder and, through the poll's result, the alarm engine.
+// into TrapState and hands each one on to the forwarder and the alarm engine.
 // Everything runs on the service's loop thread.
 #pragma once
 #include <cstdint>
@@ -8,7 +8,7 @@
 struct TrapReceiverApiTable {
   int (*trap_close)();                            // 0: closes the four sockets; 0
   void (*trap_open)();                            // 1: opens whatever socket is closed
-  uint32_t (*trap_poll)(uint8_t sender[28]);      // 2: nonzero when a trap was accepted
+  uint32_t (*trap_poll)(uint8_t sender[28]);      // 2: number of traps accepted
   void (*trap_forward)(const uint8_t* sender);    // 3: forwards TrapState, sender or null
 };
 
@@ -18,10 +18,15 @@ enum : uint32_t {
   TRAP_DATAGRAM_MAX = 2048,   // bytes read of one datagram; the rest of a longer one is cut
   TRAP_MESSAGES_MAX = 10,     // messages read of one datagram
   TRAP_KEY_CACHE_SIZE = 32,   // localised SNMPv3 key pairs kept, by user and engine id
+  TRAP_POLL_BUDGET_MS = 20,   // longest a poll reads one listener
+  TRAP_RECEIVE_BUFFER = 4 << 20,   // kernel queue asked for each listener
 };
 
 // Bit 0 once the IPv4 listener has been bound, bit 1 once the IPv6 listener has; never cleared.
 extern uint8_t g_trap_open_bits;
+// Called after each accepted trap is forwarded, in the order the traps came (the alarm engine in
+// the service); null for none. TrapState holds the trap during the call.
+extern void (*g_trap_process)();
 // Pass phrases localised so far (each costs 1 MiB of MD5); the key cache keeps it low.
 extern uint32_t g_trap_key_localisations;
 
@@ -39,8 +44,8 @@ int trap_send_socket(uint16_t family);
 int trap_match_source(const uint8_t* address, uint32_t length);
 
 // Decodes one message (the rest of the datagram from its first byte) for the source that
-// trap_match_source found last. *consumed := size of the outer SEQUENCE once it is read (0 when
-// it cannot be, which ends the datagram). The message is changed in place (authentication
+// trap_match_source found last. *consumed := size of the outer SEQUENCE once it is read (2 for an
+// empty or indefinite-length one; 0 when it cannot be read, which ends the datagram). The message is changed in place (authentication
 // parameters zeroed, an encrypted PDU decrypted). Returns 1 when the trap is accepted: TrapState
 // and g_trap_enterprise_tail then hold it. A rejected trap changes neither.
 int trap_decode(uint8_t* message, uint32_t length, uint32_t* consumed);

@@ -71,6 +71,21 @@ wait_for() {
 log_has() { grep -q -- "$1" "$VELLMAR_DIR/_FILE_LOG.TXT" 2>/dev/null; }
 log_count() { grep -c -- "$1" "$VELLMAR_DIR/_FILE_LOG.TXT" 2>/dev/null || true; }
 
+# agent.ini of the tests that send power traps from this machine: one trusted source, 127.0.0.1
+# with community "public", factory settings otherwise.
+LOCAL_SOURCE_INI="[Format]
+Version=7
+[Source IP]
+Number=1
+IP1=127.0.0.1
+Community1=public
+[End]
+"
+# local_power_trap SPECIFIC: a power trap from that source (3 power failure, 4 power restored).
+local_power_trap() {
+  snmptrap -v 1 -c public -m '' 127.0.0.1 1.3.6.1.4.1.7342.2.4.20 127.0.0.1 6 "$1" '' || fail "snmptrap failed"
+}
+
 # net-snmp's tools keep their state and read their configuration only inside the test folder.
 use_net_snmp() {
   command -v snmptrap >/dev/null || fail "snmptrap (package snmp) is missing"

@@ -2,6 +2,9 @@
 # Start, single instance and stop of the service program.
 source "$(dirname "$0")/lib.sh"
 
+# Log lines other than the trap listeners' open line.
+event_lines() { grep -vc -- '-Trap: ' "$VELLMAR_DIR/_FILE_LOG.TXT" || true; }
+
 vellmar_install
 vellmar_start
 wait_for "settings file written" 5 test -s "$VELLMAR_DIR/agent.ini"
@@ -16,10 +19,20 @@ code=0
 [ "$(md5sum "$VELLMAR_DIR/_FILE_LOG.TXT")" = "$before" ] || fail "second instance wrote to the log"
 kill -0 "$VELLMAR_PID" || fail "first instance is gone"
 
+# So does one started through another registry file naming the same folder by a link.
+ln -s "$VELLMAR_DIR" "$VELLMAR_DIR/self"
+printf '[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=%s/\n' "$VELLMAR_DIR/self" > "$VELLMAR_DIR/registry2"
+code=0
+(cd "$VELLMAR_DIR" && VELLMAR_REGISTRY="$VELLMAR_DIR/registry2" timeout 5 ./Brevanta) || code=$?
+rm -f "$VELLMAR_DIR/self"
+[ "$code" = 0 ] || fail "second instance on the same folder through a link ended with $code"
+[ "$(md5sum "$VELLMAR_DIR/_FILE_LOG.TXT")" = "$before" ] || fail "second instance on the same folder wrote to the log"
+
 # SIGTERM is the stop request: WM_CLOSE 1 destroys the window, whose WM_DESTROY logs the stop.
 stopped_name=$(grep -a '^name2=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r')
 vellmar_stop
-[ "$(wc -l < "$VELLMAR_DIR/_FILE_LOG.TXT")" = 2 ] || fail "expected the start and the stop line"
+[ "$(event_lines)" = 2 ] || fail "expected the start and the stop line"
+log_has "IPv4-Trap: OK" || fail "trap listeners not opened at start-up"
 tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "stop event not logged"
 head -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -q '^0\.0\.0\.0 ' || fail "start line has no service source"
 
@@ -29,4 +42,43 @@ kill -INT "$VELLMAR_PID"
 code=0
 wait "$VELLMAR_PID" || code=$?
 [ "$code" = 0 ] || fail "SIGINT stop ended with $code"
-[ "$(wc -l < "$VELLMAR_DIR/_FILE_LOG.TXT")" = 4 ] || fail "second run did not log start and stop"
+[ "$(event_lines)" = 4 ] || fail "second run did not log start and stop"
+
+# The stop signals are blocked before any thread starts, so a stop that comes right away still
+# runs the whole stop sequence.
+for run in 1 2 3; do
+  python3 - "$VELLMAR_DIR" <<'PY' || fail "early stop, run $run: $(cat "$VELLMAR_DIR/early.out")"
+import os, re, signal, subprocess, sys, time
+folder = sys.argv[1]
+exe = os.path.realpath(os.path.join(folder, "Brevanta"))
+out = open(os.path.join(folder, "early.out"), "w")
+p = subprocess.Popen(["./Brevanta"], cwd=folder, stdout=out, stderr=out)
+end = time.monotonic() + 30
+
+# The main thread blocks them before it starts any other (which inherit its mask); the
+# dispatcher thread, waiting in sigwait, shows them unblocked while it waits.
+def main_thread_blocks():
+    try:
+        if os.readlink("/proc/%d/exe" % p.pid) != exe:
+            return False
+        with open("/proc/%d/status" % p.pid) as f:
+            mask = int(re.search(r"SigBlk:\s*([0-9a-f]+)", f.read()).group(1), 16)
+        return bool(mask & (1 << (signal.SIGTERM - 1)))
+    except (OSError, AttributeError):
+        return False
+
+while not main_thread_blocks():
+    if time.monotonic() > end or p.poll() is not None:
+        p.kill()
+        sys.exit("the stop signals were not blocked at start (ended: %s)" % p.poll())
+p.send_signal(signal.SIGTERM)
+try:
+    code = p.wait(30)
+except subprocess.TimeoutExpired:
+    p.kill()
+    sys.exit("no stop after an early SIGTERM")
+sys.exit(0 if code == 0 else "ended with %d" % code)
+PY
+done
+[ "$(event_lines)" = 10 ] || fail "early stops did not each log start and stop"
+tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "early stop not logged"

@@ -3,6 +3,7 @@
 # DES) traps of listed sources are accepted; unlisted sources, wrong communities, users or pass
 # phrases, too low a security level, an inform and foreign enterprises are refused. Acceptance is
 # read from the receiver's trace file; a good trap after every refused one shows it still works.
+# The listeners open at start-up, and a flood of junk does not hold a real trap back.
 source "$(dirname "$0")/lib.sh"
 
 
@@ -41,7 +42,8 @@ Priv3=
 [End]
 "
 vellmar_start
-wait_for "trap listeners open" 15 log_has "IPv4-Trap: OK IPv6-Trap: OK"
+# The listeners open during start-up, not only at the first 5-second tick.
+wait_for "trap listeners open at start" 3 log_has "IPv4-Trap: OK IPv6-Trap: OK"
 
 V4=udp:127.0.0.1:162
 V6=udp6:[::1]:162
@@ -140,5 +142,28 @@ refused "v3 user other than the source's USM user" \
 refused "v2c inform" snmpinform -v 2c -m '' -c public -r 0 -t 1 "$V4" '' "$MAKER.4.20.7.0"
 refused "v1 trap of another enterprise" trap1 -c public "$V4" 1.3.6.1.4.1.9999.1.2 127.0.0.1 6 7 ''
 refused "v2c trap of another enterprise" trap2c -c public "$V4" '' 1.3.6.1.4.1.9999.1.2.7.0
+
+# ---- A flood of junk from an unlisted host does not hold back a real trap ----
+before=$(trace_lines)
+# 1000 junk datagrams in about half a second, then a real power failure from the listed source.
+python3 - <<'PY' || fail "junk sender failed"
+import socket, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("127.0.0.2", 0))
+start = time.monotonic()
+for i in range(1000):
+    wait = start + i / 2000 - time.monotonic()
+    if wait > 0:
+        time.sleep(wait)
+    s.sendto(bytes([0x30, 0x40]) + bytes(64), ("127.0.0.1", 162))
+PY
+trap1 -c public "$V4" "$MAKER.4.20" 127.0.0.1 6 3 '' || fail "power failure after the flood not sent"
+t0=$(date +%s%N)
+wait_for "power failure after 1000 junk datagrams" 3 trace_grew "$before"
+delay=$((($(date +%s%N) - t0) / 1000000))
+echo "ok   real trap taken ${delay} ms after 1000 junk datagrams"
+# Within a second, with room for a busy machine.
+[ "$delay" -lt 1500 ] || fail "real trap taken only after $delay ms"
+log_has '^127\.0\.0\.1 3 ' || fail "power failure not logged"
 
 vellmar_stop

@@ -32,7 +32,11 @@ FIELDS = {
     "location": (2346, ("text16", 65)),
     "description": (1956, ("text16", 129)),
     "vm_server": (32, ("text16", 129)),
+    "vm_password": (356, ("text16", 33)),
+    "account_password0": (1662, ("text16", 33)),
 }
+# The password fields a watching (non-administrator) client must get zeroed.
+SECRETS = [(356, 66), (1662, 198)]
 
 
 def encode(data):
@@ -105,8 +109,9 @@ def describe(kind, code, text, data):
     if kind == "VAL":
         detail = "tray_state=%d cancelled=%d" % (record[256], record[257])
     elif kind == "CFG":
-        detail = "stop=%d http_port=%d language=%d" % (record[0], struct.unpack_from("<H", record, 1456)[0],
-                                                        record[1888])
+        secrets = int(any(any(record[o:o + n]) for o, n in SECRETS))
+        detail = "stop=%d http_port=%d language=%d secrets=%d" % (
+            record[0], struct.unpack_from("<H", record, 1456)[0], record[1888], secrets)
     elif kind in ("LOG", "DEL"):
         detail = data.split(b"\0", 1)[0].decode("utf-8", "replace")
     return "%.3f %s %02d %d %d %s" % (time.time(), kind, code, len(text), len(record), detail)
@@ -184,8 +189,8 @@ def bad_frame(case, sock):
         rec[1888] = 9
     elif case == "upc_unterminated":
         rec[32:32 + 258] = "a".encode("utf-16-le") * 129
-    elif case == "upc_page_special":
-        set_field(rec, "description", "<script>")
+    elif case == "upc_line_break":
+        set_field(rec, "description", "a\r\nType=3")
     else:
         raise SystemExit("unknown case " + case)
     rec[1456:1458] = struct.pack("<H", 8181)

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
@@ -195,6 +197,97 @@ TEST_F(ShutdownActions, ShutdownAndPowerOffAreLoggedThenCarriedOut) {
   }
   EXPECT_EQ(log_count(common(9)), 2);
   EXPECT_TRUE(recorded().empty()) << "no VMware script without VM Enable";
+}
+
+// A power action that fails is logged as failed, keeps the alarm state and is tried again alone,
+// once a minute, while the condition that asked for it lasts.
+TEST_F(ShutdownActions, FailedPowerActionIsReportedAndRetriedWhileTheConditionLasts) {
+  struct Case {
+    uint8_t type;
+    const char* name;
+    const char* line;
+  } cases[] = {{0, "halt", "shutdown\n"}, {1, "poweroff", "poweroff\n"}, {2, "hibernate", "hibernate\n"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    sched_init();
+    status_reset();
+    EventApi.evt_clear_log();
+    g_shutdown_condition = -1;
+    g_settings.shutdown_type = c.type;
+    g_settings.vm_enable = 1;
+    g_settings.command_enable = 1;
+    g_settings.condition_delay[0] = 1;
+    trap(0, 0, 3);
+    status_aggregate();
+    shutdown_countdown_tick(1);
+    ASSERT_TRUE(SchedulerApi.sched_find_kind(SCHED_KIND_SHUTDOWN));
+    EXPECT_EQ(g_shutdown_condition, 0);
+    SchedulerApi.sched_remove_kind(SCHED_KIND_SHUTDOWN);
+    // The simulation cannot record: the action fails.
+    setenv("VELLMAR_POWER_SIMULATE", dir.path.c_str(), 1);
+    std::string failed = common(14).substr(0, common(14).find('%'));
+    int failed_before = log_count(failed);
+    int started_before = log_count(common(1));
+    action_execute(SCHED_KIND_SHUTDOWN);
+    EXPECT_EQ(log_count(failed), failed_before + 1);
+    EXPECT_EQ(log_count(failed + c.name), 1);
+    EXPECT_EQ(log_count(common(9)), 0) << "not logged as carried out";
+    EXPECT_EQ(log_count(common(1)), started_before) << "not logged as started again";
+    EXPECT_EQ(pending(0, 0), 2u) << "the alarm state is kept";
+    ASSERT_TRUE(SchedulerApi.sched_find_kind(SCHED_KIND_POWER_RETRY));
+    EXPECT_EQ(sched_once_ring.slot[sched_once_ring.head].countdown, POWER_RETRY_UNITS);
+    // A second failure within the minute queues no second retry.
+    action_execute(SCHED_KIND_POWER_RETRY);
+    EXPECT_EQ(sched_once_ring.count, 1);
+    // The retry runs the operating-system action alone: no script, no command file.
+    sched_init();
+    auto scripts = recorded();
+    setenv("VELLMAR_POWER_SIMULATE", dir.file("power.log").c_str(), 1);
+    std::remove(dir.file("power.log").c_str());
+    action_execute(SCHED_KIND_POWER_RETRY);
+    EXPECT_EQ(power_log(), c.line);
+    EXPECT_EQ(log_count(common(9)), 1);
+    EXPECT_EQ(recorded(), scripts);
+    EXPECT_FALSE(SchedulerApi.sched_find_kind(SCHED_KIND_POWER_RETRY));
+  }
+  // Once the condition is over the retry stops.
+  sched_init();
+  status_reset();
+  g_settings.shutdown_type = 0;
+  trap(0, 0, 3);
+  status_aggregate();
+  g_shutdown_condition = 0;
+  trap(0, 0, 4);
+  status_aggregate();
+  std::remove(dir.file("power.log").c_str());
+  action_execute(SCHED_KIND_POWER_RETRY);
+  EXPECT_EQ(power_log(), "");
+  EXPECT_FALSE(SchedulerApi.sched_find_kind(SCHED_KIND_POWER_RETRY));
+}
+
+// Without the shutdown privilege nothing is queued but the failure and its retry.
+TEST_F(ShutdownActions, MissingPrivilegeIsReportedAndRetried) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a check as another user";
+  ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
+  g_settings.shutdown_type = 1;
+  std::string failed = common(14).substr(0, common(14).find('%'));
+  pid_t child = fork();
+  if (child == 0) {
+    // Not simulated, as a user that may not shut the machine down.
+    unsetenv("VELLMAR_POWER_SIMULATE");
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    if (power_enable_shutdown_privilege()) _exit(11);
+    shutdown_request();
+    if (SchedulerApi.sched_find_kind(SCHED_KIND_SHUTDOWN)) _exit(12);
+    if (!SchedulerApi.sched_find_kind(SCHED_KIND_POWER_RETRY)) _exit(13);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(log_count(failed + "poweroff"), 1);
+  EXPECT_EQ(power_log(), "");
 }
 
 TEST_F(ShutdownActions, OtherShutdownTypeDoesNothing) {

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <csignal>
+#include <filesystem>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <random>
 #include <string>
@@ -48,6 +52,26 @@ class SettingsFile : public ::testing::Test {
     cfg_set_defaults();
   }
   std::string ini() const { return read_file(dir.file("agent.ini")); }
+  // Saves the records, clears them, loads the file back and expects every record as it was.
+  void expect_round_trip() {
+    cfg_save();
+    AgentSettings saved = g_settings;
+    SourceIpList saved_src = g_source_ips;
+    ForwardTrapList saved_fwd = g_forward_traps;
+    UsmSettings saved_usm = g_usm;
+    ClusterList saved_cl = g_clusters;
+    memset(&g_settings, 0, sizeof g_settings);
+    memset(&g_source_ips, 0, sizeof g_source_ips);
+    memset(&g_forward_traps, 0, sizeof g_forward_traps);
+    memset(&g_usm, 0, sizeof g_usm);
+    memset(&g_clusters, 0, sizeof g_clusters);
+    cfg_load(nullptr);
+    EXPECT_EQ(memcmp(&saved, &g_settings, sizeof saved), 0);
+    EXPECT_EQ(memcmp(&saved_src, &g_source_ips, sizeof saved_src), 0);
+    EXPECT_EQ(memcmp(&saved_fwd, &g_forward_traps, sizeof saved_fwd), 0);
+    EXPECT_EQ(memcmp(&saved_usm, &g_usm, sizeof saved_usm), 0);
+    EXPECT_EQ(memcmp(&saved_cl, &g_clusters, sizeof saved_cl), 0);
+  }
   // Loads a version-8 file made of the given body over the current records.
   void load_v8(const std::string& body) {
     write_file(dir.file("agent.ini"), "[Format]\r\nVersion=8\r\n" + body + "[End]\r\n");
@@ -134,23 +158,7 @@ TEST_F(SettingsFile, SavedRecordsLoadBackUnchanged) {
   text_utf8_to_utf16(g_settings.location, 65, "Serverraum Ost \xC3\xBC\xE6\x9C\xBA");
   text_utf8_to_utf16(g_settings.vm_password, 33, "esx\xC3\xA9pw");  // U+00E9 in the one-byte form
   g_settings.shutdown_type = 2;
-  cfg_save();
-  AgentSettings saved = g_settings;
-  SourceIpList saved_src = g_source_ips;
-  ForwardTrapList saved_fwd = g_forward_traps;
-  UsmSettings saved_usm = g_usm;
-  ClusterList saved_cl = g_clusters;
-  memset(&g_settings, 0, sizeof g_settings);
-  memset(&g_source_ips, 0, sizeof g_source_ips);
-  memset(&g_forward_traps, 0, sizeof g_forward_traps);
-  memset(&g_usm, 0, sizeof g_usm);
-  memset(&g_clusters, 0, sizeof g_clusters);
-  cfg_load(nullptr);
-  EXPECT_EQ(memcmp(&saved, &g_settings, sizeof saved), 0);
-  EXPECT_EQ(memcmp(&saved_src, &g_source_ips, sizeof saved_src), 0);
-  EXPECT_EQ(memcmp(&saved_fwd, &g_forward_traps, sizeof saved_fwd), 0);
-  EXPECT_EQ(memcmp(&saved_usm, &g_usm, sizeof saved_usm), 0);
-  EXPECT_EQ(memcmp(&saved_cl, &g_clusters, sizeof saved_cl), 0);
+  expect_round_trip();
 }
 
 TEST_F(SettingsFile, ReaderEdgeCases) {
@@ -189,21 +197,187 @@ TEST_F(SettingsFile, ReaderEdgeCases) {
   load_v8("[Web]\r\nHTTP Port=70000\r\nWeb Refresh=-1\r\n[Shutdown]\r\nPower Fail Delay=99999999999\r\n");
   EXPECT_EQ(g_settings.http_port, uint16_t(70000));
   EXPECT_EQ(g_settings.web_refresh, 0xFFFF);
-  EXPECT_EQ(g_settings.condition_delay[0], uint32_t(INT32_MAX));
+  EXPECT_EQ(g_settings.condition_delay[0], UINT32_MAX);
 
   load_v8("[Shutdown]\r\nPower Fail Delay=12\r\n\r\n;Power Fail Delay=99\r\nPower Fail Delay 13\r\n");
   EXPECT_EQ(g_settings.condition_delay[0], 12u);
 }
 
-TEST_F(SettingsFile, LongLinesAreReadInPiecesOf255Bytes) {
+TEST_F(SettingsFile, OverlongLinesAreCutAndTheirRestSkipped) {
   std::string value(300, 'a');
   load_v8("[System]\r\nLocation=" + value + "\r\n");
   std::string loc = narrow(g_settings.location);
   EXPECT_EQ(loc, std::string(64, 'a')) << "into 65 units";
-  // The rest of a cut line is a line of its own: here it holds a key.
-  std::string pad(255 - std::string("Description=").size(), 'd');
-  load_v8("[System]\r\nDescription=" + pad + "Contactor=Eve\r\n");
-  EXPECT_EQ(narrow(g_settings.contactor), "Eve");
+  // The rest of a line longer than any the writer makes is never a line of its own.
+  g_settings.shutdown_type = 0;
+  std::string pad(1100, 'd');
+  load_v8("[System]\r\nDescription=" + pad + "Contactor=Eve\r\n[Shutdown]\r\nVM Type=1\r\n" +
+          "vCLI Path=" + std::string(1030, 'p') + "Type=3\r\n");
+  EXPECT_EQ(narrow(g_settings.contactor), "");
+  EXPECT_EQ(narrow(g_settings.description), std::string(128, 'd'));
+  EXPECT_EQ(g_settings.vm_type, 1) << "the line after the long one is read";
+  EXPECT_EQ(g_settings.shutdown_type, 0);
+}
+
+// Printable ASCII, or a run of one character, to fill a field.
+std::u16string fill(size_t n, char16_t first, char16_t last) {
+  std::u16string out;
+  for (size_t i = 0; i < n; ++i) out += char16_t(first + i % (last - first + 1));
+  return out;
+}
+
+void set16(char16_t* field, size_t room, const std::u16string& text) {
+  ASSERT_LT(text.size(), room);
+  memset(field, 0, room * 2);
+  memcpy(field, text.data(), text.size() * 2);
+}
+
+void set8(char* field, size_t room, const std::string& text) {
+  ASSERT_LT(text.size(), room);
+  memset(field, 0, room);
+  memcpy(field, text.data(), text.size());
+}
+
+std::string ascii(size_t n, int shift) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out += char(0x20 + (i + size_t(shift)) % 95);
+  return out;
+}
+
+// Every text field filled to its room with what its key can carry saves and loads back whole,
+// in every storing mode of the passwords.
+TEST_F(SettingsFile, FullFieldsRoundTrip) {
+  for (uint8_t mode : {0, 1, 2}) {
+    SCOPED_TRACE(int(mode));
+    cfg_set_defaults();
+    AgentSettings& s = g_settings;
+    s.web_password_mode = mode;
+    s.vm_password_mode = mode;
+    const char16_t kWide = u'\u4e2d';   // 3 bytes in UTF-8
+    struct Wide { char16_t* field; size_t room; } wide[] = {
+        {s.install_date, 33}, {s.location, 65}, {s.description, 129}, {s.contactor, 33},
+        {s.system_name, 33}, {s.command_file, 256}, {s.account_user[0], 33}, {s.account_user[1], 33},
+        {s.account_user[2], 33}, {s.account_password[0], 33}, {s.account_password[1], 33},
+        {s.account_password[2], 33},
+    };
+    for (const Wide& w : wide) set16(w.field, w.room, fill(w.room - 1, kWide, kWide + 40));
+    for (auto& d : s.disk_name) set16(d, 17, fill(16, kWide, kWide + 3));
+    // Stored one byte a character: U+0020 to U+00FF.
+    set16(s.vm_server, 129, fill(128, 0x20, 0xFF));
+    set16(s.vm_account, 33, fill(32, 0xA0, 0xFF));
+    set16(s.vm_password, 33, fill(32, 0x21, 0xFF));
+    set16(s.vcli_path, 256, fill(255, 0x20, 0xFF) .substr(0, 250) + u"Type=");
+    set8(s.kestra_power_fail, 33, ascii(32, 1));
+    set8(s.kestra_battery_low, 33, ascii(32, 2));
+    g_source_ips.count = SOURCE_IP_MAX;
+    for (int i = 0; i < SOURCE_IP_MAX; ++i) {
+      set8(g_source_ips.ip[i], 52, ascii(51, i));
+      set8(g_source_ips.community[i], 17, ascii(16, i + 3));
+      set8(g_source_ips.usm_user[i], 17, ascii(16, i + 5));
+    }
+    g_usm.password_mode = mode;
+    set8(g_usm.context_name, 17, ascii(16, 7));
+    set8(g_usm.user[0], 17, ascii(16, 8));
+    set8(g_usm.auth[0], 17, ascii(16, 9));
+    set8(g_usm.priv[0], 17, ascii(16, 10));
+    g_clusters.count = 1;
+    set8(g_clusters.vcenter[0], 52, ascii(51, 11));
+    set8(g_clusters.account[0], 33, ascii(32, 12));
+    set8(g_clusters.password[0], 33, ascii(32, 13));
+    set8(g_clusters.cluster[0], 33, ascii(32, 14));
+    s.condition_delay[0] = 0x80000001u;
+    s.condition_delay[4] = UINT32_MAX;
+    s.command_before = 3000000000u;
+    expect_round_trip();
+    EXPECT_EQ(g_settings.shutdown_type, 0);
+    EXPECT_EQ(g_settings.command_before, 3000000000u);
+    EXPECT_EQ(g_settings.condition_delay[0], 0x80000001u);
+  }
+}
+
+// A file the service wrote, uploaded back as a browser sends it, gives the same records.
+TEST_F(SettingsFile, OwnFileUploadedBackGivesTheSameRecords) {
+  mkdir(dir.file("httpd").c_str(), 0755);
+  mkdir(dir.file("httpd/htdocs").c_str(), 0755);
+  mkdir(dir.file("httpd/htdocs/tmp").c_str(), 0755);
+  g_settings.stop_service = 1;
+  g_settings.kestra_enable = 1;
+  text_copy16(g_settings.account_password[1], 33, u"devpass");
+  cfg_save();
+  std::string bytes = ini();
+  AgentSettings saved = g_settings;
+  UsmSettings saved_usm = g_usm;
+  cfg_set_defaults();
+  ASSERT_EQ(cfg_import_uploaded(bytes.data(), bytes.data() + bytes.size() - 1), 1);
+  EXPECT_EQ(memcmp(&saved, &g_settings, sizeof saved), 0);
+  EXPECT_EQ(memcmp(&saved_usm, &g_usm, sizeof saved_usm), 0);
+  EXPECT_EQ(ini(), bytes);
+  // Lines ending in CR CR LF read like CR LF.
+  load_v8("[Configuration]\r\nStop Service=Yes\r\r\n[Web]\r\nPassword Encrypt=No\r\r\nPassword0=pw\r\r\n");
+  EXPECT_EQ(g_settings.stop_service, 1);
+  EXPECT_EQ(g_settings.web_password_mode, 0);
+  EXPECT_EQ(narrow(g_settings.account_password[0]), "pw");
+}
+
+TEST_F(SettingsFile, NewFileIsPrivateAndAReplacedOneKeepsModeAndOwner) {
+  cfg_save();
+  struct stat st;
+  ASSERT_EQ(stat(dir.file("agent.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(chmod(dir.file("agent.ini").c_str(), 0640), 0);
+  bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(dir.file("agent.ini").c_str(), 1234, 2345), 0);
+  }
+  g_settings.http_port = 8088;
+  cfg_save();
+  ASSERT_EQ(stat(dir.file("agent.ini").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 2345u);
+  }
+  EXPECT_NE(ini().find("HTTP Port=8088\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsFile, AnotherSaversCopyIsLeftAlone) {
+  // A half-written copy of another saver under the old fixed name stays as it is.
+  write_file(dir.file("agent.ini.tmp"), "half");
+  g_settings.http_port = 8089;
+  cfg_save();
+  EXPECT_EQ(read_file(dir.file("agent.ini.tmp")), "half");
+  EXPECT_NE(ini().find("HTTP Port=8089\r\n"), std::string::npos);
+  EXPECT_NE(ini().find("[End]\r\n"), std::string::npos);
+  // No copy of its own is left behind.
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path)) files += e.is_regular_file();
+  EXPECT_EQ(files, 2);
+}
+
+TEST_F(SettingsFile, UnreadableFileIsNeverWritten) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a check as another user";
+  cfg_save();
+  std::string before = ini();
+  ASSERT_EQ(chmod(dir.path.c_str(), 0777), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    // As an unprivileged user the file (mode 0600, root's) cannot be read.
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+    g_settings.http_port = 1;
+    cfg_load(nullptr);
+    if (g_settings.http_port != 80) _exit(11);   // the factory settings
+    g_settings.http_port = 2;
+    cfg_save();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ini(), before);
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path)) files += e.is_regular_file();
+  EXPECT_EQ(files, 1) << "no copy written beside it";
 }
 
 TEST_F(SettingsFile, HostileFilesLoadWithinTheirFields) {
@@ -269,11 +443,18 @@ TEST_F(SettingsFile, FailedSaveLeavesTheOldFileWhole) {
   cfg_save();
   std::string before = ini();
   g_settings.http_port = 9999;
-  // The temporary copy cannot be created: the save must fail without touching agent.ini.
-  ASSERT_EQ(mkdir(dir.file("agent.ini.tmp").c_str(), 0755), 0);
+  // The copy cannot be written whole: the save must fail without touching agent.ini.
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old, small = {100, 100};
+  getrlimit(RLIMIT_FSIZE, &old);
+  small.rlim_max = old.rlim_max;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   cfg_save();
+  setrlimit(RLIMIT_FSIZE, &old);
   EXPECT_EQ(ini(), before);
-  rmdir(dir.file("agent.ini.tmp").c_str());
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path)) files += e.is_regular_file();
+  EXPECT_EQ(files, 1) << "the failed copy is removed";
 }
 
 TEST_F(SettingsFile, SaveCutBeforeTheRenameKeepsTheOldSettings) {
@@ -286,7 +467,7 @@ TEST_F(SettingsFile, SaveCutBeforeTheRenameKeepsTheOldSettings) {
   cfg_load(nullptr);
   EXPECT_EQ(g_settings.http_port, 8081);
   EXPECT_EQ(narrow(g_settings.account_password[0]), "quillbox");
-  // The next save replaces the leftover.
+  // The next save writes the file whole again.
   cfg_save();
   EXPECT_EQ(ini(), full);
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/install.h"
+#include "platform/socket.h"
 #include "platform/window.h"
 #include "service/core/agent.h"
 #include "service/core/scheduler.h"
@@ -20,9 +21,16 @@ class AgentStart : public ::testing::Test {
   TempDir dir;
   void SetUp() override {
     use_install_dir(dir);
+    write_settings("");
   }
+  // The trap listeners open during start-up: on a free port, never the machine's own 162.
   void write_settings(const std::string& lines) {
-    write_file(dir.file("agent.ini"), "[Format]\r\nVersion=7\r\n" + lines + "[End]\r\n");
+    int s = sock_udp_open(INET_FAMILY_IPV4);
+    sock_bind(s, INET_FAMILY_IPV4, nullptr, 0);
+    std::string port = std::to_string(sock_local_port(s));
+    sock_close(s);
+    write_file(dir.file("agent.ini"), "[Format]\r\nVersion=7\r\n[Source IP]\r\nListen Port=" + port + "\r\n" +
+                                          lines + "[End]\r\n");
   }
 };
 
@@ -66,9 +74,10 @@ TEST_F(AgentStart, CloseWithOtherParameterOnlyHidesTheWindow) {
         _exit(code == 0 ? 0 : 4);
       },
       ::testing::ExitedWithCode(0), "");
-  // Start and stop were both logged.
+  // Start and stop were both logged, beside the opening of the trap listeners.
   std::string log = read_file(dir.file("_FILE_LOG.TXT"));
-  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
+  EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+  EXPECT_NE(log.find("IPv4-Trap: OK"), std::string::npos) << log;
 }
 
 // The 10 ms scheduler step: 100 ms units, the remainder kept, a wrapped tick count only resets.

@@ -157,6 +157,7 @@ class LinkService : public ::testing::Test {
     ASSERT_NE(a, INVALID_SOCKET);
     LinkClients[i] = a;
     LinkRxBuffers[i].fill = 0;
+    LinkClientAdmin[i] = 1;
     peer[i] = c;
   }
 
@@ -166,6 +167,7 @@ class LinkService : public ::testing::Test {
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, sv), 0);
     LinkClients[i] = sv[0];
     LinkRxBuffers[i].fill = 0;
+    LinkClientAdmin[i] = 1;
     peer[i] = sv[1];
   }
 
@@ -437,12 +439,13 @@ TEST_F(LinkService, UnsoundSettingsAreRefused) {
       {"unterminated disk name", [](AgentSettings& s) { for (auto& c : s.disk_name[7]) c = u'd'; }},
       {"unterminated location", [](AgentSettings& s) { for (auto& c : s.location) c = u'l'; }},
       {"unterminated kestra text", [](AgentSettings& s) { memset(s.kestra_battery_low, 'k', 33); }},
-      {"page special in description", [](AgentSettings& s) { text_copy16(s.description, 129, u"<script>"); }},
-      {"quote in vm_account", [](AgentSettings& s) { text_copy16(s.vm_account, 33, u"root\"x"); }},
-      {"apostrophe in vm_password", [](AgentSettings& s) { text_copy16(s.vm_password, 33, u"a'b"); }},
-      {"ampersand in account name", [](AgentSettings& s) { text_copy16(s.account_user[1], 33, u"a&b"); }},
+      {"vm type 2", [](AgentSettings& s) { s.vm_type = 2; }},
       {"line break in command file", [](AgentSettings& s) { text_copy16(s.command_file, 256, u"x.cmd\nrm"); }},
-      {"greater-than in vcli path", [](AgentSettings& s) { text_copy16(s.vcli_path, 256, u"C:\\a>b"); }},
+      {"carriage return in location", [](AgentSettings& s) { text_copy16(s.location, 65, u"a\rType=3"); }},
+      {"control in disk name", [](AgentSettings& s) { text_copy16(s.disk_name[0], 17, u"C:\x1b"); }},
+      {"line break in kestra text", [](AgentSettings& s) { memcpy(s.kestra_power_fail, "a\nb", 4); }},
+      {"vm password beyond U+00FF", [](AgentSettings& s) { text_copy16(s.vm_password, 33, u"pa\u0101"); }},
+      {"vcli path beyond U+00FF", [](AgentSettings& s) { text_copy16(s.vcli_path, 256, u"/opt/\u4e2d"); }},
       {"delete in system name", [](AgentSettings& s) { text_copy16(s.system_name, 33, u"a\x7f"); }},
       {"control in install date", [](AgentSettings& s) { text_copy16(s.install_date, 33, u"\x01"); }},
   };
@@ -459,10 +462,100 @@ TEST_F(LinkService, UnsoundSettingsAreRefused) {
     EXPECT_EQ(g_calls.http_stop, 0) << c.what;
     EXPECT_FALSE(SchedulerApi.sched_find_kind(SCHED_KIND_RELOAD_EVENTS)) << c.what;
   }
-  // Page-special characters in a web password are the user's own business.
-  AgentSettings s = g_settings;
-  text_copy16(s.account_password[0], 33, u"p&ss<w>rd'\"");
-  EXPECT_TRUE(link_settings_acceptable(&s));
+  // Pages and scripts escape and quote what they show: page-special characters are taken, and
+  // one of them in a stored value does not block later edits.
+  const struct {
+    const char* what;
+    void (*change)(AgentSettings&);
+  } fine[] = {
+      {"page special in description", [](AgentSettings& s) { text_copy16(s.description, 129, u"<script>"); }},
+      {"quote in vm_account", [](AgentSettings& s) { text_copy16(s.vm_account, 33, u"root\"x"); }},
+      {"ampersand in vm_password", [](AgentSettings& s) { text_copy16(s.vm_password, 33, u"a&b'\u00ff"); }},
+      {"greater-than in vcli path", [](AgentSettings& s) { text_copy16(s.vcli_path, 256, u"C:\\a>b"); }},
+      {"web password", [](AgentSettings& s) { text_copy16(s.account_password[0], 33, u"p&ss<w>rd'\""); }},
+      {"wide characters in location", [](AgentSettings& s) { text_copy16(s.location, 65, u"\u4e2d\u6587"); }},
+  };
+  AgentSettings all = g_settings;
+  for (const auto& c : fine) {
+    AgentSettings s = g_settings;
+    c.change(s);
+    c.change(all);
+    EXPECT_TRUE(link_settings_acceptable(&s)) << c.what;
+  }
+  all.http_port = 8181;
+  deliver(0, upc(all));
+  EXPECT_EQ(g_settings.http_port, 8181);
+  all.http_port = 8282;
+  deliver(0, upc(all));
+  EXPECT_EQ(g_settings.http_port, 8282);
+}
+
+// A client whose peer is not an administrator only watches.
+TEST_F(LinkService, WatchingClientGetsStatusAlarmsAndSettingsWithoutPasswords) {
+  connect_slot(0);
+  connect_slot(1);
+  LinkClientAdmin[1] = 0;
+  text_copy16(g_settings.account_password[0], 33, u"adminpw");
+  text_copy16(g_settings.account_password[2], 33, u"userpw");
+  text_copy16(g_settings.vm_password, 33, u"vmpw");
+  g_settings.notify_enable = 1;
+
+  link_send(LINK_KIND_VAL, 0, nullptr);
+  link_send_event_line(2, u"10.0.0.5", u"Power failure");
+  link_send(LINK_KIND_UPC, 0, nullptr);
+  link_send(LINK_KIND_CFG, 0, nullptr);
+  std::string admin = received(0), watcher = received(1);
+  std::vector<uint32_t> kinds;
+  LinkFrame f;
+  for (const std::string* got : {&admin, &watcher}) {
+    std::string rest = *got;
+    kinds.clear();
+    while (!rest.empty()) {
+      ASSERT_TRUE(decode_frame(rest, &f));
+      kinds.push_back(f.kind);
+      size_t size = 25 + size_t(std::stoi(rest.substr(19, 5)));
+      if (f.kind == LINK_KIND_CFG) {
+        AgentSettings s;
+        memcpy(&s, f.body, sizeof s);
+        bool zeroed = got == &watcher;
+        EXPECT_EQ(s.account_password[0][0] == 0, zeroed);
+        EXPECT_EQ(s.account_password[2][0] == 0, zeroed);
+        EXPECT_EQ(s.vm_password[0] == 0, zeroed);
+        if (zeroed) {
+          AgentSettings expected = g_settings;
+          memset(expected.account_password, 0, sizeof expected.account_password);
+          memset(expected.vm_password, 0, sizeof expected.vm_password);
+          EXPECT_EQ(memcmp(&s, &expected, sizeof s), 0);
+        }
+      }
+      rest = rest.substr(size);
+    }
+    if (got == &admin) {
+      EXPECT_EQ(kinds, (std::vector<uint32_t>{LINK_KIND_VAL, LINK_KIND_LOG, LINK_KIND_UPC, LINK_KIND_CFG}));
+    } else {
+      EXPECT_EQ(kinds, (std::vector<uint32_t>{LINK_KIND_VAL, LINK_KIND_LOG, LINK_KIND_CFG}));
+    }
+  }
+  // The service's own settings keep their passwords.
+  EXPECT_EQ(text_len16_in(g_settings.vm_password, 33), 4u);
+
+  // Anything a watching client sends closes it and changes nothing.
+  for (uint32_t kind : {LINK_KIND_STP, LINK_KIND_SYS, LINK_KIND_UPC}) {
+    connect_slot(1);
+    LinkClientAdmin[1] = 0;
+    AgentSettings s = g_settings;
+    s.http_port = 9090;
+    text_copy16(s.command_file, 256, u"/tmp/mine.sh");
+    deliver(1, kind == LINK_KIND_UPC ? upc(s) : frame(kind, kind == LINK_KIND_STP ? 1 : 2));
+    EXPECT_EQ(LinkClients[1], INVALID_SOCKET) << kind;
+    close(peer[1]);
+    peer[1] = -1;
+    EXPECT_EQ(g_settings.stop_service, 0);
+    EXPECT_NE(g_settings.http_port, 9090);
+    EXPECT_EQ(g_status.shutdown_cancelled, 0);
+    EXPECT_FALSE(fs_exists(dir.file("agent.ini")));
+  }
+  EXPECT_NE(LinkClients[0], INVALID_SOCKET);
 }
 
 TEST_F(LinkService, ShortWriteClosesTheClient) {

@@ -93,6 +93,27 @@ TEST(Window, TimersFireWithTheirIdUntilKilled) {
   win_destroy_window(w);
 }
 
+// The next period follows the due time, not the late delivery, and missed periods are skipped.
+TEST(Window, PeriodicTimersKeepAFixedRateAndSkipMissedPeriods) {
+  WindowHandle w = make_window(u"cls-rate");
+  ASSERT_TRUE(win_set_timer(w, 5, 400));
+  WindowMessage m;
+  ASSERT_EQ(win_get_message(&m), 1);
+  ASSERT_EQ(m.message, uint32_t(WM_TIMER));
+  uint32_t first = clock_tick_count();
+  clock_sleep_ms(300);   // a busy handler
+  ASSERT_EQ(win_get_message(&m), 1);
+  ASSERT_EQ(m.message, uint32_t(WM_TIMER));
+  // Re-armed from its delivery the timer would come 700 ms after the first.
+  EXPECT_LT(clock_tick_count() - first, 600u);
+  // A handler that takes several periods gets one late timer, then the next period boundary.
+  clock_sleep_ms(1300);
+  ASSERT_EQ(win_get_message(&m), 1);
+  EXPECT_EQ(m.message, uint32_t(WM_TIMER));
+  EXPECT_FALSE(win_peek_message(&m)) << "missed periods fired in a burst";
+  win_destroy_window(w);
+}
+
 TEST(Window, LoopWaitsWithoutBusyLooping) {
   WindowHandle w = make_window(u"cls-idle");
   win_set_timer(w, 1, 200);

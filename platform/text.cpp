@@ -1,5 +1,5 @@
 // UTF-8 and UTF-16 conversions into fixed rooms.
-#include "common/text.h"
+#include "platform/text.h"
 
 #include <cstring>
 

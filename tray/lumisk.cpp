@@ -1,0 +1,4 @@
+// The tray status program Lumisk.
+#include "tray/tray.h"
+
+int main() { return tray_main(); }
