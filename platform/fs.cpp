@@ -77,3 +77,20 @@ bool fs_copy_file(const char* from, const char* to, bool fail_if_exists) {
 bool fs_current_directory(char* out, size_t room) { return getcwd(out, room) != nullptr; }
 
 bool fs_set_current_directory(const char* path) { return chdir(path) == 0; }
+
+bool fs_write_private_file(const char* path, const void* data, size_t length) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = fchmod(fd, 0600) == 0;
+  const char* p = static_cast<const char*>(data);
+  while (ok && length > 0) {
+    ssize_t n = write(fd, p, length);
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    p += n;
+    length -= size_t(n);
+  }
+  return close(fd) == 0 && ok;
+}

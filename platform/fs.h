@@ -20,3 +20,5 @@ bool fs_copy_file(const char* from, const char* to, bool fail_if_exists);
 // The current directory into out (room bytes); false when it does not fit.
 bool fs_current_directory(char* out, size_t room);
 bool fs_set_current_directory(const char* path);
+// Creates or replaces a file that only its owner may read and write (mode 0600).
+bool fs_write_private_file(const char* path, const void* data, size_t length);

@@ -6,6 +6,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <netdb.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -175,4 +176,24 @@ bool inet_host_name(char* out, uint32_t room) {
   std::memcpy(out, name, n);
   out[n] = 0;
   return true;
+}
+
+bool inet_resolve_host(const char* name, uint16_t* family, uint8_t* out) {
+  *family = 0;
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  if (name == nullptr || getaddrinfo(name, nullptr, &hints, &list) != 0 || list == nullptr) return false;
+  bool found = false;
+  if (list->ai_family == AF_INET) {
+    std::memcpy(out, &reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr, 4);
+    *family = INET_FAMILY_IPV4;
+    found = true;
+  } else if (list->ai_family == AF_INET6) {
+    std::memcpy(out, &reinterpret_cast<sockaddr_in6*>(list->ai_addr)->sin6_addr, 16);
+    *family = INET_FAMILY_IPV6;
+    found = true;
+  }
+  freeaddrinfo(list);
+  return found;
 }

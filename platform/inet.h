@@ -37,3 +37,6 @@ bool inet_address_to_string(const void* sockaddr, uint32_t length, char16_t* out
 bool inet_string_to_ipv6(const char16_t* text, uint8_t out[16]);
 // The host name as 8-bit text, cut to room - 1 bytes and terminated. False when it cannot be read.
 bool inet_host_name(char* out, uint32_t room);
+// The first address the name resolves to: family 2 or 23 into *family and its 4 or 16 bytes into
+// out (room for 16). False, with *family 0, when it does not resolve.
+bool inet_resolve_host(const char* name, uint16_t* family, uint8_t* out);

@@ -27,6 +27,8 @@ Brevanta runs on the demo installation folder $demo
   power actions   $VELLMAR_POWER_SIMULATE (simulated; nothing is shut down)
   trap receiver   UDP 162 (IPv4 and IPv6), trusted source 127.0.0.1 with community "public"
   tray link       TCP 127.0.0.1:5515
+  web interface   https://127.0.0.1/ (self-signed certificate; http://127.0.0.1/ leads there)
+                  log in as admin with the password quillbox
 Send a power-failure trap from another terminal:
   snmptrap -v 1 -c public -m '' 127.0.0.1 1.3.6.1.4.1.7342.2.4.20 127.0.0.1 6 3 ''
 (6 4 is power restored, 0 0 a cold start) and watch the log:  tail -f $demo/_FILE_LOG.TXT
@@ -36,5 +38,21 @@ The tray program: from a terminal of the desktop session,
   VELLMAR_REGISTRY=$demo/registry $demo/Lumisk
 Press Ctrl-C to stop.
 INFO
+# Once the web server listens, log in with the factory account as a browser does.
+(
+  set +e +o pipefail
+  for _ in $(seq 1 30); do
+    sleep 1
+    challenge=$(curl -sk https://127.0.0.1/login.asp | sed -n 's/.*id="challenge" value="\([^"]*\)".*/\1/p')
+    [ -n "$challenge" ] && break
+  done
+  response=$(printf 'adminquillbox%s' "$challenge" | md5sum | cut -c1-32)
+  if curl -sk -D - -o /dev/null --data "Username=admin&Response=$response" https://127.0.0.1/orvik/login \
+      | grep -q '^Set-Cookie: Vellmar='; then
+    echo "web interface: logged in as admin at https://127.0.0.1/"
+  else
+    echo "web interface: the login as admin failed (is port 443 taken?)"
+  fi
+) &
 cd "$demo"
 exec ./Brevanta

@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir="$root/build/node"
-packages=(net-snmp@3.29.2)
+packages=(net-snmp@3.29.2 playwright-core@1.65.2)
 missing=()
 for p in "${packages[@]}"; do
   name=${p%@*}

@@ -2,4 +2,4 @@
 #pragma once
 #include "service/web/http_server.h"
 
-int web_form_post(HttpConnection* connection);
+void web_form_post(HttpConnection* connection);

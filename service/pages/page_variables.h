@@ -2,4 +2,4 @@
 #pragma once
 #include "service/web/http_server.h"
 
-int asp_page_variable(HttpConnection* connection, const char* name);
+void asp_page_variable(FILE* out, const char* name, int pair_count, QueryPair* pairs);

@@ -1,6 +1,56 @@
-// Login sessions, challenges, tokens and the login lock.
+// Login sessions, challenges, anti-forgery tokens and the login lock. Reached through SessionApi;
+// only the web server and the housekeeping timer of the window thread use it.
 #pragma once
 #include <cstdint>
 
+constexpr int SESSION_SLOTS = 16;
+constexpr int SESSION_VARS = 11;
+constexpr uint32_t SESSION_TIMEOUT_S = 1800;
+constexpr uint32_t CHALLENGE_TIMEOUT_S = 60;
+constexpr int SESSION_ID_CHARS = 24;
+constexpr int CHALLENGE_CHARS = 8;
+
+struct WebSession {
+  uint8_t in_use;
+  uint32_t expires;
+  char id[SESSION_ID_CHARS + 1];
+  uint8_t level;
+  uint32_t var[SESSION_VARS];
+  char token[SESSION_ID_CHARS + 1];  // token of the client whose challenge has this slot's number
+};
+
+struct LoginChallenge {
+  uint8_t in_use;
+  uint32_t expires;
+  char text[CHALLENGE_CHARS + 1];
+  uint8_t client[16];
+};
+
+extern WebSession WebSessionTable[SESSION_SLOTS];
+extern LoginChallenge LoginChallengeTable[SESSION_SLOTS];
+// Session of the request being served, -1 for none; reset at the start of every request.
+extern int32_t g_current_session;
+
+struct SessionApiTable {
+  const char* (*sess_create)(uint8_t level);                        // 0
+  const char* (*sess_challenge_get)(const uint8_t* client);         // 1: none = null
+  const char* (*sess_challenge_new)(const uint8_t* client);         // 2
+  int (*sess_verify_login)(const char* response, const char* user, const char* password,
+                           const uint8_t* client);                  // 3
+  uint32_t (*sess_var_get)(int i);                                   // 4
+  void (*sess_var_set)(int i, uint32_t value);                       // 5
+  const char* (*sess_token_new)(const uint8_t* client);             // 6: none = null
+  int (*sess_token_check)(const uint8_t* client, const char* token);  // 7
+  int (*sess_from_cookie)(const char* header, int logout);          // 8: level 0-2 or -1
+};
+extern SessionApiTable SessionApi;
+
+void sess_init();
 // Counts down the login locks by the given seconds (every 5 s).
 void sess_lock_tick(uint32_t seconds);
+// Bit i set when account i keeps the factory password.
+uint32_t sess_default_password_mask();
+// Level of the current session (0-2), -1 when the request has none.
+int sess_current_level();
+// Gives the client's challenge a fresh text, keeping its slot (and so its token).
+void sess_challenge_renew(const uint8_t* client);

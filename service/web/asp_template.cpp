@@ -1,0 +1,172 @@
+// Template rendering: "<% name %>" tags replaced by template variables into a temporary page.
+#include "service/web/asp_template.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "service/alarm/shutdown_actions.h"
+#include "service/web/http_request.h"
+#include "service/web/system_pages.h"
+
+static int g_rendered_pages;
+
+static const char* html_entity(char ch) {
+  switch (ch) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return "&quot;";
+    case '\'': return "&#39;";
+    default: return nullptr;
+  }
+}
+
+size_t asp_escape_html(char* out, size_t room, const char* text) {
+  size_t n = 0;
+  if (room == 0) return 0;
+  for (; *text; ++text) {
+    const char* e = html_entity(*text);
+    size_t len = e ? strlen(e) : 1;
+    if (n + len >= room) break;
+    if (e) memcpy(out + n, e, len);
+    else out[n] = *text;
+    n += len;
+  }
+  out[n] = 0;
+  return n;
+}
+
+void asp_write_text(FILE* out, const char* text) {
+  if (!out || !text) return;
+  for (; *text; ++text) {
+    const char* e = html_entity(*text);
+    if (e) fputs(e, out);
+    else fputc(*text, out);
+  }
+}
+
+void asp_write_script_text(FILE* out, const char* text) {
+  if (!out || !text) return;
+  for (; *text; ++text) {
+    uint8_t ch = uint8_t(*text);
+    // Quotes, backslashes, markup and control characters become \xNN: safe inside a JavaScript
+    // string, in a script block and in an HTML attribute alike.
+    if (ch < 0x20 || ch == '\\' || ch == '\'' || ch == '"' || ch == '<' || ch == '>' || ch == '&' || ch == 0x7F)
+      fprintf(out, "\\x%02X", ch);
+    else
+      fputc(ch, out);
+  }
+}
+
+int asp_replace_tokens(const char* text, size_t out_size, char* out, int pair_count, const QueryPair* pairs) {
+  size_t n = 0;
+  int replaced = 0;
+  const char* piece = text;
+  for (;;) {
+    const char* hash = strchr(piece, '#');
+    size_t len = hash ? size_t(hash - piece) : strlen(piece);
+    const char* from = piece;
+    size_t from_len = len;
+    if (hash && len > 0 && piece[len - 1] != ' ') {
+      for (int i = 0; i < pair_count; ++i) {
+        if (strlen(pairs[i].name) == len && memcmp(pairs[i].name, piece, len) == 0) {
+          from = pairs[i].value;
+          from_len = strlen(from);
+          ++replaced;
+          break;
+        }
+      }
+    }
+    if (n + from_len >= out_size) return 0;
+    memcpy(out + n, from, from_len);
+    n += from_len;
+    if (!hash) break;
+    piece = hash + 1;
+  }
+  out[n] = 0;
+  return replaced ? int(n) : 0;
+}
+
+static void asp_write_message_var(FILE* out, const char* name) {
+  // The message texts are the server's own markup.
+  if (strcmp(name, "ERR_TITLE") == 0) fputs(g_message_title, out);
+  else if (strcmp(name, "ERR_MSG") == 0) fputs(g_message_body, out);
+  else if (strcmp(name, "ERR_PATH") == 0) fputs(g_message_action, out);
+}
+
+int asp_render_template(const char* template_path, char* out_path, int message_page, const char* query) {
+  char* text = util_read_file(template_path);
+  if (!text) return 0;
+  ++g_rendered_pages;
+  int n = snprintf(out_path, 260, "%s/httpd/htdocs/tmp/tmp_web_%d.asp", HttpInstallDir, g_rendered_pages);
+  FILE* out = n > 0 && n < 260 ? fopen(out_path, "w") : nullptr;
+  if (!out) {
+    char dir[300];
+    if (snprintf(dir, sizeof dir, "%s/httpd/htdocs/tmp", HttpInstallDir) < int(sizeof dir)) util_create_directory(dir);
+    if (n > 0 && n < 260) out = fopen(out_path, "w");
+  }
+  if (!out) {
+    free(text);
+    out_path[0] = 0;
+    return 0;
+  }
+  char query_copy[1024];
+  QueryPair pairs[QUERY_PAIRS_MAX];
+  int pair_count = 0;
+  if (query) {
+    snprintf(query_copy, sizeof query_copy, "%s", query);
+    char* pieces[QUERY_PAIRS_MAX];
+    int count = util_split_tokens(query_copy, "&", QUERY_PAIRS_MAX, pieces);
+    for (int i = 0; i < count; ++i) {
+      char* eq = strchr(pieces[i], '=');
+      if (!eq || eq == pieces[i] || !eq[1]) continue;
+      *eq = 0;
+      pairs[pair_count++] = QueryPair{pieces[i], eq + 1};
+    }
+  }
+  const char* p = text;
+  static char name[513];
+  static char replaced[513];
+  for (;;) {
+    const char* open = strstr(p, "<% ");
+    if (!open) {
+      fputs(p, out);
+      break;
+    }
+    fwrite(p, 1, size_t(open - p), out);
+    const char* start = open + 3;
+    const char* close = strstr(start, " %>");
+    if (!close) {
+      fputs("<% ", out);
+      p = start;
+      continue;
+    }
+    size_t len = size_t(close - start);
+    if (len > 512) {
+      fwrite(open, 1, size_t(close + 3 - open), out);
+      p = close + 3;
+      continue;
+    }
+    memcpy(name, start, len);
+    name[len] = 0;
+    p = close + 3;
+    if (pair_count > 0) {
+      if (asp_replace_tokens(name, sizeof replaced, replaced, pair_count, pairs) > 0) memcpy(name, replaced, strlen(replaced) + 1);
+      bool done = false;
+      for (int i = 0; i < pair_count && !done; ++i)
+        if (strcmp(name, pairs[i].name) == 0) {
+          asp_write_text(out, pairs[i].value);
+          done = true;
+        }
+      if (done) continue;
+    }
+    if (message_page && (strcmp(name, "ERR_TITLE") == 0 || strcmp(name, "ERR_MSG") == 0 || strcmp(name, "ERR_PATH") == 0)) {
+      asp_write_message_var(out, name);
+      continue;
+    }
+    asp_device_vars(out, name, pair_count, pairs);
+  }
+  free(text);
+  fclose(out);
+  return 1;
+}

@@ -1,0 +1,23 @@
+// Templates: "<% name %>" tags of .asp and .xml pages replaced by template variables into a
+// temporary page, and the escaping every value written into a page goes through.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "service/web/http_server.h"
+
+// Renders the template into "<install>/httpd/htdocs/tmp/tmp_web_N.asp"; its path into out_path
+// (260 bytes). 1 on success, 0 on failure.
+int asp_render_template(const char* template_path, char* out_path, int message_page, const char* query);
+// Replaces the names enclosed in '#' that equal a query pair's name; the output length when one
+// was replaced, else 0.
+int asp_replace_tokens(const char* text, size_t out_size, char* out, int pair_count, const QueryPair* pairs);
+
+// Writes data text to a page HTML-escaped (& < > " ').
+void asp_write_text(FILE* out, const char* text);
+// Writes data text for a JavaScript string inside a script or an event attribute: JS-escaped, then
+// HTML-escaped.
+void asp_write_script_text(FILE* out, const char* text);
+// The HTML-escaped form of text into out (room bytes, terminated, never a cut escape); its length.
+size_t asp_escape_html(char* out, size_t room, const char* text);

@@ -1,0 +1,21 @@
+// The server's own pages: template variables of the login, account, system information, web
+// settings and language pages, their form handlers, and the form checks the UPS pages share.
+#pragma once
+#include <cstdio>
+
+#include "service/web/http_server.h"
+
+// Writes a template variable; names of no system group go to the page-variable callback.
+void asp_device_vars(FILE* out, const char* name, int pair_count, QueryPair* pairs);
+// Handles a POST; pages that are not system pages go to the form-post callback.
+void http_device_form_post(HttpConnection* c);
+// Index in FormFieldTable of the first field whose name's first 7 bytes equal the key's; -1 none.
+int http_find_field(const char* key);
+// 1 (with the "Incorrect input!" reply) when a field matching one of the names in its first 7
+// bytes holds < > & ' or "; 0 otherwise. 16 or more names give 1 without a reply.
+int http_form_check_inputs(int count, ...);
+// Undoes the "Advanced" stored-password coding: crypt64, then AES-256 blocks with the built-in key.
+void cfg_decrypt_password(const char* coded, char* out, size_t room);
+// Lowest access level a POST to the page needs (0 admin, 1 device manager, 2 user), or 3 for
+// the login, which needs no session.
+int http_post_required_level(const char* page);

@@ -1,0 +1,37 @@
+"""Slow clients: opens N connections to HOST:PORT and sends each a request head one byte every
+INTERVAL seconds, reopening a connection that the server closes, for DURATION seconds.
+
+slow_clients.py HOST PORT N INTERVAL DURATION
+"""
+import socket
+import sys
+import time
+
+host, port, n = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+interval, duration = float(sys.argv[4]), float(sys.argv[5])
+head = b"GET /login.asp HTTP/1.1\r\nHost: slow\r\nX-Pad: " + b"a" * 4000
+
+
+def opened():
+    s = socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET)
+    s.setblocking(False)
+    try:
+        s.connect((host, port))
+    except BlockingIOError:
+        pass
+    return [s, 0]
+
+
+conns = [opened() for _ in range(n)]
+end = time.time() + duration
+while time.time() < end:
+    for c in conns:
+        try:
+            c[0].send(head[c[1] % len(head):c[1] % len(head) + 1])
+            c[1] += 1
+        except (BlockingIOError, InterruptedError):
+            pass
+        except OSError:
+            c[0].close()
+            c[0], c[1] = opened()
+    time.sleep(interval)

@@ -1,0 +1,110 @@
+// Routing: method and version answers, cleaned paths, the session gate, templates, escaping and
+// the reply-line protocol.
+#include <string>
+
+#include "service/web/asp_template.h"
+#include "tests/unit/web/web_fixture.h"
+
+namespace {
+
+using Router = WebTest;
+
+bool is_login_page(const std::string& answer) {
+  return answer.rfind("HTTP/1.1 200 OK", 0) == 0 && answer.find("id=\"challenge\"") != std::string::npos;
+}
+
+TEST_F(Router, ErrorAnswers) {
+  EXPECT_EQ(request("DELETE / HTTP/1.1\r\n\r\n"),
+            "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: 48\r\nConnection: close\r\n\r\n"
+            "Error 400: Bad Request\nCan not parse request: []");
+  for (const char* raw : {"GET / HTTP/2.0\r\n\r\n", "GET / HTTP/0.9\r\n\r\n", "GET / FTP\r\n\r\n"})
+    EXPECT_EQ(request(raw).rfind("HTTP/1.1 505 HTTP version not supported\r\n", 0), 0u) << raw;
+  EXPECT_EQ(request("PUT /x HTTP/1.1\r\n\r\n"), "");
+}
+
+TEST_F(Router, PathsAreCleaned) {
+  char cases[][40] = {"/a//b\\\\c", "/../../agent.ini", "/x/..../y", "/./a", "/a/.."};
+  const char* expected[] = {"/a/b\\c", "/agent.ini", "/x/y", "/./a", "/a/"};
+  for (int i = 0; i < 5; ++i) {
+    http_path_normalize(cases[i]);
+    EXPECT_STREQ(cases[i], expected[i]);
+  }
+  write_file(dir.file("agent.ini"), "secret");
+  EXPECT_EQ(get("/%2e%2e/%2e%2e/agent.ini").find("secret"), std::string::npos);
+}
+
+TEST_F(Router, SessionGate) {
+  // Free: style sheets, images, the message page.
+  EXPECT_NE(get("/template.css").find("Content-Type: text/css"), std::string::npos);
+  EXPECT_FALSE(is_login_page(get("/message.asp")));
+  // Gated, in any letter case, and everything under /tmp/.
+  write_file(dir.file("httpd/htdocs/tmp/iframe_log.htm"), "log lines");
+  for (const char* p : {"/en/sys_user.asp", "/en/sys_user.ASP", "/tmp/iframe_log.htm", "/x.CSV", "/a.Txt", "/"})
+    EXPECT_TRUE(is_login_page(get(p))) << p;
+  std::string cookie = login("admin", "quillbox");
+  ASSERT_FALSE(cookie.empty());
+  EXPECT_NE(get("/tmp/iframe_log.htm", cookie).find("log lines"), std::string::npos);
+  EXPECT_NE(get("/en/sys_user.asp", cookie).find("value=\"admin\""), std::string::npos);
+  // A request without a cookie does not inherit the previous visitor's level.
+  get("/home.asp", cookie);
+  get("/template.css");
+  EXPECT_EQ(g_session_check, -1);
+  EXPECT_EQ(g_current_session, -1);
+}
+
+TEST_F(Router, HeadOfTemplateHasItsOwnSize) {
+  std::string answer = request("HEAD /login.asp HTTP/1.0\r\n\r\n");
+  std::string size = std::to_string(std::filesystem::file_size(dir.file("httpd/htdocs/login.asp")));
+  EXPECT_NE(answer.find("Cache-Control: private, no-store, no-cache\r\n"), std::string::npos);
+  EXPECT_EQ(answer.substr(answer.size() - size.size() - 4), size + "\r\n\r\n");
+}
+
+TEST_F(Router, TemplateTags) {
+  write_file(dir.file("httpd/htdocs/t.asp"),
+             "[<% LIN_REFRESH %>][<%LIN_REFRESH%>][<% #page# %>][<% page %>][<% LIN_ACCOUNT %>][<% " +
+                 std::string(600, 'N') + " %>][<% ");
+  std::string cookie = login("admin", "quillbox");
+  std::string page = get("/t.asp?page=LIN_REFRESH&account=%3Cb%3E&x=<i>", cookie);
+  // A value from the query is written escaped; a #name# becomes the query value before the lookup.
+  EXPECT_NE(page.find("[30][<%LIN_REFRESH%>][30][LIN_REFRESH][%3Cb%3E][<% NNN"), std::string::npos) << page;
+  EXPECT_NE(page.find(" %>][<% "), std::string::npos);
+  page = get("/t.asp?page=2&account=<script>", cookie);
+  EXPECT_NE(page.find("[&lt;script&gt;]"), std::string::npos) << page;
+}
+
+TEST_F(Router, ReplaceTokens) {
+  QueryPair pairs[2] = {{const_cast<char*>("page"), const_cast<char*>("3")}, {const_cast<char*>("a"), const_cast<char*>("b")}};
+  char out[64];
+  EXPECT_EQ(asp_replace_tokens("LOG_#page#", sizeof out, out, 2, pairs), 5);
+  EXPECT_STREQ(out, "LOG_3");
+  EXPECT_EQ(asp_replace_tokens("no tokens", sizeof out, out, 2, pairs), 0);
+  EXPECT_EQ(asp_replace_tokens("x#page #", sizeof out, out, 2, pairs), 0);
+  EXPECT_EQ(asp_replace_tokens("#page#", 1, out, 2, pairs), 0);
+}
+
+TEST_F(Router, EscapingHelpers) {
+  char out[64];
+  EXPECT_EQ(asp_escape_html(out, sizeof out, "<a href='x'>&\"</a>"), 47u);
+  EXPECT_STREQ(out, "&lt;a href=&#39;x&#39;&gt;&amp;&quot;&lt;/a&gt;");
+  EXPECT_EQ(asp_escape_html(out, 6, "a&b"), 1u);  // never half an entity
+  std::string path = dir.file("esc.txt");
+  FILE* f = fopen(path.c_str(), "w");
+  asp_write_script_text(f, "x');alert(1)//\n</script>");
+  fclose(f);
+  EXPECT_EQ(read_file(path), "x\\x27);alert(1)//\\x0A\\x3C/script\\x3E");
+}
+
+TEST_F(Router, FormRepliesBecomeAnswers) {
+  std::string answer = post("/orvik/nothing", "a=1");
+  EXPECT_NE(answer.find("Location: http://unit/login.asp\r\n"), std::string::npos) << answer;
+  std::string cookie = login("admin", "quillbox");
+  // A Referer gives the base of the redirect.
+  std::string raw = "POST /orvik/sys_info HTTP/1.1\r\nHost: unit\r\nReferer: https://h:8443/en/x.asp\r\nCookie: " +
+                    cookie + "\r\nContent-Length: 3\r\n\r\na=1";
+  answer = request(raw);
+  EXPECT_NE(answer.find("Location: https://h:8443/message.asp\r\n"), std::string::npos) << answer;
+  // No token: no reply line; the cleared buffer gives the "not defined" message.
+  EXPECT_STREQ(g_message_body, "upsd reply: Not defined.");
+}
+
+}  // namespace

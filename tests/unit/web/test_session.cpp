@@ -1,0 +1,104 @@
+// Login sessions: expiry, cookies with two values, logout, challenges renewed by every attempt,
+// tokens, and the login lock.
+#include <string>
+
+#include "tests/unit/web/web_fixture.h"
+
+namespace {
+
+using Sessions = WebTest;
+
+TEST_F(Sessions, SlidingExpiry) {
+  std::string cookie = login("admin", "quillbox");
+  ASSERT_EQ(cookie.size(), 8u + SESSION_ID_CHARS);
+  for (int i = 0; i < 4; ++i) {
+    g_test_seconds += 29 * 60;
+    EXPECT_EQ(SessionApi.sess_from_cookie(cookie.c_str(), 0), 0) << i;
+  }
+  g_test_seconds += 1801;
+  EXPECT_EQ(SessionApi.sess_from_cookie(cookie.c_str(), 0), -1);
+  EXPECT_EQ(g_current_session, -1);
+}
+
+TEST_F(Sessions, TwoCookieValuesAndLogout) {
+  std::string user = login("user", "quillbox");
+  std::string admin = login("admin", "quillbox");
+  std::string both = "Vellmar=AAAAAAAAAAAAAAAAAAAAAAAA; " + user;
+  EXPECT_EQ(SessionApi.sess_from_cookie(both.c_str(), 0), 2);
+  std::string pair = admin + "; " + user;
+  EXPECT_EQ(SessionApi.sess_from_cookie(pair.c_str(), 1), -1);
+  EXPECT_EQ(SessionApi.sess_from_cookie(admin.c_str(), 0), -1);  // the first value was dropped
+  EXPECT_EQ(SessionApi.sess_from_cookie(user.c_str(), 0), 2);
+  EXPECT_EQ(SessionApi.sess_from_cookie(nullptr, 0), -1);
+}
+
+TEST_F(Sessions, IdsAndChallengesAreRandomAndAttemptsRenewTheChallenge) {
+  const char* a = SessionApi.sess_create(0);
+  std::string first = a;
+  std::string second = SessionApi.sess_create(0);
+  EXPECT_NE(first, second);  // same second, still different
+  const uint8_t client[16] = {10, 0, 0, 9};
+  std::string c1 = SessionApi.sess_challenge_new(client);
+  g_test_seconds += CHALLENGE_TIMEOUT_S;
+  std::string c2 = SessionApi.sess_challenge_new(client);  // renewed while live: same text, new end
+  EXPECT_EQ(c1.size(), 8u);
+  EXPECT_EQ(c1, c2);
+  g_test_seconds += CHALLENGE_TIMEOUT_S;
+  EXPECT_STREQ(SessionApi.sess_challenge_get(client), c2.c_str());
+  g_test_seconds += 1;
+  EXPECT_EQ(SessionApi.sess_challenge_get(client), nullptr);
+  EXPECT_NE(std::string(SessionApi.sess_challenge_new(client)), c1);
+  // A login post, right or wrong, leaves a fresh challenge text.
+  std::string challenge = between(get("/login.asp"), "id=\"challenge\" value=\"", "\"");
+  std::string response = md5hex("adminquillbox" + challenge);
+  EXPECT_NE(post("/orvik/login", "Username=admin&Response=" + response).find("Set-Cookie: Vellmar="), std::string::npos);
+  const uint8_t local[16] = {127, 0, 0, 1};
+  ASSERT_NE(SessionApi.sess_challenge_get(local), nullptr);
+  EXPECT_NE(std::string(SessionApi.sess_challenge_get(local)), challenge);
+  EXPECT_EQ(post("/orvik/login", "Username=admin&Response=" + response).find("Set-Cookie"), std::string::npos);
+}
+
+TEST_F(Sessions, TokensNeverMatchEmptyOrUnissued) {
+  const uint8_t client[16] = {10, 0, 0, 7};
+  EXPECT_EQ(SessionApi.sess_token_new(client), nullptr);  // no challenge yet
+  SessionApi.sess_challenge_new(client);
+  EXPECT_EQ(SessionApi.sess_token_check(client, ""), 0);
+  EXPECT_EQ(SessionApi.sess_token_check(client, "AAAAAAAAAAAAAAAAAAAAAAAA"), 0);
+  std::string token = SessionApi.sess_token_new(client);
+  EXPECT_EQ(SessionApi.sess_token_check(client, token.c_str()), 1);
+  EXPECT_EQ(SessionApi.sess_token_check(client, token.substr(0, 23).c_str()), 0);
+  std::string next = SessionApi.sess_token_new(client);
+  EXPECT_EQ(SessionApi.sess_token_check(client, token.c_str()), 0);
+  const uint8_t other[16] = {10, 0, 0, 8};
+  EXPECT_EQ(SessionApi.sess_token_check(other, next.c_str()), 0);
+}
+
+TEST_F(Sessions, LoginLock) {
+  g_settings.login_lock_enable = 1;
+  g_settings.login_retry = 3;
+  g_settings.login_lock_minutes = 1;
+  EXPECT_TRUE(login("device", "wrong-one").empty());
+  EXPECT_TRUE(login("device", "wrong-two").empty());
+  EXPECT_STREQ(g_message_title, "Login Error");
+  EXPECT_TRUE(login("device", "wrong-three").empty());
+  EXPECT_STREQ(g_message_title, "Login Lock");
+  EXPECT_EQ(g_settings.login_lock_seconds[1], 60u);
+  EXPECT_TRUE(login("device", "quillbox").empty());
+  EXPECT_STREQ(g_message_title, "Login Lock");
+  EXPECT_FALSE(login("admin", "quillbox").empty());  // other accounts stay open
+  for (int i = 0; i < 12; ++i) sess_lock_tick(5);
+  EXPECT_FALSE(login("device", "quillbox").empty());
+  // With no lock time a locked account stays locked.
+  g_settings.login_lock_minutes = 0;
+  for (int i = 0; i < 3; ++i) login("user", "nope");
+  for (int i = 0; i < 100; ++i) sess_lock_tick(5);
+  EXPECT_TRUE(login("user", "quillbox").empty());
+}
+
+TEST_F(Sessions, DefaultPasswordMask) {
+  EXPECT_EQ(sess_default_password_mask(), 7u);
+  text_utf8_to_utf16(g_settings.account_password[1], 33, "changed-pw");
+  EXPECT_EQ(sess_default_password_mask(), 5u);
+}
+
+}  // namespace

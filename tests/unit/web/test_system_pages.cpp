@@ -1,0 +1,108 @@
+// The system pages' forms: tokens, access levels, input checks, the account form's all-or-nothing
+// rule, the language range, and the form field helpers.
+#include <string>
+
+#include "common/settings_file.h"
+#include "service/web/system_pages.h"
+#include "tests/unit/web/web_fixture.h"
+
+namespace {
+
+using SystemPages = WebTest;
+
+std::string utf8(const char16_t* s) {
+  char out[200];
+  text_utf16_to_utf8(out, sizeof out, s);
+  return out;
+}
+
+TEST_F(SystemPages, SysInfoNeedsTokenAndLevel) {
+  std::string admin = login("admin", "quillbox");
+  std::string tok = token(admin);
+  ASSERT_EQ(tok.size(), 24u);
+  post("/orvik/sys_info", "INF_NAME=NoToken", admin);
+  post("/orvik/sys_info", "SYS_UCTOKEN=&INF_NAME=Empty", admin);
+  EXPECT_NE(utf8(g_settings.system_name), "NoToken");
+  EXPECT_NE(utf8(g_settings.system_name), "Empty");
+  post("/orvik/sys_info", "SYS_UCTOKEN=" + tok + "&INF_NAME=%3Cscript%3E", admin);
+  EXPECT_STREQ(g_message_body, "<font color=#F00000>Incorrect input!</font>");
+  post("/orvik/sys_info", "SYS_UCTOKEN=" + tok + "&INF_NAME=Rack+7&INF_CONTACTOR=Ops", admin);
+  EXPECT_EQ(utf8(g_settings.system_name), "Rack 7");
+  EXPECT_EQ(utf8(g_settings.contactor), "Ops");
+  EXPECT_NE(read_file(dir.file("agent.ini")).find("Name=Rack 7"), std::string::npos);
+  tok = token(admin);
+  post("/orvik/sys_info", "SYS_UCTOKEN=" + tok + "&INF_NAME=" + std::string(40, 'n'), admin);
+  EXPECT_EQ(utf8(g_settings.system_name), std::string(31, 'n'));
+  // The user account may look but not post.
+  std::string user = login("user", "quillbox");
+  tok = token(user);
+  post("/orvik/sys_info", "SYS_UCTOKEN=" + tok + "&INF_NAME=ByUser", user);
+  EXPECT_EQ(utf8(g_settings.system_name), std::string(31, 'n'));
+  EXPECT_EQ(http_post_required_level("hist_log"), 2);
+  EXPECT_EQ(http_post_required_level("dev_config"), 1);
+  EXPECT_EQ(http_post_required_level("sys_batch"), 0);
+  EXPECT_EQ(http_post_required_level("login"), 3);
+}
+
+TEST_F(SystemPages, SysUserChangesNothingOnAnError) {
+  std::string admin = login("admin", "quillbox");
+  std::string tok = token(admin, "/en/sys_user.asp");
+  post("/orvik/sys_user", "SYS_UCTOKEN=" + tok + "&USR_ACCOUNT1=root&USR_PASSWD2=short&USR_RETRY=9&USR_LOCK=1", admin);
+  EXPECT_STREQ(g_message_body, "<font color=#F00000>Incorrect password length!</font>");
+  EXPECT_EQ(utf8(g_settings.account_user[0]), "admin");
+  EXPECT_EQ(g_settings.login_retry, 5);
+  tok = token(admin, "/en/sys_user.asp");
+  post("/orvik/sys_user", "SYS_UCTOKEN=" + tok + "&USR_ACCOUNT1=root&USR_PASSWD2=longenough&USR_RETRY=9", admin);
+  EXPECT_EQ(utf8(g_settings.account_user[0]), "root");
+  EXPECT_EQ(utf8(g_settings.account_password[1]), "longenough");
+  EXPECT_EQ(utf8(g_settings.account_password[0]), "quillbox");  // empty field: unchanged
+  EXPECT_EQ(g_settings.login_lock_enable, 0);  // an unticked box clears the lock
+  EXPECT_EQ(g_settings.login_retry, 9);
+}
+
+TEST_F(SystemPages, LanguageOnlyZeroToThree) {
+  std::string admin = login("admin", "quillbox");
+  for (const char* v : {"9", "-1", "x", "4"}) {
+    post("/orvik/language", "SYS_UCTOKEN=" + token(admin, "/en/language.asp") + "&LANG=" + v, admin);
+    EXPECT_EQ(g_settings.language, 0) << v;
+  }
+  std::string answer = post("/orvik/language", "SYS_UCTOKEN=" + token(admin, "/en/language.asp") + "&LANG=3", admin);
+  EXPECT_EQ(g_settings.language, 3);
+  EXPECT_NE(answer.find("Location: http://unit/en/device/index.asp"), std::string::npos);
+}
+
+TEST_F(SystemPages, EmptyLoginPostNeverReusesTheLastReply) {
+  std::string admin = login("admin", "quillbox");
+  ASSERT_FALSE(admin.empty());
+  std::string answer = post("/orvik/login", "");
+  EXPECT_EQ(answer.find("Set-Cookie"), std::string::npos);
+  answer = post("/orvik/login", "Username=admin");
+  EXPECT_EQ(answer.find("Set-Cookie"), std::string::npos);
+}
+
+TEST_F(SystemPages, FieldHelpers) {
+  char body[] = "SYS_UCTOKEN_X=1&INF_NAME=a%27b&other=<";
+  http_parse_form_data(body, nullptr);
+  EXPECT_EQ(http_find_field("SYS_UCTOKEN"), 0);
+  EXPECT_EQ(http_find_field("missing"), -1);
+  g_reply[0] = 0;
+  EXPECT_EQ(http_form_check_inputs(1, "INF_NAME"), 1);
+  EXPECT_STREQ(g_reply, "Message: Title=Error\nBody=<font color=#F00000>Incorrect input!</font>\n");
+  EXPECT_EQ(http_form_check_inputs(1, "SYS_UCTOKEN"), 0);
+  EXPECT_EQ(http_form_check_inputs(16, "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l", "m", "n", "o", "p"), 1);
+}
+
+TEST_F(SystemPages, DecryptPasswordUndoesTheLinkCoding) {
+  char16_t token16[100];
+  cfg_encrypt_password(u"secret-password-of-32-characters", token16, 100);
+  char coded[100], plain[100];
+  text_utf16_to_utf8(coded, sizeof coded, token16);
+  cfg_decrypt_password(coded, plain, sizeof plain);
+  EXPECT_STREQ(plain, "secret-password-of-32-characters");
+  std::string page = get(std::string("/login.asp?encrypt=1&account=admin&password=") + coded);
+  EXPECT_NE(page.find("value=\"secret-password-of-32-characters\""), std::string::npos);
+  page = get("/login.asp?encrypt=0&account=admin&password=plain%22");
+  EXPECT_NE(page.find("value=\"plain%22\""), std::string::npos);
+}
+
+}  // namespace
