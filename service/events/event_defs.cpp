@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "platform/profile.h"
 #include "service/events/event_log.h"
+#include "service/events/event_views.h"
 
 EventDefsRecord EventDefs;
 EventApiTable EventApi;
@@ -80,15 +81,6 @@ void load_group(const GroupFile& g, const char* language_utf8) {
   }
 }
 
-// Placeholders for the log views until they are built; they write nothing.
-void views_render_page(uint32_t) {}
-void views_render_range(const uint8_t*, const uint8_t*) {}
-uint32_t views_render_pager(char* buffer, int32_t) {
-  if (buffer) buffer[0] = 0;
-  return 0;
-}
-void views_export_csv() {}
-
 }  // namespace
 
 void evt_load_definitions(const char16_t* language) {
@@ -114,10 +106,10 @@ void evt_init(const char16_t* install_dir, const char16_t* language) {
       evt_read_recent_line,
       evt_split_line,
       evt_clear_log,
-      views_render_page,
-      views_render_range,
-      views_render_pager,
-      views_export_csv,
+      evt_render_page,
+      evt_render_range,
+      evt_render_pager,
+      evt_export_csv,
   };
   evt_load_definitions(language);
   event_log_line_count = evt_count_lines();

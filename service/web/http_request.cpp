@@ -8,6 +8,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
+#include "common/install.h"
 #include "common/settings.h"
 #include "common/text.h"
 #include "platform/inet.h"
@@ -165,6 +166,11 @@ void http_send_file(HttpConnection* c, const char* file_path) {
   }
   FILE* f = fopen(send_path, "rb");
   if (!f) return;
+  // The settings copy of a download is served once: it goes as soon as it is open for sending.
+  char settings_copy[300];
+  if (!head && cfg_install_file(settings_copy, sizeof settings_copy, "httpd/htdocs/tmp/agent.ini") &&
+      strcmp(send_path, settings_copy) == 0)
+    remove(send_path);
   fseek(f, 0, SEEK_END);
   long size = ftell(f);
   fseek(f, 0, SEEK_SET);

@@ -522,3 +522,10 @@ void http_server_init(uint32_t message, WindowHandle window, const char* install
                                    http_parse_form_data};
   for (int i = 0; i < HTTP_SLOTS; ++i) http_slot_reset(&HttpConnectionTable[i], i);
 }
+
+void http_close_listeners() {
+  for (auto& l : g_listeners) {
+    if (l >= 0) sock_close(l);
+    l = -1;
+  }
+}

@@ -112,5 +112,7 @@ int http_conn_take(HttpConnection* c, const char* data, uint32_t length);
 // 1 response complete, 0 more to do, -1 closed.
 int http_conn_send(HttpConnection* c);
 void http_conn_close(HttpConnection* c, int force);
+// Closes the four listeners and nothing else; the next http_open_listeners opens them again.
+void http_close_listeners();
 // Seconds since boot, the clock of idle limits and sessions; tests may replace it.
 extern uint32_t (*http_clock_seconds)();

@@ -1,7 +1,12 @@
 // The page header and the menu shared by every page after login.
 (function () {
   var groups = [
-    ["Monitor", [["Overview", "/en/device/index.asp"]]],
+    ["Monitor", [["Overview", "/en/device/index.asp"], ["UPS summary", "/en/summary.asp"],
+                 ["Event history", "/en/hist_log.asp"], ["Event log settings", "/en/hist_config.asp"]]],
+    ["UPS", [["Shutdown and sources", "/en/device/dev_config.asp"], ["Device commands", "/en/device/dev_control.asp"],
+             ["Trap forwarding", "/en/device/dev_forward.asp"], ["SNMPv1 agent", "/en/device/dev_snmpv1.asp"],
+             ["SNMPv3 agent", "/en/device/dev_snmpv3.asp"], ["Settings file", "/en/sys_batch.asp"],
+             ["Debug", "/debug.asp"]]],
     ["System", [["System information", "/en/sys_info.asp"], ["User accounts", "/en/sys_user.asp"],
                 ["Web settings", "/en/sys_web.asp"], ["Language", "/en/language.asp"]]],
     ["Session", [["Log out", "/logout.asp"]]]

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# The UPS pages in headless Chromium (playwright-core from the build tree's node folder): the
+# summary's live countdown after a real power failure trap, the event history, and the trap target
+# list editor. Screenshots go to ups-browser/ beside the program in the build tree.
+source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/web_lib.sh"
+
+NODE_DIR="$VELLMAR_SOURCE_DIR/build/node/node_modules"
+[ -f "$NODE_DIR/playwright-core/package.json" ] || fail "playwright-core is missing: run scripts/deps.sh"
+command -v /usr/bin/chromium >/dev/null || fail "chromium is missing: run scripts/deps.sh"
+use_net_snmp
+ARTIFACTS="$(dirname "$BREVANTA")/ups-browser"
+mkdir -p "$ARTIFACTS"
+
+# A long countdown that ends in nothing: the power failure only shows on the pages.
+vellmar_install "[Format]
+Version=7
+[Web]
+HTTP Port=80
+HTTPS Port=443
+Enable HTTP=Yes
+Enable HTTPS=No
+Enable Login Lock=Disable
+[Shutdown]
+Type=3
+Power Fail Enable=Yes
+Power Fail Delay=3600
+[Source IP]
+Listen Port=162
+Number=1
+IP1=127.0.0.1
+Community1=public
+[End]
+"
+vellmar_start
+wait_for "web listener" 15 log_has "IPv4-HTTP: OK"
+wait_for "trap listener" 15 log_has "IPv4-Trap: OK"
+export HOME="$VELLMAR_DIR"   # the browser's profile stays in the test folder
+TRAP="snmptrap -v 1 -c public -m '' udp:127.0.0.1:162 1.3.6.1.4.1.7342.2.4.20 127.0.0.1 6 3 ''"
+NODE_PATH="$NODE_DIR" node "$VELLMAR_SOURCE_DIR/tests/system/ups_browser.js" http://127.0.0.1 "$ARTIFACTS" "$TRAP" \
+  || fail "browser steps"
+for f in summary summary_countdown history dev_forward dev_config; do
+  [ -s "$ARTIFACTS/$f.png" ] || fail "no screenshot $f.png"
+done
+grep -q "^Number=0" <(sed -n '/^\[Forward Trap\]/,/^\[/p' "$VELLMAR_DIR/agent.ini") || fail "the deleted target stayed"
+vellmar_stop
+echo "ok"
