@@ -317,11 +317,13 @@ WindowHandle win_create_window(const char16_t* class_name, const char16_t* title
     w->in_use = false;
     return nullptr;
   }
+  win_endpoint_open(w, title);
   return w;
 }
 
 bool win_destroy_window(WindowHandle window) {
   if (!valid(window)) return false;
+  win_endpoint_close(window);
   window->proc(window, WM_DESTROY, 0, 0);
   std::lock_guard<std::mutex> lock(g_lock);
   for (auto& t : g_timers)

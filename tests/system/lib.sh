@@ -93,3 +93,25 @@ use_net_snmp() {
   export SNMPCONFPATH="$VELLMAR_DIR/net-snmp"
   mkdir -p "$SNMP_PERSISTENT_DIR"
 }
+
+# True when the process has ended (a zombie not yet reaped by whoever adopted it counts as ended).
+process_gone() { [ ! -e "/proc/$1" ] || [ "$(sed 's/.*) //' "/proc/$1/stat" | cut -c1)" = Z ]; }
+
+# The test service manager: its state folder lies in the test folder, so no installed service is
+# ever touched. The service commands go through the helper program ($VELLMAR_HELPER sc ...).
+use_test_service_manager() {
+  export VELLMAR_SERVICE_STATE="$VELLMAR_DIR/services"
+  mkdir -p "$VELLMAR_SERVICE_STATE"
+}
+# Installs Brevanta as the service "Vellmar" (when it is not yet) and starts it; returns once the
+# start is logged. Its pid is in VELLMAR_SERVICE_PID.
+vellmar_service_start() {
+  "$VELLMAR_HELPER" sc query Vellmar > /dev/null 2>&1 ||
+    "$VELLMAR_HELPER" sc create Vellmar "$VELLMAR_DIR/Brevanta" || fail "service not created"
+  local lines
+  lines=$(_log_lines)
+  "$VELLMAR_HELPER" sc start Vellmar || fail "service not started"
+  VELLMAR_SERVICE_PID=$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")
+  VELLMAR_PIDS+=("$VELLMAR_SERVICE_PID")
+  wait_for "service started" 10 _log_grew "$lines"
+}
