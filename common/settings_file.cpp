@@ -33,6 +33,7 @@ static_assert(INI_LINE_MAX > INI_VALUE_MAX + 32, "a key and the longest value fi
 
 // True while the settings file exists but cannot be read: this program then never writes it.
 static bool g_ini_unreadable = false;
+static bool g_ini_read_only = false;
 
 static const char kDefaultVcliPath[] = "C:\\Program Files (x86)\\VMware\\VMware vSphere CLI";
 
@@ -244,8 +245,10 @@ std::string build_file() {
 
 }  // namespace
 
+void cfg_set_read_only(bool read_only) { g_ini_read_only = read_only; }
+
 void cfg_save() {
-  if (g_ini_unreadable) return;
+  if (g_ini_unreadable || g_ini_read_only) return;
   char path[300];
   if (!cfg_install_file(path, sizeof path, "agent.ini")) return;
   std::string file = build_file();

@@ -16,6 +16,8 @@ extern int32_t IniVersion;
 // A new file is readable by its owner only; a replaced one keeps its mode and owner. Nothing is
 // written while the file is present but unreadable to this program.
 void cfg_save();
+// A program that only reads the settings (the tray) never writes agent.ini, not even to migrate it.
+void cfg_set_read_only(bool read_only);
 // Reads the file at path (null: <install>/agent.ini) into the records and migrates an older version;
 // creates the file with the factory settings when it does not exist. Lines end in CR LF (CR CR LF
 // and LF read alike); a line longer than any the writer makes is read up to its room and the rest

@@ -372,6 +372,7 @@ bool tray_start() {
   if (!win_register_class(kClassName, tray_wnd_proc)) return false;
   codec_table_init();
   cfg_load_install_path();
+  cfg_set_read_only(true);
 
   // The tray never writes agent.ini: only a file it can read is loaded. A missing or unreadable one
   // (the service keeps it private) leaves the factory settings in memory until the service's

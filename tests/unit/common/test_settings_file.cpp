@@ -439,6 +439,18 @@ TEST_F(SettingsFile, Version5FileIsMigratedAndRewritten) {
   EXPECT_STREQ(g_usm.auth[0], "abc");
 }
 
+TEST_F(SettingsFile, AReadOnlyProgramMigratesInMemoryButNeverWrites) {
+  const std::string old_file = "[Format]\r\nVersion=5\r\n[Shutdown]\r\nPassword Encrypt=No\r\nVM Password=plainpw\r\n[End]\r\n";
+  write_file(dir.file("agent.ini"), old_file);
+  cfg_set_read_only(true);
+  cfg_load(nullptr);
+  cfg_save();
+  cfg_set_read_only(false);
+  EXPECT_EQ(g_settings.vm_password_mode, 2);
+  EXPECT_EQ(narrow(g_settings.vm_password), "plainpw");
+  EXPECT_EQ(ini(), old_file);
+}
+
 TEST_F(SettingsFile, FailedSaveLeavesTheOldFileWhole) {
   cfg_save();
   std::string before = ini();
