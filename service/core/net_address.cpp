@@ -135,6 +135,13 @@ int util_parse_date(const char* text, uint8_t out[3], int month_first) {
   return valid ? 3 : -1;
 }
 
+int util_has_control(const char* text) {
+  if (text == nullptr) return 0;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
+    if (*p < 0x20 || *p == 0x7F) return 1;
+  return 0;
+}
+
 int util_has_html_special(const char* text) {
   if (text == nullptr) return 0;
   return std::strpbrk(text, "<>&'\"") != nullptr ? 1 : 0;

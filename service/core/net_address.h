@@ -61,3 +61,6 @@ int net_prefix_match(const uint8_t* a, int32_t bits, const uint8_t* b, uint32_t 
 int util_parse_date(const char* text, uint8_t out[3], int month_first);
 // 1 when the text holds one of < > & ' and the double quote, else 0.
 int util_has_html_special(const char* text);
+// 1 when the text holds a control character (below 0x20, or 0x7F): a line break would end a line
+// of the settings file.
+int util_has_control(const char* text);

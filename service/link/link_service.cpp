@@ -171,11 +171,7 @@ bool text16_plain(const char16_t* s, char16_t highest) {
   return true;
 }
 
-bool text8_plain(const char* s) {
-  for (const char* p = s; *p; ++p)
-    if (uint8_t(*p) < 0x20 || *p == 0x7F) return false;
-  return true;
-}
+bool text8_plain(const char* s) { return !util_has_control(s); }
 
 }  // namespace
 

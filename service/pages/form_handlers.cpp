@@ -407,12 +407,10 @@ int form_refuse_controls(int count, const char* const* names) {
     const FormField& field = FormFieldTable.rows[f];
     if (!field.name || !field.value) continue;
     for (int i = 0; i < count; ++i) {
-      if (strncmp(field.name, names[i], 7) != 0) continue;
-      for (const unsigned char* p = reinterpret_cast<const unsigned char*>(field.value); *p; ++p)
-        if (*p < 0x20 || *p == 0x7F) {
-          form_reply(REPLY_BAD_INPUT);
-          return 1;
-        }
+      if (strncmp(field.name, names[i], 7) == 0 && util_has_control(field.value)) {
+        form_reply(REPLY_BAD_INPUT);
+        return 1;
+      }
     }
   }
   return 0;

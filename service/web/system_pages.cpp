@@ -59,13 +59,6 @@ int http_find_field(const char* key) {
   return -1;
 }
 
-// A line break would end a line of the settings file; no control character is stored.
-static bool has_control(const char* text) {
-  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p)
-    if (*p < 0x20 || *p == 0x7F) return true;
-  return false;
-}
-
 int http_form_check_inputs(int count, ...) {
   if (count >= 16) return 1;
   const char* names[15];
@@ -77,7 +70,7 @@ int http_form_check_inputs(int count, ...) {
     const FormField& field = FormFieldTable.rows[f];
     if (!field.name || !field.value) continue;
     for (int i = 0; i < count; ++i) {
-      if (strncmp(field.name, names[i], 7) == 0 && (util_has_html_special(field.value) || has_control(field.value))) {
+      if (strncmp(field.name, names[i], 7) == 0 && (util_has_html_special(field.value) || util_has_control(field.value))) {
         snprintf(g_reply, sizeof g_reply, "%s", kIncorrectInput);
         return 1;
       }
@@ -328,7 +321,7 @@ static void post_sys_user() {
       if (!v[0]) continue;
       if (d < '1' || d > '3') error = "Incorrect password index!";
       else if (strlen(v) < 8) error = "Incorrect password length!";
-      else if (has_control(v)) error = "Incorrect input!";
+      else if (util_has_control(v)) error = "Incorrect input!";
       else text_utf8_to_utf16(s.account_password[d - '1'], 33, v);
     } else if (strncmp(n, "USR_LOCK", 8) == 0) {
       s.login_lock_enable = 1;

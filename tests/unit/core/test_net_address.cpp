@@ -192,6 +192,16 @@ TEST(UtilHtml, FindsTheFiveCharacters) {
   for (const Case& c : cases) EXPECT_EQ(util_has_html_special(c.text), c.result) << c.text;
 }
 
+TEST(UtilControl, FindsLineBreaksAndOtherControlCharacters) {
+  struct Case {
+    const char* text;
+    int result;
+  } cases[] = {
+      {"plain & <text>", 0}, {"a\rb", 1}, {"a\n", 1}, {"\t", 1}, {"x\x7f", 1}, {"\xc3\xa9", 0}, {"", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(util_has_control(c.text), c.result) << c.text;
+}
+
 TEST(NetLocalAddresses, HoldsAtMostSixteenRunningNonLoopbackAddresses) {
   LocalAddress table[LOCAL_ADDRESS_MAX + 1];
   std::memset(table, 0x5A, sizeof table);
