@@ -21,7 +21,7 @@ for broken in "$VELLMAR_DIR/c.pem" /dev/null; do
   cp "$broken" "$VELLMAR_DIR/httpd/cert_web.pem"
   web_start
   if [ "$broken" = /dev/null ]; then text="SSL: Failed to load cert file."; else text="SSL: Failed to load key file."; fi
-  log_has "$text" || fail "no event '$text'"
+  wait_for "event '$text'" 15 log_has "$text"
   "${CURL[@]}" http://127.0.0.1/template.css | has login-box || fail "HTTP stopped with a broken certificate"
   code=0
   "${CURL[@]}" -o /dev/null https://127.0.0.1/template.css || code=$?
