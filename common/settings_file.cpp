@@ -247,13 +247,13 @@ std::string build_file() {
 
 void cfg_set_read_only(bool read_only) { g_ini_read_only = read_only; }
 
-void cfg_save() {
-  if (g_ini_unreadable || g_ini_read_only) return;
+bool cfg_save() {
+  if (g_ini_unreadable || g_ini_read_only) return false;
   char path[300];
-  if (!cfg_install_file(path, sizeof path, "agent.ini")) return;
+  if (!cfg_install_file(path, sizeof path, "agent.ini")) return false;
   std::string file = build_file();
   // It holds coded passwords that the built-in key decodes: a new file is the owner's alone.
-  fs_replace_file(path, file.data(), file.size(), FS_PRIVATE);
+  return fs_replace_file(path, file.data(), file.size(), FS_PRIVATE);
 }
 
 // ---------------------------------------------------------------------------------------------

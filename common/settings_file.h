@@ -14,8 +14,8 @@ extern int32_t IniVersion;
 
 // Writes the whole file from the records (through a temporary copy of a unique name and a rename).
 // A new file is readable by its owner only; a replaced one keeps its mode and owner. Nothing is
-// written while the file is present but unreadable to this program.
-void cfg_save();
+// written while the file is present but unreadable to this program. True when the file was replaced.
+bool cfg_save();
 // A program that only reads the settings (the tray) never writes agent.ini, not even to migrate it.
 void cfg_set_read_only(bool read_only);
 // Reads the file at path (null: <install>/agent.ini) into the records and migrates an older version;

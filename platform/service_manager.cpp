@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -63,11 +64,87 @@ static bool notify(const char* text) {
   return sent >= 0;
 }
 
+// The current problems, by key; an empty key marks a free entry.
+namespace {
+constexpr int kProblemMax = 32;
+struct Problem {
+  char key[32];
+  char text[224];
+};
+Problem g_problems[kProblemMax];
+bool g_running;  // RUNNING has been reported: problem changes go out at once
+pthread_mutex_t g_problem_lock = PTHREAD_MUTEX_INITIALIZER;
+
+// "STATUS=" and the problems joined by "; ", or "running" when there is none (lock held).
+void compose_status(char* out, size_t room, const char* prefix) {
+  size_t used = size_t(snprintf(out, room, "%sSTATUS=", prefix));
+  bool any = false;
+  for (const Problem& p : g_problems) {
+    if (!p.key[0] || used >= room) continue;
+    used += size_t(snprintf(out + used, room - used, "%s%s", any ? "; " : "", p.text));
+    any = true;
+  }
+  if (!any && used < room) snprintf(out + used, room - used, "running");
+}
+}  // namespace
+
+void svc_status_problem(const char* key, const char* text) {
+  if (!key || !*key) return;
+  pthread_mutex_lock(&g_problem_lock);
+  Problem* slot = nullptr;
+  Problem* free_slot = nullptr;
+  for (Problem& p : g_problems) {
+    if (!p.key[0]) {
+      if (!free_slot) free_slot = &p;
+    } else if (strncmp(p.key, key, sizeof p.key - 1) == 0) {
+      slot = &p;
+    }
+  }
+  bool changed = false;
+  if (!text) {
+    if (slot) {
+      slot->key[0] = 0;
+      changed = true;
+    }
+  } else {
+    if (!slot) slot = free_slot;
+    if (slot && (strncmp(slot->key, key, sizeof slot->key - 1) != 0 || strncmp(slot->text, text, sizeof slot->text - 1) != 0)) {
+      snprintf(slot->key, sizeof slot->key, "%s", key);
+      snprintf(slot->text, sizeof slot->text, "%s", text);
+      changed = true;
+    }
+  }
+  char message[kProblemMax * 226 + 16];
+  bool send = changed && g_running;
+  if (send) compose_status(message, sizeof message, "");
+  pthread_mutex_unlock(&g_problem_lock);
+  if (send) notify(message);
+}
+
+void svc_status_text(char* out, size_t room) {
+  if (!room) return;
+  pthread_mutex_lock(&g_problem_lock);
+  char message[kProblemMax * 226 + 16];
+  compose_status(message, sizeof message, "");
+  pthread_mutex_unlock(&g_problem_lock);
+  snprintf(out, room, "%s", message + 7);  // without "STATUS="
+}
+
 bool svc_set_status(ServiceStatusHandle handle, const ServiceStatus* status) {
   if (!handle) return false;
+  char message[kProblemMax * 226 + 32];
   switch (status->current_state) {
-    case SERVICE_RUNNING: return notify("READY=1\nSTATUS=running");
-    case SERVICE_STOPPED: return notify("STOPPING=1\nSTATUS=stopped");
+    case SERVICE_RUNNING:
+      pthread_mutex_lock(&g_problem_lock);
+      g_running = true;
+      compose_status(message, sizeof message, "READY=1\n");
+      pthread_mutex_unlock(&g_problem_lock);
+      return notify(message);
+    case SERVICE_STOPPED:
+      pthread_mutex_lock(&g_problem_lock);
+      g_running = false;
+      pthread_mutex_unlock(&g_problem_lock);
+      return notify("STOPPING=1\nSTATUS=stopped");
     default: return true;
   }
 }

@@ -3,6 +3,7 @@
 // taken by the dispatcher thread with sigwait.
 // Started by hand the program runs as an ordinary one and its reports go nowhere.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 enum : uint32_t {
@@ -38,3 +39,11 @@ void svc_block_stop_signals();
 bool svc_start_ctrl_dispatcher(const char16_t* service_name, ServiceMainProc service_main);
 ServiceStatusHandle svc_register_ctrl_handler(const char16_t* service_name, ServiceCtrlHandler handler);
 bool svc_set_status(ServiceStatusHandle handle, const ServiceStatus* status);
+
+// The service's current problems, which the status text (systemd's STATUS=) lists, joined by
+// "; ", or "running" when there is none. Each key (a short name such as "IPv4-Trap" or
+// "settings") holds one text; a null text clears it. Once RUNNING is reported, each change goes
+// out at once. Any thread may call these.
+void svc_status_problem(const char* key, const char* text);
+// The status text as it stands now, cut to room.
+void svc_status_text(char* out, size_t room);

@@ -12,7 +12,7 @@ constexpr uint8_t EVT_GROUP_SENSOR = 2;
 constexpr uint8_t EVT_GROUP_COMMON = 3;
 constexpr uint8_t EVT_GROUP_COUNT = 4;
 
-constexpr uint32_t EVT_COMMON_EVENTS = 14;
+constexpr uint32_t EVT_COMMON_EVENTS = 22;
 constexpr uint32_t EVT_MIBV4_EVENTS = 59;
 constexpr uint32_t EVT_MIBV5_EVENTS = 51;
 constexpr uint32_t EVT_SENSOR_EVENTS = 18;
@@ -39,6 +39,14 @@ enum : uint32_t {
   EVT_COMMON_ACCOUNT_LOCKED = 12,       // user name as typed
   EVT_COMMON_UNKNOWN_ACCOUNT = 13,      // client address
   EVT_COMMON_OS_ACTION_FAILED = 14,     // the operating-system action ("halt", "poweroff", "hibernate")
+  EVT_COMMON_PROGRAM_REFUSED = 15,      // path of the file not run, the reason
+  EVT_COMMON_V3_REPLAY_REFUSED = 16,    // sender address, engine id (hex)
+  EVT_COMMON_SETTING_REPLACED = 17,     // key, value found, value used
+  EVT_COMMON_SETTINGS_DAMAGED = 18,     // path, the reason, path of the kept copy
+  EVT_COMMON_SETTINGS_UNREADABLE = 19,  // path, the reason
+  EVT_COMMON_SETTINGS_SAVE_FAILED = 20, // path, the reason
+  EVT_COMMON_LOG_LINES_LOST = 21,       // number of lines lost
+  EVT_COMMON_TRAPS_REFUSED = 22,        // reason of the last refusal, its source address, number refused
 };
 
 // Entry n-1 holds event n. Names are owned heap texts of at most 255 characters, null before the
