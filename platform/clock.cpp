@@ -36,6 +36,12 @@ void clock_system_time(SystemTime* out) {
   fill(out, t, ts.tv_nsec);
 }
 
+int64_t clock_unix_seconds() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return int64_t(ts.tv_sec);
+}
+
 void clock_sleep_ms(uint32_t ms) {
   timespec ts{time_t(ms / 1000), long(ms % 1000) * 1000000L};
   while (nanosleep(&ts, &ts) != 0) {

@@ -19,5 +19,7 @@ uint32_t clock_tick_count();
 void clock_local_time(SystemTime* out);
 // Universal time, same fields.
 void clock_system_time(SystemTime* out);
+// Seconds since 1970-01-01 UTC on the wall clock.
+int64_t clock_unix_seconds();
 // Blocks the calling thread.
 void clock_sleep_ms(uint32_t ms);

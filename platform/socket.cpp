@@ -29,6 +29,15 @@ static int set_error(int err) {
 
 int sock_last_error() { return t_last_error; }
 
+const char* sock_error_text(int error) {
+  int err = error == SOCK_EWOULDBLOCK ? EAGAIN
+            : error == SOCK_ECONNRESET ? ECONNRESET
+            : error == SOCK_EADDRINUSE ? EADDRINUSE
+            : error > 10000 ? error - 10000 : error;
+  const char* text = strerrordesc_np(err);
+  return text ? text : "Unknown error";
+}
+
 static int open_socket(uint16_t family, int type) {
   int domain = family == INET_FAMILY_IPV4 ? AF_INET : family == INET_FAMILY_IPV6 ? AF_INET6 : -1;
   if (domain < 0) return INVALID_SOCKET;

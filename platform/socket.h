@@ -42,5 +42,7 @@ bool sock_set_receive_buffer(int s, int bytes);
 void sock_close(int s);
 // The error of the calling thread's last socket call.
 int sock_last_error();
+// The system's text for an error of sock_last_error ("Address already in use").
+const char* sock_error_text(int error);
 // The local port a socket is bound to (0 when unknown).
 uint16_t sock_local_port(int s);

@@ -16,8 +16,10 @@
 #include "service/alarm/shutdown_actions.h"
 #include "service/alarm/status.h"
 #include "service/core/agent.h"
+#include "service/core/listener_status.h"
 #include "service/core/net_address.h"
 #include "service/core/scheduler.h"
+#include "service/events/event_defs.h"
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
 #include "service/web/http_server.h"
@@ -200,11 +202,21 @@ bool link_settings_acceptable(const AgentSettings* s) {
          s->web_password_mode <= 2 && s->web_protocols <= 3;
 }
 
+// The listener's status line, the first time it opens or fails and again when that changes.
+static void log_listener(bool opened, int error) {
+  bool due = opened ? listener_opened(LISTENER_TRAY_LINK) : listener_failed(LISTENER_TRAY_LINK, LINK_PORT, error);
+  if (due && EventApi.evt_log != nullptr)
+    EventApi.evt_log(u"0.0.0.0", EVENT_LEVEL_SYSTEM, opened ? u"Tray-Link: OK" : u"Tray-Link: NOK", nullptr);
+}
+
 bool link_listen_create() {
-  link_listen_close();
+  // A failing listener keeps its problem in the service status while it is retried.
+  if (LinkListener != INVALID_SOCKET) link_listen_close();
+  LinkState = 0;
   int s = sock_tcp_open(INET_FAMILY_IPV4);
   if (s == INVALID_SOCKET) return false;
   if (!sock_bind(s, INET_FAMILY_IPV4, kLoopback, LINK_PORT)) {
+    log_listener(false, sock_last_error());
     sock_close(s);
     return false;
   }
@@ -216,10 +228,13 @@ bool link_listen_start() {
   if (LinkListener == INVALID_SOCKET) return false;
   if (!win_async_select(LinkListener, g_main_hwnd, WM_LINK_SOCKET, FD_ACCEPT)) return false;
   if (!sock_listen(LinkListener, 2)) {
+    int error = sock_last_error();
     link_listen_close();
+    log_listener(false, error);
     return false;
   }
   LinkState = 1;
+  log_listener(true, 0);
   return true;
 }
 
@@ -227,6 +242,7 @@ void link_listen_close() {
   if (LinkListener != INVALID_SOCKET) sock_close(LinkListener);
   LinkListener = INVALID_SOCKET;
   LinkState = 0;
+  listener_closed(LISTENER_TRAY_LINK);
 }
 
 void link_client_close(int slot) {

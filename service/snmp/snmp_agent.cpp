@@ -13,6 +13,7 @@
 #include "platform/fs.h"
 #include "platform/inet.h"
 #include "platform/socket.h"
+#include "service/core/listener_status.h"
 #include "service/core/net_address.h"
 #include "service/events/event_defs.h"
 #include "service/snmp/snmp_mib.h"
@@ -540,6 +541,8 @@ void agent_close() {
     if (s != INVALID_SOCKET) sock_close(s);
     s = INVALID_SOCKET;
   }
+  listener_closed(LISTENER_SNMP_V4);
+  listener_closed(LISTENER_SNMP_V6);
 }
 
 void append_text(char16_t* out, size_t room, size_t* n, const char16_t* text) {
@@ -549,6 +552,7 @@ void append_text(char16_t* out, size_t room, size_t* n, const char16_t* text) {
 
 void agent_open() {
   uint8_t bits = g_bound_bits;
+  bool due = false;
   char16_t text[40];
   size_t n = 0;
   text[0] = 0;
@@ -558,17 +562,21 @@ void agent_open() {
     if (g_sockets[f] != INVALID_SOCKET) continue;
     int s = sock_udp_open(kFamilies[f]);
     if (s == INVALID_SOCKET) continue;
+    int id = f == SOCKET_V4 ? LISTENER_SNMP_V4 : LISTENER_SNMP_V6;
     if (sock_bind(s, kFamilies[f], nullptr, g_snmp_agent.listen_port)) {
       g_sockets[f] = s;
       bits = static_cast<uint8_t>(bits | (1u << f));
       append_text(text, 40, &n, kOk[f]);
+      due = listener_opened(id) || due;
     } else {
+      due = listener_failed(id, g_snmp_agent.listen_port, sock_last_error()) || due;
       sock_close(s);
       append_text(text, 40, &n, kNok[f]);
     }
   }
-  if (n == 0 || bits == g_bound_bits) return;
   g_bound_bits = bits;
+  // Logged the first time each socket binds or fails, and again only when that changes.
+  if (n == 0 || !due) return;
   if (EventApi.evt_log != nullptr) EventApi.evt_log(u"0.0.0.0", EVENT_LEVEL_SYSTEM, text, nullptr);
 }
 

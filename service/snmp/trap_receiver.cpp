@@ -8,10 +8,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/install.h"
 #include "common/settings.h"
 #include "platform/clock.h"
+#include "platform/fs.h"
 #include "platform/inet.h"
 #include "platform/socket.h"
+#include "service/core/listener_status.h"
 #include "service/core/net_address.h"
 #include "service/events/event_defs.h"
 #include "service/snmp/ber.h"
@@ -23,6 +26,7 @@ TrapReceiverApiTable TrapReceiverApi;
 uint8_t g_trap_open_bits;
 void (*g_trap_process)();
 uint32_t g_trap_key_localisations;
+int64_t (*g_trap_clock)() = clock_unix_seconds;
 
 namespace {
 
@@ -32,6 +36,7 @@ enum : uint32_t {
   TEXT_ROOM = 32,        // bytes kept of a community or a text value
   ENGINE_ID_MAX = 32,    // longest SnmpEngineID
   FIELD_TEXT_MAX = 16,   // characters of a 17-byte settings text
+  ADDRESS_TEXT_ROOM = 64,
 };
 
 enum : uint8_t {
@@ -57,6 +62,269 @@ TrapStateRecord g_scratch = {0,  -1, 0, 0, 0, 0, 0, {g_scratch_flags, 1}, {g_scr
                              {g_scratch_auth_params, 0}, {g_scratch_user_name, 0},
                              {g_scratch_priv_params, 0}};
 uint32_t g_scratch_tail[2];
+
+// The address trap_match_source was given last (4 or 16 bytes; 0 for none).
+uint8_t g_match_address[16];
+uint32_t g_match_length;
+
+// ---- Refused traps ----
+
+// Why the message being decoded was refused; null when it was not, or was only malformed.
+const char* g_refusal;
+
+bool refuse(const char* reason) {
+  g_refusal = reason;
+  return false;
+}
+
+// Refusals since the last line: the count, and the last one's reason and sender.
+struct Refusals {
+  uint32_t count;
+  const char* reason;
+  uint8_t from[INET_SOCKADDR_MAX];
+  uint32_t from_length;
+  bool logged;        // a line has been logged since start
+  int64_t logged_at;  // g_trap_clock of that line
+};
+Refusals g_refusals;
+
+constexpr int64_t kNoticeSeconds = 60;
+
+bool notice_due(bool logged, int64_t at, int64_t now) {
+  return !logged || now - at >= kNoticeSeconds || now < at;
+}
+
+void to_text16(const char* text, char16_t* out, size_t room) {
+  size_t i = 0;
+  for (; text[i] && i + 1 < room; ++i) out[i] = static_cast<unsigned char>(text[i]);
+  out[i] = 0;
+}
+
+// At most one line a minute: the last refusal and how many came since the previous line.
+void refusals_notice() {
+  if (g_refusals.count == 0) return;
+  int64_t now = g_trap_clock();
+  if (!notice_due(g_refusals.logged, g_refusals.logged_at, now)) return;
+  char16_t reason[40], address[ADDRESS_TEXT_ROOM], count[12];
+  to_text16(g_refusals.reason, reason, 40);
+  if (!inet_address_to_string(g_refusals.from, g_refusals.from_length, address, ADDRESS_TEXT_ROOM))
+    to_text16("?", address, ADDRESS_TEXT_ROOM);
+  char digits[12];
+  std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(g_refusals.count));
+  to_text16(digits, count, 12);
+  g_refusals.count = 0;
+  g_refusals.logged = true;
+  g_refusals.logged_at = now;
+  if (EventApi.evt_log != nullptr)
+    EventApi.evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, EVT_COMMON_TRAPS_REFUSED),
+                     evt_name(EVT_GROUP_COMMON, EVT_COMMON_TRAPS_REFUSED), reason, address, count, nullptr);
+}
+
+void note_refusal(const char* reason, const uint8_t* from, uint32_t from_length) {
+  ++g_refusals.count;
+  g_refusals.reason = reason;
+  std::memcpy(g_refusals.from, from, INET_SOCKADDR_MAX);
+  g_refusals.from_length = from_length;
+}
+
+// ---- Engines of SNMPv3 senders ----
+
+enum : uint32_t {
+  ENGINES_MAX = 64,                 // senders remembered; the one heard from longest ago makes room
+  ENGINE_TIME_WINDOW = 150,         // seconds an engine time may lag behind the sender's clock
+  ENGINES_SAVE_SECONDS = 60,        // a newer engine time alone is saved at most this often
+  ENGINES_FILE_MAX = ENGINES_MAX * 120,
+};
+
+// The highest boots of one sender engine, the engine time last taken and the wall-clock second it
+// came, so that the sender's clock can be told at any moment.
+struct EngineSeen {
+  uint8_t id[ENGINE_ID_MAX];
+  uint8_t id_length;
+  int32_t boots;
+  int32_t time;
+  int64_t arrived;
+  bool refusal_logged;
+  int64_t refusal_logged_at;
+};
+
+EngineSeen g_engines[ENGINES_MAX];
+uint32_t g_engine_count;
+bool g_engines_dirty;         // a newer engine time waits to be saved
+int64_t g_engines_saved_at;
+char g_engines_path[300];     // "" while no installation folder is known
+
+bool hex_digit(char c, uint8_t* v) {
+  if (c >= '0' && c <= '9') *v = static_cast<uint8_t>(c - '0');
+  else if (c >= 'a' && c <= 'f') *v = static_cast<uint8_t>(c - 'a' + 10);
+  else if (c >= 'A' && c <= 'F') *v = static_cast<uint8_t>(c - 'A' + 10);
+  else return false;
+  return true;
+}
+
+// A decimal number of [p, end) up to the next space or line end, within [low, high].
+bool read_number(const char** p, const char* end, int64_t low, int64_t high, int64_t* out) {
+  const char* q = *p;
+  bool negative = q < end && *q == '-';
+  if (negative) ++q;
+  int64_t value = 0;
+  const char* digits = q;
+  while (q < end && *q >= '0' && *q <= '9') {
+    if (value > (INT64_MAX - 9) / 10) return false;
+    value = value * 10 + (*q - '0');
+    ++q;
+  }
+  if (q == digits) return false;
+  if (negative) value = -value;
+  if (value < low || value > high) return false;
+  *p = q;
+  *out = value;
+  return true;
+}
+
+// One line "<engine id hex> <boots> <time> <arrived>"; false when it does not read so.
+bool read_engine_line(const char* p, const char* end, EngineSeen* e) {
+  const char* hex = p;
+  while (p < end && *p != ' ') ++p;
+  size_t digits = static_cast<size_t>(p - hex);
+  if (digits == 0 || digits % 2 != 0 || digits / 2 > ENGINE_ID_MAX) return false;
+  for (size_t i = 0; i < digits / 2; ++i) {
+    uint8_t hi = 0, lo = 0;
+    if (!hex_digit(hex[2 * i], &hi) || !hex_digit(hex[2 * i + 1], &lo)) return false;
+    e->id[i] = static_cast<uint8_t>(hi << 4 | lo);
+  }
+  e->id_length = static_cast<uint8_t>(digits / 2);
+  int64_t boots = 0, time = 0, arrived = 0;
+  if (p >= end || *p++ != ' ' || !read_number(&p, end, INT32_MIN, INT32_MAX, &boots)) return false;
+  if (p >= end || *p++ != ' ' || !read_number(&p, end, INT32_MIN, INT32_MAX, &time)) return false;
+  if (p >= end || *p++ != ' ' || !read_number(&p, end, INT64_MIN / 2, INT64_MAX / 2, &arrived)) return false;
+  if (p < end && *p == '\r') ++p;
+  if (p != end) return false;
+  e->boots = static_cast<int32_t>(boots);
+  e->time = static_cast<int32_t>(time);
+  e->arrived = arrived;
+  e->refusal_logged = false;
+  return true;
+}
+
+void engines_load() {
+  g_engine_count = 0;
+  g_engines_dirty = false;
+  if (g_engines_path[0] == 0) return;
+  FILE* f = std::fopen(g_engines_path, "rb");
+  if (f == nullptr) return;
+  static char text[ENGINES_FILE_MAX];
+  size_t n = std::fread(text, 1, sizeof text, f);
+  std::fclose(f);
+  const char* p = text;
+  const char* end = text + n;
+  while (p < end && g_engine_count < ENGINES_MAX) {
+    const char* line_end = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+    if (line_end == nullptr) line_end = end;
+    if (read_engine_line(p, line_end, &g_engines[g_engine_count])) ++g_engine_count;
+    p = line_end < end ? line_end + 1 : end;
+  }
+}
+
+void engines_save() {
+  g_engines_saved_at = g_trap_clock();
+  g_engines_dirty = false;
+  if (g_engines_path[0] == 0) return;
+  static char text[ENGINES_FILE_MAX];
+  size_t n = 0;
+  for (uint32_t i = 0; i < g_engine_count; ++i) {
+    const EngineSeen& e = g_engines[i];
+    for (uint8_t k = 0; k < e.id_length && n + 2 < sizeof text; ++k) {
+      std::snprintf(text + n, 3, "%02x", e.id[k]);
+      n += 2;
+    }
+    int w = std::snprintf(text + n, sizeof text - n, " %d %d %lld\r\n", e.boots, e.time,
+                          static_cast<long long>(e.arrived));
+    if (w < 0 || static_cast<size_t>(w) >= sizeof text - n) break;
+    n += static_cast<size_t>(w);
+  }
+  fs_replace_file(g_engines_path, text, n, FS_PRIVATE);
+}
+
+// Saves a newer engine time that has waited long enough (or at once with force).
+void replay_save_due(bool force) {
+  if (!g_engines_dirty) return;
+  int64_t now = g_trap_clock();
+  if (force || now - g_engines_saved_at >= ENGINES_SAVE_SECONDS || now < g_engines_saved_at) engines_save();
+}
+
+void replay_save() { replay_save_due(true); }
+
+void address_text(const uint8_t* address, uint32_t length, char16_t* out, uint32_t room) {
+  uint8_t sa[INET_SOCKADDR_MAX];
+  uint16_t family = length == 4 ? INET_FAMILY_IPV4 : INET_FAMILY_IPV6;
+  uint32_t n = length == 4 || length == 16 ? inet_make_sockaddr(sa, sizeof sa, family, address, 0, 0) : 0;
+  if (n == 0 || !inet_address_to_string(sa, n, out, room)) to_text16("?", out, room);
+}
+
+void log_replay(EngineSeen* e, int64_t now) {
+  if (!notice_due(e->refusal_logged, e->refusal_logged_at, now)) return;
+  e->refusal_logged = true;
+  e->refusal_logged_at = now;
+  char16_t address[ADDRESS_TEXT_ROOM];
+  address_text(g_match_address, g_match_length, address, ADDRESS_TEXT_ROOM);
+  char16_t hex[2 * ENGINE_ID_MAX + 1];
+  static const char16_t kDigits[] = u"0123456789abcdef";
+  for (uint8_t k = 0; k < e->id_length; ++k) {
+    hex[2 * k] = kDigits[e->id[k] >> 4];
+    hex[2 * k + 1] = kDigits[e->id[k] & 15];
+  }
+  hex[2 * e->id_length] = 0;
+  if (EventApi.evt_log != nullptr)
+    EventApi.evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, EVT_COMMON_V3_REPLAY_REFUSED),
+                     evt_name(EVT_GROUP_COMMON, EVT_COMMON_V3_REPLAY_REFUSED), address, hex, nullptr);
+}
+
+// An authenticated message of the sender engine: false (and logged) when its boots is lower than
+// seen before, or equal with a time more than the window behind what the sender's clock shows
+// now. Otherwise the engine's boots and time are taken; a higher boots is the sender's restart.
+bool engine_fresh(const uint8_t* id, uint8_t id_length, int32_t boots, int32_t time) {
+  int64_t now = g_trap_clock();
+  EngineSeen* e = nullptr;
+  for (uint32_t i = 0; i < g_engine_count && e == nullptr; ++i)
+    if (g_engines[i].id_length == id_length && std::memcmp(g_engines[i].id, id, id_length) == 0) e = &g_engines[i];
+  if (e == nullptr) {
+    if (g_engine_count < ENGINES_MAX) {
+      e = &g_engines[g_engine_count++];
+    } else {
+      e = &g_engines[0];
+      for (uint32_t i = 1; i < ENGINES_MAX; ++i)
+        if (g_engines[i].arrived < e->arrived) e = &g_engines[i];
+    }
+    std::memcpy(e->id, id, id_length);
+    e->id_length = id_length;
+    e->boots = boots;
+    e->time = time;
+    e->arrived = now;
+    e->refusal_logged = false;
+    engines_save();
+    return true;
+  }
+  if (boots > e->boots) {
+    e->boots = boots;
+    e->time = time;
+    e->arrived = now;
+    engines_save();
+    return true;
+  }
+  int64_t elapsed = now > e->arrived ? now - e->arrived : 0;
+  if (boots < e->boots || int64_t{time} < int64_t{e->time} + elapsed - int64_t{ENGINE_TIME_WINDOW}) {
+    log_replay(e, now);
+    return false;
+  }
+  if (time > e->time) {
+    e->time = time;
+    e->arrived = now;
+    g_engines_dirty = true;
+  }
+  return true;
+}
+
 
 const uint32_t kMakerPrefix[] = {1, 3, 6, 1, 4, 1, 7342, 2};
 const uint32_t kColdStart[] = {1, 3, 6, 1, 6, 3, 1, 1, 5, 1};
@@ -136,7 +404,8 @@ bool decode_v1(BerReader* pdu, const uint8_t* community, uint16_t community_leng
   uint16_t agent_length = 0;
   if (!ber_read_octets(pdu, BER_IP_ADDRESS, &agent, sizeof address, &agent_length, BER_NOT_EMPTY))
     return false;
-  if (agent_length != agent.length || !trap_match_source(address, agent_length)) return false;
+  if (agent_length != agent.length) return false;
+  if (!trap_match_source(address, agent_length)) return refuse("source not listed");
 
   int32_t generic = 0, specific = 0;
   if (!ber_read_integer(pdu, BER_INTEGER, &generic, BER_NOT_EMPTY) ||
@@ -144,7 +413,8 @@ bool decode_v1(BerReader* pdu, const uint8_t* community, uint16_t community_leng
     return false;
   g_scratch.generic_trap = generic & 0xFFFF;
   g_scratch.specific_trap = specific & 0xFFFF;
-  return community_matches(g_scratch.source_index, community, community_length);
+  if (!community_matches(g_scratch.source_index, community, community_length)) return refuse("wrong community");
+  return true;
 }
 
 // Kinds of a variable binding's name.
@@ -312,46 +582,50 @@ bool decode_v3_header(uint8_t* message, uint32_t message_length, BerReader* msg,
   size_t source_user_length = field_length(source_user);
   if (source_user_length != 0 &&
       (source_user_length != user_length || std::memcmp(source_user, user_name, user_length) != 0))
-    return false;
+    return refuse("unknown user");
   int u = -1;
   int users = g_usm.count < USM_USER_MAX ? g_usm.count : USM_USER_MAX;
   for (int i = 0; i < users && u < 0; ++i) {
     size_t n = field_length(g_usm.user[i]);
     if (n != 0 && n == user_length && std::memcmp(g_usm.user[i], user_name, n) == 0) u = i;
   }
-  if (u < 0) return false;
+  if (u < 0) return refuse("unknown user");
 
   // The level the user is configured for must be met, and a claimed level needs its pass phrase.
   bool auth_flag = flags & FLAG_AUTH, priv_flag = flags & FLAG_PRIV;
   uint8_t level = g_usm.security[u];
   if (priv_flag && !auth_flag) return false;
-  if (level >= 1 && !auth_flag) return false;
-  if (level >= 2 && !priv_flag) return false;
-  if (auth_flag && field_length(g_usm.auth[u]) == 0) return false;
-  if (priv_flag && field_length(g_usm.priv[u]) == 0) return false;
+  if (level >= 1 && !auth_flag) return refuse("security level too low");
+  if (level >= 2 && !priv_flag) return refuse("security level too low");
+  if (auth_flag && field_length(g_usm.auth[u]) == 0) return refuse("no pass phrase for the security level");
+  if (priv_flag && field_length(g_usm.priv[u]) == 0) return refuse("no pass phrase for the security level");
 
   uint8_t key_user_length = static_cast<uint8_t>(user_length);
   uint8_t key_engine_length = static_cast<uint8_t>(engine_length);
   if (auth_flag) {
-    if (auth_length != 12) return false;
+    if (auth_length != 12) return refuse("wrong digest");
     const uint8_t* key = trap_key(user_name, key_user_length, engine_id, key_engine_length, g_usm.auth[u], false);
-    if (!usm_digest_ok(message, message_length, key, g_scratch.auth_params.data)) return false;
+    if (!usm_digest_ok(message, message_length, key, g_scratch.auth_params.data)) return refuse("wrong digest");
+    // A genuine message seen before is refused when its boots and time are older.
+    if (!engine_fresh(engine_id, key_engine_length, boots, engine_time)) return false;
   }
 
   if (priv_flag) {
-    if (priv_length != 8) return false;
+    if (priv_length != 8) return refuse("decryption failed");
     BerReader encrypted;
     if (!ber_read_inner(msg, BER_OCTET_STRING, &encrypted, BER_NOT_EMPTY)) return false;
     size_t length = ber_reader_left(&encrypted);
-    if (length % 8 != 0) return false;
+    if (length % 8 != 0) return refuse("decryption failed");
     const uint8_t* key = trap_key(user_name, key_user_length, engine_id, key_engine_length, g_usm.priv[u], true);
     usm_decrypt(message + (encrypted.pos - message), length, key, g_scratch.priv_params.data);
     *msg = encrypted;
   }
 
+  // Text that does not read as a scoped PDU after decryption was not encrypted with our key.
   BerReader pdu_part;
-  if (!ber_read_inner(msg, BER_SEQUENCE, &pdu_part, BER_NOT_EMPTY)) return false;
-  if (!skip_octets(&pdu_part) || !skip_octets(&pdu_part)) return false;
+  if (!ber_read_inner(msg, BER_SEQUENCE, &pdu_part, BER_NOT_EMPTY) || !skip_octets(&pdu_part) ||
+      !skip_octets(&pdu_part))
+    return priv_flag ? refuse("decryption failed") : false;
   *scoped = pdu_part;
   return true;
 }
@@ -366,7 +640,7 @@ bool decode_message(uint8_t* message, uint32_t length, uint32_t* consumed) {
   int32_t version = 0;
   if (!ber_read_integer(&msg, BER_INTEGER, &version, BER_NOT_EMPTY)) return false;
   if (version != 0 && version != 1 && version != 3) return false;
-  if (version != 0 && g_scratch.source_index < 0) return false;
+  if (version != 0 && g_scratch.source_index < 0) return refuse("source not listed");
   g_scratch.version = version;
 
   uint8_t community[TEXT_ROOM];
@@ -375,7 +649,7 @@ bool decode_message(uint8_t* message, uint32_t length, uint32_t* consumed) {
   BerReader body = msg;
   if (version < 3) {
     if (!ber_read_octets(&body, BER_OCTET_STRING, &held, TEXT_ROOM, &community_length, BER_NOT_EMPTY))
-      return false;
+      return version == 1 ? refuse("wrong community") : false;
   } else if (!decode_v3_header(message, size, &msg, &body)) {
     return false;
   }
@@ -383,7 +657,8 @@ bool decode_message(uint8_t* message, uint32_t length, uint32_t* consumed) {
   BerReader pdu;
   if (!ber_read_inner(&body, version == 0 ? PDU_TRAP_V1 : PDU_TRAP_V2, &pdu, BER_NOT_EMPTY)) return false;
   if (version == 0) return decode_v1(&pdu, community, community_length);
-  if (version == 1 && !community_matches(g_scratch.source_index, community, community_length)) return false;
+  if (version == 1 && !community_matches(g_scratch.source_index, community, community_length))
+    return refuse("wrong community");
   return decode_v2_bindings(&pdu);
 }
 
@@ -403,6 +678,9 @@ int trap_close() {
     if (s != INVALID_SOCKET) sock_close(s);
     s = INVALID_SOCKET;
   }
+  listener_closed(LISTENER_TRAP_V4);
+  listener_closed(LISTENER_TRAP_V6);
+  replay_save();
   return 0;
 }
 
@@ -411,29 +689,36 @@ void append_text(char16_t* out, size_t room, size_t* n, const char16_t* text) {
   out[*n] = 0;
 }
 
+// The status line joins the attempted listeners; it is logged when one of them opened or failed
+// for the first time, or other than the last time.
 void trap_open() {
   bool tried[2] = {false, false};
   bool bound[2] = {false, false};
+  bool due = false;
   for (int l = LISTEN_V4; l <= LISTEN_V6; ++l) {
     if (g_sockets[l] != INVALID_SOCKET) continue;
     tried[l] = true;
+    int id = l == LISTEN_V4 ? LISTENER_TRAP_V4 : LISTENER_TRAP_V6;
     int s = sock_udp_open(kFamilies[l]);
-    if (s == INVALID_SOCKET) continue;
+    if (s == INVALID_SOCKET) {
+      due = listener_failed(id, g_source_ips.listen_port, sock_last_error()) || due;
+      continue;
+    }
     if (sock_bind(s, kFamilies[l], nullptr, g_source_ips.listen_port)) {
       sock_set_receive_buffer(s, TRAP_RECEIVE_BUFFER);
       g_sockets[l] = s;
       bound[l] = true;
+      due = listener_opened(id) || due;
     } else {
+      due = listener_failed(id, g_source_ips.listen_port, sock_last_error()) || due;
       sock_close(s);
     }
   }
   for (int k = 0; k < 2; ++k)
     if (g_sockets[SEND_V4 + k] == INVALID_SOCKET) g_sockets[SEND_V4 + k] = sock_udp_open(kFamilies[k]);
 
-  if (!tried[0] && !tried[1]) return;
-  uint8_t bits = static_cast<uint8_t>(g_trap_open_bits | (bound[0] ? 1 : 0) | (bound[1] ? 2 : 0));
-  if (bits == g_trap_open_bits) return;
-  g_trap_open_bits = bits;
+  g_trap_open_bits = static_cast<uint8_t>(g_trap_open_bits | (bound[0] ? 1 : 0) | (bound[1] ? 2 : 0));
+  if (!due) return;
   char16_t text[40];
   size_t n = 0;
   text[0] = 0;
@@ -457,6 +742,8 @@ uint32_t walk_datagram(uint32_t n, const uint8_t* from, uint32_t from_length, ui
       TrapReceiverApi.trap_forward(sender);
       if (g_trap_process != nullptr) g_trap_process();
       ++accepted;
+    } else if (g_refusal != nullptr) {
+      note_refusal(g_refusal, from, from_length);
     }
     if (used == 0) break;
     offset += used;
@@ -480,6 +767,8 @@ uint32_t trap_poll(uint8_t sender[28]) {
       if (n > 0) accepted += walk_datagram(static_cast<uint32_t>(n), from, from_length, sender);
     } while (clock_tick_count() - start < TRAP_POLL_BUDGET_MS);
   }
+  refusals_notice();
+  replay_save_due(false);
   return accepted;
 }
 
@@ -493,7 +782,10 @@ int trap_send_socket(uint16_t family) {
 
 int trap_match_source(const uint8_t* address, uint32_t length) {
   g_scratch.source_index = -1;
+  g_match_length = 0;
   if (length != 4 && length != 16) return 0;
+  std::memcpy(g_match_address, address, length);
+  g_match_length = length;
   int count = g_source_ips.count < SOURCE_IP_MAX ? g_source_ips.count : SOURCE_IP_MAX;
   for (int i = 0; i < count; ++i) {
     char text[sizeof g_source_ips.ip[0] + 1];
@@ -511,6 +803,7 @@ int trap_match_source(const uint8_t* address, uint32_t length) {
 
 int trap_decode(uint8_t* message, uint32_t length, uint32_t* consumed) {
   *consumed = 0;
+  g_refusal = nullptr;
   // An empty or indefinite-length outer SEQUENCE is refused and stepped over by its 2 bytes.
   if (length >= 2 && message[0] == BER_SEQUENCE && (message[1] == 0x00 || message[1] == 0x80)) {
     *consumed = 2;
@@ -531,6 +824,11 @@ int trap_decode(uint8_t* message, uint32_t length, uint32_t* consumed) {
 
 void trap_init() {
   trap_state_reset();
+  g_refusals = Refusals{};
+  g_engines_path[0] = 0;
+  if (InstallDir[0] != 0 && !cfg_install_file(g_engines_path, sizeof g_engines_path, "snmp_trap_engines.txt"))
+    g_engines_path[0] = 0;
+  engines_load();
   const char* trace = std::getenv("VELLMAR_TRAP_TRACE");
   std::snprintf(g_trace_path, sizeof g_trace_path, "%s", trace != nullptr ? trace : "");
   TrapReceiverApi = TrapReceiverApiTable{trap_close, trap_open, trap_poll, trap_forward};

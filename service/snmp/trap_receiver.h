@@ -30,7 +30,22 @@ extern void (*g_trap_process)();
 // Pass phrases localised so far (each costs 1 MiB of MD5); the key cache keeps it low.
 extern uint32_t g_trap_key_localisations;
 
-// Resets TrapState and fills TrapReceiverApi; opens nothing.
+// The wall clock in seconds (clock_unix_seconds); tests drive it. It times the notices of refused
+// traps and the engine clocks of SNMPv3 senders.
+extern int64_t (*g_trap_clock)();
+
+// Refused traps (source not listed, wrong community, unknown user, wrong digest, decryption
+// failed, security level too low) are counted; the poll logs at most one line a minute with the
+// last one's reason and sender and the count since the previous line.
+//
+// For each SNMPv3 sender engine the highest boots, the engine time last taken and the wall-clock
+// second it came are kept in snmp_trap_engines.txt of the installation folder (one line
+// "<engine id hex> <boots> <time> <second>" each). An authenticated trap with a lower boots, or the
+// same boots and an engine time more than 150 s behind what the sender's clock shows now, is
+// refused as a replay and logged once a minute per sender; it is not counted as refused above.
+
+// Resets TrapState and the refusal count, reads the sender engines' file and fills
+// TrapReceiverApi; opens nothing.
 // Test hook: when the environment variable VELLMAR_TRAP_TRACE names a file here, the poll appends
 // one line per accepted trap to it:
 //   "accepted version=<v> source=<i> group=<g> generic=<g> specific=<s>"

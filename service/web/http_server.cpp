@@ -14,6 +14,7 @@
 #include "platform/fs.h"
 #include "platform/inet.h"
 #include "platform/socket.h"
+#include "service/core/listener_status.h"
 #include "service/events/event_defs.h"
 #include "service/web/http_request.h"
 #include "service/web/session.h"
@@ -460,6 +461,7 @@ static void http_open_listeners(uint16_t http_port, uint16_t https_port, uint8_t
   status[0] = 0;
   uint8_t mask = g_listener_mask;
   bool attempted = false;
+  bool due = false;
   for (int i = 0; i < 4; ++i) {
     if (!(i < 2 ? http_enabled : https_enabled) || g_listeners[i] >= 0) continue;
     uint16_t family = (i % 2) ? INET_FAMILY_IPV6 : INET_FAMILY_IPV4;
@@ -467,18 +469,23 @@ static void http_open_listeners(uint16_t http_port, uint16_t https_port, uint8_t
     if (s < 0) continue;
     attempted = true;
     bool ok = false;
-    if (!sock_bind(s, family, nullptr, i < 2 ? http_port : https_port)) {
+    uint16_t port = i < 2 ? http_port : https_port;
+    int id = LISTENER_HTTP_V4 + i;
+    if (!sock_bind(s, family, nullptr, port)) {
+      due = listener_failed(id, port, sock_last_error()) || due;
       sock_close(s);
     } else {
       g_listeners[i] = s;
       ok = http_listen(s);
       if (ok) mask |= uint8_t(1u << i);
+      due = (ok ? listener_opened(id) : listener_failed(id, port, sock_last_error())) || due;
     }
     used += text_copy16(status + used, sizeof status / sizeof status[0] - used, kNames[i]);
     used += text_copy16(status + used, sizeof status / sizeof status[0] - used, ok ? u": OK" : u": NOK");
   }
-  if (attempted && mask != g_listener_mask) {
-    g_listener_mask = mask;
+  // Logged the first time each listener opens or fails, and again only when that changes.
+  g_listener_mask = mask;
+  if (attempted && due) {
     EventApi.evt_log(u"0.0.0.0", 0, status, nullptr);
   }
   if (!g_tls_context) {
@@ -494,6 +501,7 @@ static void http_server_stop() {
     if (l >= 0) sock_close(l);
     l = -1;
   }
+  for (int id = LISTENER_HTTP_V4; id <= LISTENER_HTTPS_V6; ++id) listener_closed(id);
   if (g_tls_context) SSL_CTX_free(g_tls_context);
   g_tls_context = nullptr;
 }
@@ -528,4 +536,5 @@ void http_close_listeners() {
     if (l >= 0) sock_close(l);
     l = -1;
   }
+  for (int id = LISTENER_HTTP_V4; id <= LISTENER_HTTPS_V6; ++id) listener_closed(id);
 }

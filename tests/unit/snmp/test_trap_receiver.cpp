@@ -15,7 +15,9 @@
 #include "common/settings.h"
 #include "common/text.h"
 #include "platform/inet.h"
+#include "platform/service_manager.h"
 #include "platform/socket.h"
+#include "service/core/listener_status.h"
 #include "service/core/net_address.h"
 #include "service/events/event_defs.h"
 #include "service/snmp/trap_receiver.h"
@@ -712,8 +714,21 @@ class TrapPollTest : public TrapReceiverTest {
   EventApiTable saved_events_;
 };
 
-TEST_F(TrapPollTest, OpenLogsOnlyWhenTheBitsChange) {
-  g_trap_open_bits = 0;
+// A port held by another socket of the family.
+int take_port(uint16_t family, uint16_t port) {
+  int s = sock_udp_open(family);
+  EXPECT_TRUE(sock_bind(s, family, nullptr, port));
+  return s;
+}
+
+std::string status_text() {
+  char text[2048];
+  svc_status_text(text, sizeof text);
+  return text;
+}
+
+TEST_F(TrapPollTest, OpenLogsEachListenerWhenItsOutcomeChanges) {
+  listener_status_reset();   // as at start
   TrapReceiverApi.trap_open();
   ASSERT_EQ(g_logged.size(), 1u);
   EXPECT_EQ(g_logged[0], u"IPv4-Trap: OK IPv6-Trap: OK");
@@ -726,29 +741,51 @@ TEST_F(TrapPollTest, OpenLogsOnlyWhenTheBitsChange) {
   TrapReceiverApi.trap_open();
   EXPECT_EQ(g_logged.size(), 1u);
 
-  // IPv4 port taken: the IPv6 listener alone binds; the IPv4 one is logged when it binds later.
+  // A new start with the IPv4 port taken: the failure is logged, printed once and in the status
+  // until the listener binds.
   TrapReceiverApi.trap_close();
-  g_trap_open_bits = 0;
-  int taker = sock_udp_open(INET_FAMILY_IPV4);
-  ASSERT_TRUE(sock_bind(taker, INET_FAMILY_IPV4, nullptr, g_source_ips.listen_port));
+  listener_status_reset();
+  uint16_t port = g_source_ips.listen_port;
+  std::string problem = "IPv4-Trap: NOK, UDP port " + std::to_string(port) + " (IPv4): Address already in use";
+  int taker = take_port(INET_FAMILY_IPV4, port);
+  ::testing::internal::CaptureStderr();
   TrapReceiverApi.trap_open();
+  TrapReceiverApi.trap_open();   // still taken: nothing new
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), problem + "\n");
   ASSERT_EQ(g_logged.size(), 2u);
   EXPECT_EQ(g_logged[1], u"IPv4-Trap: NOK IPv6-Trap: OK");
-  TrapReceiverApi.trap_open();   // still taken: nothing new
-  EXPECT_EQ(g_logged.size(), 2u);
+  EXPECT_NE(status_text().find(problem), std::string::npos) << status_text();
   sock_close(taker);
   TrapReceiverApi.trap_open();
   ASSERT_EQ(g_logged.size(), 3u);
   EXPECT_EQ(g_logged[2], u"IPv4-Trap: OK");
+  EXPECT_EQ(status_text().find("Trap"), std::string::npos) << status_text();
 
-  // A listener that never binds is never logged.
+  // A listener that had bound and fails anew is logged again, the other one is not.
   TrapReceiverApi.trap_close();
-  g_trap_open_bits = 3;
-  taker = sock_udp_open(INET_FAMILY_IPV6);
-  ASSERT_TRUE(sock_bind(taker, INET_FAMILY_IPV6, nullptr, g_source_ips.listen_port));
+  taker = take_port(INET_FAMILY_IPV6, port);
+  ::testing::internal::CaptureStderr();
   TrapReceiverApi.trap_open();
-  EXPECT_EQ(g_logged.size(), 3u);
+  TrapReceiverApi.trap_open();
+  std::string printed = ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(g_logged.size(), 4u);
+  EXPECT_EQ(g_logged[3], u"IPv4-Trap: OK IPv6-Trap: NOK");
+  EXPECT_EQ(printed, "IPv6-Trap: NOK, UDP port " + std::to_string(port) + " (IPv6): Address already in use\n");
+  // A deliberate close takes the problem out of the status.
+  TrapReceiverApi.trap_close();
+  EXPECT_EQ(status_text().find("Trap"), std::string::npos) << status_text();
   sock_close(taker);
+
+  // A new start on which neither listener ever binds: one line for both.
+  listener_status_reset();
+  int takers[2] = {take_port(INET_FAMILY_IPV4, port), take_port(INET_FAMILY_IPV6, port)};
+  ::testing::internal::CaptureStderr();
+  TrapReceiverApi.trap_open();
+  TrapReceiverApi.trap_open();
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(g_logged.size(), 5u);
+  EXPECT_EQ(g_logged[4], u"IPv4-Trap: NOK IPv6-Trap: NOK");
+  for (int t : takers) sock_close(t);
 }
 
 TEST_F(TrapPollTest, AcceptsFromBothListenersAndProcessesEach) {
