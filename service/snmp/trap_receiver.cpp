@@ -81,8 +81,8 @@ bool refuse(const char* reason) {
 struct Refusals {
   uint32_t count;
   const char* reason;
-  uint8_t from[INET_SOCKADDR_MAX];
-  uint32_t from_length;
+  uint8_t address[16];
+  uint32_t address_length;
   bool logged;        // a line has been logged since start
   int64_t logged_at;  // g_trap_clock of that line
 };
@@ -100,6 +100,13 @@ void to_text16(const char* text, char16_t* out, size_t room) {
   out[i] = 0;
 }
 
+void address_text(const uint8_t* address, uint32_t length, char16_t* out, uint32_t room) {
+  uint8_t sa[INET_SOCKADDR_MAX];
+  uint16_t family = length == 4 ? INET_FAMILY_IPV4 : INET_FAMILY_IPV6;
+  uint32_t n = length == 4 || length == 16 ? inet_make_sockaddr(sa, sizeof sa, family, address, 0, 0) : 0;
+  if (n == 0 || !inet_address_to_string(sa, n, out, room)) to_text16("?", out, room);
+}
+
 // At most one line a minute: the last refusal and how many came since the previous line.
 void refusals_notice() {
   if (g_refusals.count == 0) return;
@@ -107,8 +114,7 @@ void refusals_notice() {
   if (!notice_due(g_refusals.logged, g_refusals.logged_at, now)) return;
   char16_t reason[40], address[ADDRESS_TEXT_ROOM], count[12];
   to_text16(g_refusals.reason, reason, 40);
-  if (!inet_address_to_string(g_refusals.from, g_refusals.from_length, address, ADDRESS_TEXT_ROOM))
-    to_text16("?", address, ADDRESS_TEXT_ROOM);
+  address_text(g_refusals.address, g_refusals.address_length, address, ADDRESS_TEXT_ROOM);
   char digits[12];
   std::snprintf(digits, sizeof digits, "%u", static_cast<unsigned>(g_refusals.count));
   to_text16(digits, count, 12);
@@ -120,11 +126,11 @@ void refusals_notice() {
                      evt_name(EVT_GROUP_COMMON, EVT_COMMON_TRAPS_REFUSED), reason, address, count, nullptr);
 }
 
-void note_refusal(const char* reason, const uint8_t* from, uint32_t from_length) {
+void note_refusal(const char* reason, const uint8_t* address, uint32_t length) {
   ++g_refusals.count;
   g_refusals.reason = reason;
-  std::memcpy(g_refusals.from, from, INET_SOCKADDR_MAX);
-  g_refusals.from_length = from_length;
+  std::memcpy(g_refusals.address, address, sizeof g_refusals.address);
+  g_refusals.address_length = length;
 }
 
 // ---- Engines of SNMPv3 senders ----
@@ -254,13 +260,6 @@ void replay_save_due(bool force) {
 }
 
 void replay_save() { replay_save_due(true); }
-
-void address_text(const uint8_t* address, uint32_t length, char16_t* out, uint32_t room) {
-  uint8_t sa[INET_SOCKADDR_MAX];
-  uint16_t family = length == 4 ? INET_FAMILY_IPV4 : INET_FAMILY_IPV6;
-  uint32_t n = length == 4 || length == 16 ? inet_make_sockaddr(sa, sizeof sa, family, address, 0, 0) : 0;
-  if (n == 0 || !inet_address_to_string(sa, n, out, room)) to_text16("?", out, room);
-}
 
 void log_replay(EngineSeen* e, int64_t now) {
   if (!notice_due(e->refusal_logged, e->refusal_logged_at, now)) return;
@@ -743,7 +742,7 @@ uint32_t walk_datagram(uint32_t n, const uint8_t* from, uint32_t from_length, ui
       if (g_trap_process != nullptr) g_trap_process();
       ++accepted;
     } else if (g_refusal != nullptr) {
-      note_refusal(g_refusal, from, from_length);
+      note_refusal(g_refusal, address, address_length);
     }
     if (used == 0) break;
     offset += used;

@@ -10,10 +10,14 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "common/cipher.h"
 #include "common/digest.h"
+#include "common/install.h"
 #include "common/settings.h"
 #include "common/text.h"
+#include "platform/clock.h"
 #include "platform/inet.h"
 #include "platform/service_manager.h"
 #include "platform/socket.h"
@@ -79,6 +83,8 @@ struct V3 {
   bool empty_auth_params = false;   // auth flag set but no parameters sent
   bool bad_digest = false;
   size_t cipher_extra = 0;          // bytes added to the ciphertext
+  int32_t boots = 3;                // the sender engine's boots and time
+  int32_t time = 4444;
 };
 
 Bytes localized(const std::string& pass, const Bytes& engine) {
@@ -103,7 +109,7 @@ Bytes build_v3(const V3& v) {
     data = octets(plain);
   }
   bool auth = (v.flags & 1) && !v.empty_auth_params;
-  Bytes security = seq({octets(v.engine), integer(3), integer(4444), octets(v.user),
+  Bytes security = seq({octets(v.engine), integer(v.boots), integer(v.time), octets(v.user),
                         octets(auth ? Bytes(12, 0) : Bytes{}), octets((v.flags & 2) ? v.salt : Bytes{})});
   Bytes msg = seq({integer(3), seq({integer(v.msg_id), integer(1500), octets(Bytes{v.flags}), integer(3)}),
                    octets(security), data});
@@ -912,6 +918,254 @@ TEST_F(TrapPollTest, TraceFileGetsOneLinePerAcceptedTrap) {
   send(INET_FAMILY_IPV4, v2c_trap("public", {uptime(), trap_oid(kWarmStart)}));
   EXPECT_NE(poll(), 0u);
   EXPECT_EQ(read_file(path).size(), 114u);
+}
+
+// ---- Notices of refused traps and replayed SNMPv3 traps ----
+
+int64_t g_now;
+int64_t fake_clock() { return g_now; }
+
+struct Logged {
+  uint32_t level;
+  std::u16string text;
+  std::vector<std::string> args;
+};
+std::vector<Logged> g_events;
+
+void capture_event(const char16_t*, uint32_t level, const char16_t* text, ...) {
+  Logged l{level, text, {}};
+  va_list ap;
+  va_start(ap, text);
+  while (const char16_t* a = va_arg(ap, const char16_t*)) {
+    char utf8[256];
+    text_utf16_to_utf8(utf8, sizeof utf8, a);
+    l.args.push_back(utf8);
+  }
+  va_end(ap);
+  g_events.push_back(l);
+}
+
+// The events of one common number logged so far.
+std::vector<Logged> events_of(uint32_t n) {
+  std::vector<Logged> out;
+  for (const Logged& l : g_events)
+    if (l.text == evt_name(EVT_GROUP_COMMON, n)) out.push_back(l);
+  return out;
+}
+
+class TrapNoticeTest : public TrapPollTest {
+ protected:
+  void SetUp() override {
+    TrapPollTest::SetUp();
+    char16_t data[600];
+    text_utf8_to_utf16(data, 600, VELLMAR_SOURCE_DIR "/data");
+    evt_init(data, u"English");
+    EventApi.evt_log = capture_event;
+    g_events.clear();
+    g_now = 1800000000;
+    g_trap_clock = fake_clock;
+    trap_init();
+    TrapReceiverApi.trap_forward = count_forward;
+    TrapReceiverApi.trap_open();
+  }
+  void TearDown() override {
+    TrapPollTest::TearDown();
+    g_trap_clock = clock_unix_seconds;
+    evt_free_definitions();
+    InstallDir[0] = 0;
+  }
+};
+
+TEST_F(TrapNoticeTest, EachRefusalReasonIsLoggedWithItsSender) {
+  ASSERT_EQ(evt_level(EVT_GROUP_COMMON, EVT_COMMON_TRAPS_REFUSED), EVENT_LEVEL_WARNING);
+  Ids ent = kMaker + Ids{4, 20};
+  V3 unknown;
+  unknown.user = "stranger";
+  V3 low;   // an auth user's trap without authentication
+  low.user = "authonly";
+  low.auth = "authpass2";
+  low.flags = 0;
+  V3 forged = low;
+  forged.flags = 1;
+  forged.bad_digest = true;
+  V3 wrong_priv;
+  wrong_priv.priv = "privpassX";
+  V3 odd_cipher;
+  odd_cipher.cipher_extra = 3;
+  struct Refusal {
+    const char* reason;
+    uint16_t family;
+    Bytes message;
+  } cases[] = {
+      {"source not listed", INET_FAMILY_IPV4, v1_trap("public", ent, ip4(10, 7, 7, 7), 6, 3)},
+      {"wrong community", INET_FAMILY_IPV4, v2c_trap("wrong", {uptime(), trap_oid(ent + Ids{3, 0})})},
+      {"wrong community", INET_FAMILY_IPV6, v1_trap("wrong", ent, tlv(0x40, {127, 0, 0, 1}), 6, 3)},
+      {"unknown user", INET_FAMILY_IPV4, build_v3(unknown)},
+      {"security level too low", INET_FAMILY_IPV4, build_v3(low)},
+      {"wrong digest", INET_FAMILY_IPV4, build_v3(forged)},
+      {"decryption failed", INET_FAMILY_IPV4, build_v3(wrong_priv)},
+      {"decryption failed", INET_FAMILY_IPV6, build_v3(odd_cipher)},
+  };
+  for (const Refusal& c : cases) {
+    SCOPED_TRACE(c.reason);
+    g_now += 60;
+    g_events.clear();
+    send(c.family, c.message);
+    EXPECT_EQ(poll(), 0u);
+    std::vector<Logged> lines = events_of(EVT_COMMON_TRAPS_REFUSED);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].level, EVENT_LEVEL_WARNING);
+    EXPECT_EQ(lines[0].args,
+              (std::vector<std::string>{c.reason, c.family == INET_FAMILY_IPV4 ? "127.0.0.1" : "::1", "1"}));
+  }
+  // Neither a good trap nor junk is a refused trap.
+  g_now += 60;
+  g_events.clear();
+  send(INET_FAMILY_IPV4, v2c_trap("public", {uptime(), trap_oid(ent + Ids{3, 0})}));
+  send(INET_FAMILY_IPV4, Bytes(64, 0x5A));
+  EXPECT_EQ(poll(), 1u);
+  EXPECT_TRUE(events_of(EVT_COMMON_TRAPS_REFUSED).empty());
+}
+
+TEST_F(TrapNoticeTest, AFloodIsOneLineAMinuteWithTheCountSinceTheLast) {
+  Bytes wrong = v2c_trap("wrong", {uptime(), trap_oid(kMaker + Ids{4, 20, 3, 0})});
+  int64_t first = g_now;
+  send(INET_FAMILY_IPV4, wrong);
+  poll();
+  ASSERT_EQ(events_of(EVT_COMMON_TRAPS_REFUSED).size(), 1u);
+  // 300 more within the minute, five to a datagram, the last one of another reason and sender.
+  Bytes five = cat({wrong, wrong, wrong, wrong, wrong});
+  for (int i = 0; i < 59; ++i) {
+    send(INET_FAMILY_IPV4, five);
+    if (i % 10 == 9) {
+      g_now += 9;
+      poll();
+    }
+  }
+  V3 unknown;
+  unknown.user = "stranger";
+  send(INET_FAMILY_IPV6, cat({wrong, wrong, wrong, wrong, build_v3(unknown)}));
+  for (int i = 0; i < 5; ++i) poll();
+  EXPECT_EQ(events_of(EVT_COMMON_TRAPS_REFUSED).size(), 1u);
+  g_now = first + 59;
+  poll();
+  EXPECT_EQ(events_of(EVT_COMMON_TRAPS_REFUSED).size(), 1u);
+  g_now = first + 60;   // a minute after the first line
+  poll();
+  std::vector<Logged> lines = events_of(EVT_COMMON_TRAPS_REFUSED);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].args, (std::vector<std::string>{"unknown user", "::1", "300"}));
+  // Nothing refused since: no line in the next minutes.
+  g_now += 600;
+  poll();
+  EXPECT_EQ(events_of(EVT_COMMON_TRAPS_REFUSED).size(), 2u);
+}
+
+// An authPriv trap of the sender engine with the given boots and engine time.
+Bytes engine_trap(int32_t boots, int32_t time) {
+  V3 v;
+  v.engine = {0x80, 0x00, 0x1F, 0x88, 0x80, 0xAB, 0xCD, 0xEF};
+  v.boots = boots;
+  v.time = time;
+  return build_v3(v);
+}
+
+struct Step {
+  const char* what;
+  int64_t advance;   // seconds of the local clock before the trap
+  int32_t boots, time;
+  bool accepted;
+  bool logged;       // a replay notice is logged for it
+};
+
+void run_steps(const std::vector<Step>& steps) {
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.what);
+    g_now += s.advance;
+    size_t before = events_of(EVT_COMMON_V3_REPLAY_REFUSED).size();
+    EXPECT_EQ(decode_from("10.1.2.3", engine_trap(s.boots, s.time)), s.accepted ? 1 : 0);
+    std::vector<Logged> notices = events_of(EVT_COMMON_V3_REPLAY_REFUSED);
+    ASSERT_EQ(notices.size(), before + (s.logged ? 1 : 0));
+    if (s.logged) {
+      EXPECT_EQ(notices.back().level, EVENT_LEVEL_WARNING);
+      EXPECT_EQ(notices.back().args, (std::vector<std::string>{"10.1.2.3", "80001f8880abcdef"}));
+    }
+  }
+}
+
+TEST_F(TrapNoticeTest, ReplayedV3TrapsAreRefused) {
+  run_steps({
+      {"first trap of the engine", 0, 3, 1000, true, false},
+      {"the same trap at once", 0, 3, 1000, true, false},
+      {"the same trap 200 s later", 200, 3, 1000, false, true},
+      {"again within the minute: not logged again", 10, 3, 1000, false, false},
+      {"the sender's clock now", 0, 3, 1210, true, false},
+      {"a time 150 s behind", 0, 3, 1060, true, false},
+      {"a lower boots", 0, 2, 9000, false, false},
+      {"a lower boots a minute after the notice", 60, 2, 9000, false, true},
+      {"the sender restarted", 5, 4, 0, true, false},
+      {"the old boots after the restart", 0, 3, 1300, false, false},
+      {"the restart trap 100 s later", 100, 4, 0, true, false},
+      {"the restart trap 200 s later", 100, 4, 0, false, true},
+  });
+  // A trap without authentication carries no proof of its boots and time: not compared.
+  V3 plain;
+  plain.user = "plain";
+  plain.flags = 0;
+  plain.engine = {0x80, 0x00, 0x1F, 0x88, 0x80, 0xAB, 0xCD, 0xEF};
+  plain.boots = 1;
+  EXPECT_EQ(decode_from("127.0.0.1", build_v3(plain)), 1);
+  // Another engine has a clock of its own.
+  V3 other;
+  other.boots = 1;
+  other.time = 5;
+  EXPECT_EQ(decode_from("10.1.2.3", build_v3(other)), 1);
+}
+
+TEST_F(TrapNoticeTest, ReplayRefusalsAreNotCountedAsRefusedTraps) {
+  send(INET_FAMILY_IPV4, engine_trap(3, 1000));
+  EXPECT_EQ(poll(), 1u);
+  g_now += 200;
+  send(INET_FAMILY_IPV4, engine_trap(3, 1000));
+  EXPECT_EQ(poll(), 0u);
+  EXPECT_EQ(events_of(EVT_COMMON_V3_REPLAY_REFUSED).size(), 1u);
+  g_now += 600;
+  poll();
+  EXPECT_TRUE(events_of(EVT_COMMON_TRAPS_REFUSED).empty());
+}
+
+TEST_F(TrapNoticeTest, SeenEnginesSurviveARestart) {
+  TempDir dir;
+  text_copy8(InstallDir, sizeof InstallDir, dir.path.c_str());
+  std::string path = dir.file("snmp_trap_engines.txt");
+  trap_init();
+  ASSERT_EQ(decode_from("10.1.2.3", engine_trap(7, 1000)), 1);
+  // A new engine is saved at once, readable by the owner only.
+  EXPECT_EQ(read_file(path), "80001f8880abcdef 7 1000 1800000000\r\n");
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // A newer time alone waits for the minute, or for the close.
+  g_now += 20;
+  ASSERT_EQ(decode_from("10.1.2.3", engine_trap(7, 1020)), 1);
+  EXPECT_EQ(read_file(path), "80001f8880abcdef 7 1000 1800000000\r\n");
+  TrapReceiverApi.trap_close();
+  EXPECT_EQ(read_file(path), "80001f8880abcdef 7 1020 1800000020\r\n");
+
+  // After a restart the captured trap is still too old, the current one is taken.
+  g_now += 200;
+  trap_init();
+  run_steps({
+      {"the captured trap after a restart", 0, 7, 1020, false, true},
+      {"the sender's clock now", 0, 7, 1220, true, false},
+      {"the sender restarted", 0, 8, 3, true, false},
+  });
+  EXPECT_EQ(read_file(path), "80001f8880abcdef 8 3 1800000220\r\n");
+
+  // Lines that do not read are skipped; the others count.
+  write_file(path, "zz 1 2 3\r\n80001f8880abcdef 9 100 1800000220\r\n0102 x 1 1\n\n80 1 2\n");
+  trap_init();
+  run_steps({{"boots of the readable line", 0, 8, 3, false, true}});
 }
 
 }  // namespace
