@@ -166,4 +166,21 @@ echo "ok   real trap taken ${delay} ms after 1000 junk datagrams"
 [ "$delay" -lt 1500 ] || fail "real trap taken only after $delay ms"
 log_has '^127\.0\.0\.1 3 ' || fail "power failure not logged"
 
+# The refused traps above left a notice with a reason, a sender and a count (one a minute at most).
+log_has "Traps refused: .* from .* ([0-9]* refused since the last notice)" || fail "refused traps not logged"
+
+# ---- One sender engine over a restart of the service ----
+FIXED=0x80001f8880a1b2c3d4e5f60718
+fixed3() { snmptrap -v 3 -m '' -e "$FIXED" -u upsuser -l authPriv -a MD5 -A authpass1 -x DES -X privpass1 "$@"; }
+FIXED_LINE="accepted version=3 source=0 group=0 generic=6 specific=8"
+accepted "v3 of a fixed engine" "$FIXED_LINE" fixed3 "$V4" '' "$MAKER.4.20.8.0"
+accepted "v3 of a fixed engine again" "$FIXED_LINE" fixed3 "$V4" '' "$MAKER.4.20.8.0"
+vellmar_stop
+engines="$VELLMAR_DIR/snmp_trap_engines.txt"
+grep -q "^${FIXED#0x} [0-9]* [0-9]* [0-9]*"$'\r'"\$" "$engines" || fail "engine not kept: $(cat "$engines" 2>&1)"
+[ "$(stat -c %a "$engines")" = 600 ] || fail "engines file is mode $(stat -c %a "$engines")"
+vellmar_start
+accepted "v3 of a fixed engine after a restart" "$FIXED_LINE" fixed3 "$V4" '' "$MAKER.4.20.8.0"
+! log_has "SNMPv3 trap from .* refused" || fail "a fresh SNMPv3 trap was taken for a replay"
+
 vellmar_stop
