@@ -72,6 +72,41 @@ TEST_F(Router, TemplateTags) {
   EXPECT_NE(page.find("[&lt;script&gt;]"), std::string::npos) << page;
 }
 
+TEST_F(Router, OnlyPlainQueryValuesReplaceTags) {
+  write_file(dir.file("httpd/htdocs/t.asp"), "[<% v %>][<% LIN_#v# %>]");
+  std::string cookie = login("admin", "quillbox");
+  struct Case {
+    const char* value;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"7", "[7][]"},
+      {"REFRESH", "[REFRESH][30]"},
+      {"a_b.c-D9", "[a_b.c-D9][]"},
+      {"alert(1)//", "[][]"},
+      {"%3Cb%3E", "[][]"},
+      {"a+b", "[][]"},
+      {"x'y", "[][]"},
+      {"REFRESH;", "[][]"},
+  };
+  for (const Case& c : cases) {
+    std::string page = get(std::string("/t.asp?v=") + c.value, cookie);
+    EXPECT_NE(page.find(c.shown), std::string::npos) << c.value << "\n" << page;
+  }
+}
+
+TEST_F(Router, MessageTextsComeOnlyFromFormReplies) {
+  std::string page = get("/message.asp?ERR_PATH=alert(document.domain)//&ERR_TITLE=Hi&ERR_MSG=There");
+  EXPECT_EQ(page.find("alert(document.domain)"), std::string::npos) << page;
+  EXPECT_EQ(page.find(">Hi<"), std::string::npos) << page;
+  EXPECT_EQ(page.find(">There<"), std::string::npos) << page;
+  // A reply of the service: its action is written escaped for the attribute.
+  get("/login.asp");
+  post("/orvik/login", "Username=admin&Response=wrong");
+  page = get("/message.asp?ERR_PATH=alert(1)");
+  EXPECT_NE(page.find("onclick=\"window.location=&#39;/login.asp&#39;\""), std::string::npos) << page;
+}
+
 TEST_F(Router, ReplaceTokens) {
   QueryPair pairs[2] = {{const_cast<char*>("page"), const_cast<char*>("3")}, {const_cast<char*>("a"), const_cast<char*>("b")}};
   char out[64];
@@ -87,11 +122,26 @@ TEST_F(Router, EscapingHelpers) {
   EXPECT_EQ(asp_escape_html(out, sizeof out, "<a href='x'>&\"</a>"), 47u);
   EXPECT_STREQ(out, "&lt;a href=&#39;x&#39;&gt;&amp;&quot;&lt;/a&gt;");
   EXPECT_EQ(asp_escape_html(out, 6, "a&b"), 1u);  // never half an entity
+  // A script string: backslash and quote escaped, everything else that could end the string, the
+  // script block or the attribute as \uXXXX (UTF-8 read as code points, a bad byte as U+FFFD).
+  struct Case {
+    const char* text;
+    const char* written;
+  };
+  const Case cases[] = {
+      {"x');alert(1)//\n</script>", "x\\');alert(1)//\\u000A\\u003C/script\\u003E"},
+      {"a\\b\"c&d", "a\\\\b\\u0022c\\u0026d"},
+      {"\x7F\t", "\\u007F\\u0009"},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\\u00E9\\u20AC\\uD83D\\uDE00"},
+      {"\xC3(\xFF\xE2\x82", "\\uFFFD(\\uFFFD\\uFFFD\\uFFFD"},
+  };
   std::string path = dir.file("esc.txt");
-  FILE* f = fopen(path.c_str(), "w");
-  asp_write_script_text(f, "x');alert(1)//\n</script>");
-  fclose(f);
-  EXPECT_EQ(read_file(path), "x\\x27);alert(1)//\\x0A\\x3C/script\\x3E");
+  for (const Case& c : cases) {
+    FILE* f = fopen(path.c_str(), "w");
+    asp_write_script_text(f, c.text);
+    fclose(f);
+    EXPECT_EQ(read_file(path), c.written) << c.text;
+  }
 }
 
 TEST_F(Router, FormRepliesBecomeAnswers) {
