@@ -89,16 +89,22 @@ void http_percent_decode(const char* src, char* dst) {
   *dst = 0;
 }
 
+static bool is_separator(char ch) { return ch == '/' || ch == '\\'; }
+
 void http_path_normalize(char* path) {
   char* out = path;
   const char* in = path;
   while (*in) {
-    if (*in == '/' || *in == '\\') {
-      *out++ = *in++;
-      // Right after a separator further separators and every leading pair of dots go.
+    if (is_separator(*in)) {
+      // Every separator is written as '/', so the gate and the file system see the same path.
+      *out++ = '/';
+      ++in;
+      // Right after a separator further separators, every leading pair of dots and every "."
+      // segment go.
       for (;;) {
-        if (*in == '/' || *in == '\\') ++in;
+        if (is_separator(*in)) ++in;
         else if (in[0] == '.' && in[1] == '.') in += 2;
+        else if (in[0] == '.' && (in[1] == 0 || is_separator(in[1]))) ++in;
         else break;
       }
     } else {
@@ -328,6 +334,8 @@ void http_handle_request(HttpConnection* c) {
   g_client_address.family = c->family;
   const char* cookie = c->headers[HDR_COOKIE];
   const char* path = c->path;
+  // Only a path from the root names a file of the web folder.
+  if (path[0] != '/') path = "/login.asp";
   if (!post) {
     bool gated = strcasecmp(path, "/message.asp") != 0 &&
                  (contains_nocase(path, ".asp") || contains_nocase(path, ".xml") || contains_nocase(path, ".csv") ||

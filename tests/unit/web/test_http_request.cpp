@@ -23,9 +23,9 @@ TEST_F(Router, ErrorAnswers) {
 }
 
 TEST_F(Router, PathsAreCleaned) {
-  char cases[][40] = {"/a//b\\\\c", "/../../agent.ini", "/x/..../y", "/./a", "/a/.."};
-  const char* expected[] = {"/a/b\\c", "/agent.ini", "/x/y", "/./a", "/a/"};
-  for (int i = 0; i < 5; ++i) {
+  char cases[][40] = {"/a//b\\\\c", "/../../agent.ini", "/x/..../y", "/./a", "/a/..", "/a/./b/.", "/.hidden/.x", "\\.\\tmp\\"};
+  const char* expected[] = {"/a/b/c", "/agent.ini", "/x/y", "/a", "/a/", "/a/b/", "/.hidden/.x", "/tmp/"};
+  for (int i = 0; i < 8; ++i) {
     http_path_normalize(cases[i]);
     EXPECT_STREQ(cases[i], expected[i]);
   }
