@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/fs.h"
 #include "service/alarm/shutdown_actions.h"
 #include "service/web/http_request.h"
 #include "service/web/system_pages.h"
@@ -144,11 +145,11 @@ int asp_render_template(const char* template_path, char* out_path, int message_p
   if (!text) return 0;
   ++g_rendered_pages;
   int n = snprintf(out_path, 260, "%s/httpd/htdocs/tmp/tmp_web_%d.asp", HttpInstallDir, g_rendered_pages);
-  FILE* out = n > 0 && n < 260 ? fopen(out_path, "w") : nullptr;
+  FILE* out = n > 0 && n < 260 ? fs_open_private(out_path, "w") : nullptr;
   if (!out) {
     char dir[300];
-    if (snprintf(dir, sizeof dir, "%s/httpd/htdocs/tmp", HttpInstallDir) < int(sizeof dir)) util_create_directory(dir);
-    if (n > 0 && n < 260) out = fopen(out_path, "w");
+    if (snprintf(dir, sizeof dir, "%s/httpd/htdocs/tmp", HttpInstallDir) < int(sizeof dir)) fs_create_private_directory(dir);
+    if (n > 0 && n < 260) out = fs_open_private(out_path, "w");
   }
   if (!out) {
     free(text);

@@ -173,18 +173,24 @@ void http_send_file(HttpConnection* c, const char* file_path) {
   FILE* f = fopen(send_path, "rb");
   if (!f) return;
   // The settings copy of a download is served once: it goes as soon as it is open for sending.
-  char settings_copy[300];
-  if (!head && cfg_install_file(settings_copy, sizeof settings_copy, "httpd/htdocs/tmp/agent.ini") &&
-      strcmp(send_path, settings_copy) == 0)
-    remove(send_path);
+  char settings_copy[300], export_csv[300];
+  bool settings = cfg_install_file(settings_copy, sizeof settings_copy, "httpd/htdocs/tmp/agent.ini") &&
+                  strcmp(send_path, settings_copy) == 0;
+  if (!head && settings) remove(send_path);
+  // The downloads are saved under their own names, never shown in the browser.
+  bool csv = cfg_install_file(export_csv, sizeof export_csv, "httpd/htdocs/tmp/event_log.csv") &&
+             strcmp(send_path, export_csv) == 0;
+  const char* disposition = settings ? "Content-Disposition: attachment; filename=\"agent.ini\"\r\n"
+                            : csv    ? "Content-Disposition: attachment; filename=\"event_log.csv\"\r\n"
+                                     : "";
   fseek(f, 0, SEEK_END);
   long size = ftell(f);
   fseek(f, 0, SEEK_SET);
   char date[64];
   http_local_date(date, sizeof date);
-  http_conn_printf(c, "HTTP/1.1 %d OK\r\nDate: %s\r\n%sContent-Type: %s\r\nConnection: close\r\nContent-Length: %ld\r\n\r\n",
+  http_conn_printf(c, "HTTP/1.1 %d OK\r\nDate: %s\r\n%sContent-Type: %s\r\n%sConnection: close\r\nContent-Length: %ld\r\n\r\n",
                    200, date, row == &MIME_TYPES[0] ? "Cache-Control: private, no-store, no-cache\r\nPragma: no-cache\r\n" : "",
-                   row->type, size);
+                   row->type, disposition, size);
   c->content_type = row;
   if (c->state != 2 || head) {
     fclose(f);

@@ -511,9 +511,12 @@ void http_server_init(uint32_t message, WindowHandle window, const char* install
   char host[65] = "";
   inet_host_name(host, sizeof host);
   if (!fs_file_exists(to)) {
-    if (fs_file_exists(from)) fs_copy_file(from, to, true);
+    if (fs_file_exists(from)) fs_copy_file(from, to, true, FS_PRIVATE);
     else tls_make_self_signed(to, host);
   }
+  // The pages rendered for a session, the event views and the downloads are for the service only.
+  snprintf(from, sizeof from, "%s/httpd/htdocs/tmp", HttpInstallDir);
+  fs_create_private_directory(from);
   uint16_t family = 0;
   memset(&g_host_address, 0, sizeof g_host_address);
   if (inet_resolve_host(host, &family, g_host_address.address)) g_host_address.family = family;

@@ -9,7 +9,11 @@ vellmar_install "$WEB_INI"
 HT="$VELLMAR_DIR/httpd/htdocs"
 H=http://127.0.0.1
 S=https://127.0.0.1
+# A folder left open by an older version, and a start with a umask that takes nothing away.
+mkdir -m 755 -p "$HT/tmp"
+umask 000
 web_start
+umask 022
 
 # --- The gate decides on the path that is opened: every spelling of a /tmp/ file at every level.
 mkdir -p "$HT/tmp"
@@ -49,5 +53,29 @@ done <<'TABLE'
 /\tmp\agent_x.ini|settings-copy-secret|0
 /tmp/AGENT_x.INI|settings-copy-secret|-
 TABLE
+
+# --- Files of the web are private: the folder 0700, every file the service writes there 0600.
+COOKIE=${COOKIES[admin]}
+post() { "${CURL[@]}" -b "$COOKIE" -o /dev/null -w '%{redirect_url}' "$H/orvik/$1" "${@:2}"; }
+rm -f "$HT/tmp/iframe_log.htm" "$HT/tmp/agent_x.ini"
+[ "$(stat -c %a "$HT/tmp")" = 700 ] || fail "htdocs/tmp is $(stat -c %a "$HT/tmp")"
+"${CURL[@]}" -b "$COOKIE" "$H/en/sys_info.asp" | has 'name="SYS_UCTOKEN"' || fail "no page rendered"
+post hist_log --data "LOG_BUTTON=%3C%3C" >/dev/null
+"${CURL[@]}" -b "$COOKIE" "$H/en/hist_log.asp" | has "Page1" || fail "history page not rendered"
+post hist_log --data "DLLOG_BUTTON=Export" >/dev/null
+SB=$(token "$H" /en/sys_batch.asp)
+[ "$(post sys_batch --data "SYS_UCTOKEN=$SB&DL_SYSTEM=Download")" = "$H/tmp/agent.ini" ] || fail "download redirect"
+for f in iframe_log.htm events.txt event_log.csv agent.ini; do [ -f "$HT/tmp/$f" ] || fail "no $f written"; done
+open_files=$(find "$HT/tmp" -type f ! -perm 600 -printf '%f %m\n')
+[ -z "$open_files" ] || fail "files of htdocs/tmp readable by others: $open_files"
+
+# --- The downloads are attachments with their own names.
+head=$("${CURL[@]}" -b "$COOKIE" -D - -o "$VELLMAR_DIR/dl.ini" "$H/tmp/agent.ini")
+[[ "$head" == *$'Content-Disposition: attachment; filename="agent.ini"\r'* ]] || fail "settings download: $head"
+grep -q '^\[End\]' "$VELLMAR_DIR/dl.ini" || fail "the settings download is not the file"
+head=$("${CURL[@]}" -b "$COOKIE" -D - -o /dev/null "$H/tmp/event_log.csv")
+[[ "$head" == *$'Content-Disposition: attachment; filename="event_log.csv"\r'* ]] || fail "CSV export: $head"
+head=$("${CURL[@]}" -b "$COOKIE" -D - -o /dev/null "$H/en/sys_info.asp")
+[[ "$head" != *Content-Disposition* ]] || fail "a page is sent as an attachment: $head"
 
 vellmar_stop
