@@ -53,12 +53,15 @@ static const char* sess_create(uint8_t level) {
   uint32_t now = http_clock_seconds();
   SystemTime utc;
   clock_system_time(&utc);
+  // A free or expired slot, else the session idle longest (its expiry, renewed at every use, is
+  // the earliest): a login never takes a session that is in use when an idle one exists.
   int slot = 0;
   for (int i = 0; i < SESSION_SLOTS; ++i) {
     if (!WebSessionTable[i].in_use || now > WebSessionTable[i].expires) {
       slot = i;
       break;
     }
+    if (WebSessionTable[i].expires < WebSessionTable[slot].expires) slot = i;
   }
   WebSession& s = WebSessionTable[slot];
   sess_random_text(s.id, SESSION_ID_CHARS);

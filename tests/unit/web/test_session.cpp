@@ -1,6 +1,7 @@
 // Login sessions: expiry, cookies with two values, logout, challenges renewed by every attempt,
 // tokens, and the login lock.
 #include <string>
+#include <vector>
 
 #include "tests/unit/web/web_fixture.h"
 
@@ -109,6 +110,45 @@ TEST_F(Sessions, NoOtherClientVoidsTheToken) {
   char16_t name[33];
   text_utf8_to_utf16(name, 33, "Rack9");
   EXPECT_EQ(std::u16string(g_settings.system_name), std::u16string(name));
+}
+
+TEST_F(Sessions, ANewLoginTakesTheSessionIdleLongest) {
+  auto cookie = [](const std::string& id) { return "Vellmar=" + id; };
+  std::string admin = cookie(SessionApi.sess_create(0));
+  std::vector<std::string> others;
+  for (int i = 1; i < SESSION_SLOTS; ++i) {
+    g_test_seconds += 2;
+    others.push_back(cookie(SessionApi.sess_create(2)));
+  }
+  // All slots in use: each further login takes the one idle longest, never the administrator
+  // who keeps working.
+  for (int round = 0; round < 3 * SESSION_SLOTS; ++round) {
+    g_test_seconds += 2;
+    ASSERT_EQ(SessionApi.sess_from_cookie(admin.c_str(), 0), 0) << round;
+    g_test_seconds += 2;
+    std::string oldest = others.front();
+    others.erase(others.begin());
+    others.push_back(cookie(SessionApi.sess_create(2)));
+    EXPECT_EQ(SessionApi.sess_from_cookie(oldest.c_str(), 0), -1) << round;
+    // Each check is a use: in this order, one second apart, the front stays the one idle longest.
+    for (const std::string& c : others) {
+      g_test_seconds += 1;
+      EXPECT_EQ(SessionApi.sess_from_cookie(c.c_str(), 0), 2) << round;
+    }
+  }
+  EXPECT_EQ(SessionApi.sess_from_cookie(admin.c_str(), 0), 0);
+  // A free slot (a logout) and then an expired one are taken before the one idle longest.
+  SessionApi.sess_from_cookie(others[5].c_str(), 1);
+  for (WebSession& w : WebSessionTable)
+    if (w.in_use && ("Vellmar=" + std::string(w.id)) == others[9]) w.expires = g_test_seconds - 1;
+  SessionApi.sess_create(1);
+  SessionApi.sess_create(1);
+  for (size_t i = 0; i < others.size(); ++i) {
+    if (i == 5 || i == 9) continue;
+    EXPECT_EQ(SessionApi.sess_from_cookie(others[i].c_str(), 0), 2) << i;
+  }
+  EXPECT_EQ(SessionApi.sess_from_cookie(others[9].c_str(), 0), -1);
+  EXPECT_EQ(SessionApi.sess_from_cookie(admin.c_str(), 0), 0);
 }
 
 TEST_F(Sessions, LoginLock) {
