@@ -148,13 +148,45 @@ TEST_F(Router, FormRepliesBecomeAnswers) {
   std::string answer = post("/orvik/nothing", "a=1");
   EXPECT_NE(answer.find("Location: http://unit/login.asp\r\n"), std::string::npos) << answer;
   std::string cookie = login("admin", "quillbox");
-  // A Referer gives the base of the redirect.
-  std::string raw = "POST /orvik/sys_info HTTP/1.1\r\nHost: unit\r\nReferer: https://h:8443/en/x.asp\r\nCookie: " +
+  // A Referer of this host gives the base of the redirect.
+  std::string raw = "POST /orvik/sys_info HTTP/1.1\r\nHost: h:8443\r\nReferer: https://h:8443/en/x.asp\r\nCookie: " +
                     cookie + "\r\nContent-Length: 3\r\n\r\na=1";
   answer = request(raw);
   EXPECT_NE(answer.find("Location: https://h:8443/message.asp\r\n"), std::string::npos) << answer;
   // No token: no reply line; the cleared buffer gives the "not defined" message.
   EXPECT_STREQ(g_message_body, "upsd reply: Not defined.");
+}
+
+TEST_F(Router, OnlyThisHostIsARedirectTarget) {
+  struct Case {
+    const char* host;
+    const char* referer;
+    const char* location;
+  };
+  const Case cases[] = {
+      {"unit", nullptr, "http://unit/login.asp"},
+      {"unit", "http://unit/en/x.asp", "http://unit/login.asp"},
+      {"UNIT", "https://unit:8443/en/x.asp?a=b", "https://unit:8443/login.asp"},
+      {"[::1]", "http://[::1]:8080/x", "http://[::1]:8080/login.asp"},
+      {"unit", "no-slashes-here", "http://unit/login.asp"},
+      {"unit", "https://evil.example/en/x.asp", "http://unit/"},
+      {"unit", "http://unit.evil.example/", "http://unit/"},
+      {"unit", "http://unit@evil.example/", "http://unit/"},
+      {"unit", "http://evil.example@unit/", "http://unit/"},
+      {"unit", "http://unit:80@evil.example/", "http://unit/"},
+      {"unit", "javascript://unit/%0aalert(1)", "http://unit/"},
+      {"unit", "//evil.example/x", "http://unit/login.asp"},  // no "//" behind the scheme: not a base
+      {"unit", "http://unit\\evil.example/", "http://unit/"},
+      {"unit", "http://unit:80x/", "http://unit/"},
+      {"[::1]", "http://[::1/", "http://[::1]/"},
+  };
+  for (const Case& c : cases) {
+    std::string raw = std::string("POST /orvik/nothing HTTP/1.1\r\nHost: ") + c.host + "\r\n";
+    if (c.referer) raw += std::string("Referer: ") + c.referer + "\r\n";
+    std::string answer = request(raw + "Content-Length: 3\r\n\r\na=1");
+    EXPECT_NE(answer.find(std::string("\r\nLocation: ") + c.location + "\r\n"), std::string::npos)
+        << (c.referer ? c.referer : "(none)") << "\n" << answer;
+  }
 }
 
 }  // namespace
