@@ -393,11 +393,20 @@ static void http_accept(int listener, int tls) {
   if (s < 0) return;
   uint8_t address[16] = {};
   inet_sockaddr_address(peer, peer_length, address, nullptr, nullptr);
+  uint32_t family = inet_sockaddr_family(peer, peer_length);
+  // One client address holds a few slots at most, loopback too: the rest stay for everyone else.
+  int held = 0;
+  for (const auto& slot : HttpConnectionTable)
+    if (slot.state != 0 && slot.socket >= 0 && slot.family == family && memcmp(slot.peer, address, 16) == 0) ++held;
+  if (held >= HTTP_PER_ADDRESS_MAX) {
+    sock_close(s);
+    return;
+  }
   if (!win_async_select(s, g_window, g_message, FD_READ | FD_WRITE | FD_CLOSE)) {
     sock_close(s);
     return;
   }
-  http_conn_start(c, s, inet_sockaddr_family(peer, peer_length), address);
+  http_conn_start(c, s, family, address);
   c->tls = uint32_t(tls);
   if (tls) {
     c->ssl = tls_accept(g_tls_context, s);

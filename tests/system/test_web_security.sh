@@ -78,4 +78,46 @@ head=$("${CURL[@]}" -b "$COOKIE" -D - -o /dev/null "$H/tmp/event_log.csv")
 head=$("${CURL[@]}" -b "$COOKIE" -D - -o /dev/null "$H/en/sys_info.asp")
 [[ "$head" != *Content-Disposition* ]] || fail "a page is sent as an attachment: $head"
 
+# --- One client address holds at most 8 connections, loopback too; the ninth is closed at accept.
+python3 - <<'PY' || fail "per-address connection limit"
+import socket, time
+
+def conn(source, family=socket.AF_INET, target="127.0.0.1"):
+    s = socket.socket(family)
+    s.bind((source, 0))
+    s.settimeout(20)
+    s.connect((target, 80))
+    return s
+
+def answer(s):
+    s.sendall(b"GET /template.css HTTP/1.0\r\n\r\n")
+    data = b""
+    try:
+        while True:
+            chunk = s.recv(65536)
+            if not chunk:
+                break
+            data += chunk
+    except ConnectionResetError:
+        pass
+    s.close()
+    return data
+
+held = [conn("127.0.0.1") for _ in range(8)]
+time.sleep(1)  # all eight are accepted and reading
+for n in range(3):
+    extra = answer(conn("127.0.0.1"))
+    assert extra == b"", "connection %d beyond eight was served: %r" % (9 + n, extra[:40])
+for source, family, target in (("127.0.0.2", socket.AF_INET, "127.0.0.1"), ("::1", socket.AF_INET6, "::1")):
+    got = answer(conn(source, family, target))
+    assert got.startswith(b"HTTP/1.1 200 OK"), "%s not served beside the eight: %r" % (source, got[:40])
+# The eight are served in turn, and once one has gone its address gets a slot again.
+assert answer(held.pop()).startswith(b"HTTP/1.1 200 OK")
+time.sleep(0.5)
+got = answer(conn("127.0.0.1"))
+assert got.startswith(b"HTTP/1.1 200 OK"), "a freed place was not given again: %r" % got[:40]
+for s in held:
+    assert answer(s).startswith(b"HTTP/1.1 200 OK")
+PY
+
 vellmar_stop
