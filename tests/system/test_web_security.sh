@@ -120,4 +120,33 @@ for s in held:
     assert answer(s).startswith(b"HTTP/1.1 200 OK")
 PY
 
+# --- TLS: only ECDHE with AES-GCM or ChaCha20-Poly1305; the certificate's key picks RSA or ECDSA.
+suite() { echo | openssl s_client -connect 127.0.0.1:443 -tls1_2 -cipher "$1" 2>&1 | has "Cipher is $1\$"; }
+check_suites() {
+  local c
+  for c in $1; do suite "$c" || fail "TLS suite $c refused"; done
+  for c in $2; do suite "$c" && fail "TLS suite $c accepted"; done
+  "${CURL[@]}" "$S/login.asp" | has 'id="challenge"' || fail "curl gets no page over HTTPS"
+  if command -v sslscan >/dev/null; then
+    local offered
+    offered=$(sslscan --no-colour 127.0.0.1:443 | awk '/^(Preferred|Accepted)/ {print $2, $5}')
+    [ -n "$offered" ] || fail "sslscan lists no suite"
+    grep -Ev '^TLSv1\.2 ECDHE-(RSA|ECDSA)-(AES(128|256)-GCM-SHA(256|384)|CHACHA20-POLY1305)$' <<<"$offered" \
+      && fail "sslscan shows other suites: $offered"
+  fi
+  return 0
+}
+check_suites "ECDHE-RSA-AES128-GCM-SHA256 ECDHE-RSA-AES256-GCM-SHA384 ECDHE-RSA-CHACHA20-POLY1305" \
+  "AES128-SHA AES256-GCM-SHA384 ECDHE-RSA-AES128-SHA ECDHE-RSA-AES256-SHA384 DHE-RSA-AES128-GCM-SHA256 ECDHE-ECDSA-AES128-GCM-SHA256"
+vellmar_stop
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj "/CN=ec.test" -days 2 \
+  -keyout "$VELLMAR_DIR/ec.key" -out "$VELLMAR_DIR/ec.crt" 2>/dev/null || fail "openssl req (EC)"
+cat "$VELLMAR_DIR/ec.crt" "$VELLMAR_DIR/ec.key" > "$VELLMAR_DIR/httpd/cert_web.pem"
+opened=$(log_count "IPv4-HTTPS: OK")
+vellmar_start
+https_again() { [ "$(log_count "IPv4-HTTPS: OK")" -gt "$opened" ]; }
+wait_for "web listeners after the restart" 15 https_again
+check_suites "ECDHE-ECDSA-AES128-GCM-SHA256 ECDHE-ECDSA-AES256-GCM-SHA384 ECDHE-ECDSA-CHACHA20-POLY1305" \
+  "ECDHE-ECDSA-AES128-SHA ECDHE-RSA-AES128-GCM-SHA256 AES128-SHA"
+
 vellmar_stop
