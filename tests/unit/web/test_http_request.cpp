@@ -157,6 +157,28 @@ TEST_F(Router, FormRepliesBecomeAnswers) {
   EXPECT_STREQ(g_message_body, "upsd reply: Not defined.");
 }
 
+TEST_F(Router, DownloadsAreAttachmentsWithTheirNames) {
+  std::string cookie = login("admin", "quillbox");
+  struct Case {
+    const char* file;
+    const char* disposition;
+  };
+  const Case cases[] = {
+      {"agent.ini", "\r\nContent-Disposition: attachment; filename=\"agent.ini\"\r\n"},
+      {"event_log.csv", "\r\nContent-Disposition: attachment; filename=\"event_log.csv\"\r\n"},
+      {"iframe_log.htm", nullptr},
+      {"events.txt", nullptr},
+  };
+  for (const Case& c : cases) {
+    write_file(dir.file(std::string("httpd/htdocs/tmp/") + c.file), "[End]\r\n");
+    std::string answer = get(std::string("/tmp/") + c.file, cookie);
+    ASSERT_EQ(answer.rfind("HTTP/1.1 200 OK", 0), 0u) << answer;
+    if (c.disposition) EXPECT_NE(answer.find(c.disposition), std::string::npos) << answer;
+    else EXPECT_EQ(answer.find("Content-Disposition"), std::string::npos) << answer;
+  }
+  EXPECT_EQ(get("/en/sys_info.asp", cookie).find("Content-Disposition"), std::string::npos);
+}
+
 TEST_F(Router, OnlyThisHostIsARedirectTarget) {
   struct Case {
     const char* host;
