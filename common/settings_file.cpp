@@ -633,7 +633,7 @@ int cfg_file_has_end(FILE* file) {
 int cfg_import_uploaded(const char* first, const char* last) {
   char path[300];
   if (!cfg_install_file(path, sizeof path, "httpd/htdocs/tmp/agent_tmp.ini")) return 0;
-  FILE* out = fopen(path, "wb");
+  FILE* out = fs_open_private(path, "wb");
   if (!out) return 0;
   // LF becomes CR LF; a CR already before it is not doubled.
   for (const char* p = first; p <= last; ++p) {

@@ -61,7 +61,7 @@ bool fs_file_exists(const char* path) {
   return stat(path, &st) == 0;
 }
 
-bool fs_copy_file(const char* from, const char* to, bool fail_if_exists) {
+bool fs_copy_file(const char* from, const char* to, bool fail_if_exists, FsFileAccess access) {
   if (fail_if_exists && fs_file_exists(to)) return false;
   FILE* in = fopen(from, "rb");
   if (!in) return false;
@@ -71,7 +71,7 @@ bool fs_copy_file(const char* from, const char* to, bool fail_if_exists) {
   while ((n = fread(buf, 1, sizeof buf, in)) > 0) data.append(buf, n);
   bool ok = !ferror(in);
   fclose(in);
-  return ok && fs_replace_file(to, data.data(), data.size());
+  return ok && fs_replace_file(to, data.data(), data.size(), access);
 }
 
 bool fs_current_directory(char* out, size_t room) { return getcwd(out, room) != nullptr; }
@@ -93,4 +93,19 @@ bool fs_write_private_file(const char* path, const void* data, size_t length) {
     length -= size_t(n);
   }
   return close(fd) == 0 && ok;
+}
+
+FILE* fs_open_private(const char* path, const char* mode) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return nullptr;
+  FILE* f = fchmod(fd, 0600) == 0 ? fdopen(fd, mode) : nullptr;
+  if (!f) close(fd);
+  return f;
+}
+
+bool fs_create_private_directory(const char* path) {
+  if (mkdir(path, 0700) == 0) return chmod(path, 0700) == 0;
+  struct stat st;
+  if (errno != EEXIST || lstat(path, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  return (st.st_mode & 07777) == 0700 || chmod(path, 0700) == 0;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/fs.h"
 #include "service/core/net_address.h"
 #include "service/events/event_defs.h"
 #include "service/events/event_log.h"
@@ -100,7 +101,7 @@ char* read_whole(const char* path) {
 // Writes iframe_log.htm from the lines of events.txt, newest (last) first.
 void write_table(const char* table_path, const char* selection_path) {
   char* selection = read_whole(selection_path);
-  FILE* out = fopen(table_path, "wb");
+  FILE* out = fs_open_private(table_path, "wb");
   if (!out) {
     free(selection);
     return;
@@ -160,7 +161,7 @@ bool open_selection(ViewPaths& p, FILE** in, FILE** out, bool* table_only) {
     *table_only = true;
     return false;
   }
-  *out = fopen(p.selection, "wb");
+  *out = fs_open_private(p.selection, "wb");
   if (*out) return true;
   fclose(*in);
   return false;
@@ -257,7 +258,7 @@ void evt_export_csv() {
   char path[PATH_ROOM], log[PATH_ROOM];
   if (!install_path(path, "httpd/htdocs/tmp/event_log.csv") || !install_path(log, "_FILE_LOG.TXT")) return;
   remove(path);
-  FILE* out = fopen(path, "w");
+  FILE* out = fs_open_private(path, "w");
   if (!out) return;
   SystemTime now;
   clock_local_time(&now);

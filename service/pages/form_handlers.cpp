@@ -349,7 +349,7 @@ void sys_batch() {
                    cfg_install_file(to, sizeof to, "httpd/htdocs/tmp/agent.ini");
       // An old copy is never served in place of a failed one.
       if (paths) remove(to);
-      form_reply(paths && fs_copy_file(from, to, false) ? R9 : kCopyFailed);
+      form_reply(paths && fs_copy_file(from, to, false, FS_PRIVATE) ? R9 : kCopyFailed);
       return;
     }
     if (begins(name, "UL_SYSTEM")) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/fs.h"
 #include "service/alarm/shutdown_actions.h"
 #include "service/web/http_request.h"
 #include "service/web/system_pages.h"
@@ -45,17 +46,62 @@ void asp_write_text(FILE* out, const char* text) {
   }
 }
 
+// One code point from UTF-8 at text; its byte count into *used (1 for a byte that starts no valid
+// sequence, which gives U+FFFD).
+static uint32_t utf8_next(const uint8_t* text, int* used) {
+  uint8_t b = text[0];
+  int n = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+  uint32_t cp = n == 4 ? b & 0x07u : n == 3 ? b & 0x0Fu : b & 0x1Fu;
+  *used = 1;
+  if (n == 0 || b > 0xF4) return 0xFFFD;
+  for (int i = 1; i < n; ++i) {
+    if ((text[i] & 0xC0) != 0x80) return 0xFFFD;  // also stops at the terminator
+    cp = cp << 6 | (text[i] & 0x3Fu);
+  }
+  bool shortest = (n == 2 && cp >= 0x80) || (n == 3 && cp >= 0x800) || (n == 4 && cp >= 0x10000);
+  if (!shortest || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
+  *used = n;
+  return cp;
+}
+
 void asp_write_script_text(FILE* out, const char* text) {
   if (!out || !text) return;
-  for (; *text; ++text) {
-    uint8_t ch = uint8_t(*text);
-    // Quotes, backslashes, markup and control characters become \xNN: safe inside a JavaScript
-    // string, in a script block and in an HTML attribute alike.
-    if (ch < 0x20 || ch == '\\' || ch == '\'' || ch == '"' || ch == '<' || ch == '>' || ch == '&' || ch == 0x7F)
-      fprintf(out, "\\x%02X", ch);
-    else
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(text);
+  while (*p) {
+    uint8_t ch = *p;
+    // Backslash and single quote get their backslash; the double quote, markup characters and
+    // everything outside printable ASCII become \uXXXX, so the text is safe inside a JavaScript
+    // string, in a script block and in a double-quoted HTML attribute alike.
+    if (ch == '\\' || ch == '\'') {
+      fputc('\\', out);
       fputc(ch, out);
+      ++p;
+    } else if (ch >= 0x20 && ch < 0x7F && ch != '"' && ch != '<' && ch != '>' && ch != '&') {
+      fputc(ch, out);
+      ++p;
+    } else {
+      int used = 1;
+      uint32_t cp = ch < 0x80 ? ch : utf8_next(p, &used);
+      p += used;
+      if (cp >= 0x10000) {
+        cp -= 0x10000;
+        fprintf(out, "\\u%04X\\u%04X", unsigned(0xD800 + (cp >> 10)), unsigned(0xDC00 + (cp & 0x3FF)));
+      } else {
+        fprintf(out, "\\u%04X", unsigned(cp));
+      }
+    }
   }
+}
+
+bool asp_query_value_plain(const char* value) {
+  if (!value || !*value) return false;
+  for (; *value; ++value) {
+    char ch = *value;
+    bool ok = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') || ch == '_' ||
+              ch == '.' || ch == '-';
+    if (!ok) return false;
+  }
+  return true;
 }
 
 int asp_replace_tokens(const char* text, size_t out_size, char* out, int pair_count, const QueryPair* pairs) {
@@ -91,7 +137,7 @@ static void asp_write_message_var(FILE* out, const char* name) {
   // The message texts are the server's own markup.
   if (strcmp(name, "ERR_TITLE") == 0) fputs(g_message_title, out);
   else if (strcmp(name, "ERR_MSG") == 0) fputs(g_message_body, out);
-  else if (strcmp(name, "ERR_PATH") == 0) fputs(g_message_action, out);
+  else if (strcmp(name, "ERR_PATH") == 0) asp_write_text(out, g_message_action);  // an onclick attribute
 }
 
 int asp_render_template(const char* template_path, char* out_path, int message_page, const char* query) {
@@ -99,11 +145,11 @@ int asp_render_template(const char* template_path, char* out_path, int message_p
   if (!text) return 0;
   ++g_rendered_pages;
   int n = snprintf(out_path, 260, "%s/httpd/htdocs/tmp/tmp_web_%d.asp", HttpInstallDir, g_rendered_pages);
-  FILE* out = n > 0 && n < 260 ? fopen(out_path, "w") : nullptr;
+  FILE* out = n > 0 && n < 260 ? fs_open_private(out_path, "w") : nullptr;
   if (!out) {
     char dir[300];
-    if (snprintf(dir, sizeof dir, "%s/httpd/htdocs/tmp", HttpInstallDir) < int(sizeof dir)) util_create_directory(dir);
-    if (n > 0 && n < 260) out = fopen(out_path, "w");
+    if (snprintf(dir, sizeof dir, "%s/httpd/htdocs/tmp", HttpInstallDir) < int(sizeof dir)) fs_create_private_directory(dir);
+    if (n > 0 && n < 260) out = fs_open_private(out_path, "w");
   }
   if (!out) {
     free(text);
@@ -111,8 +157,8 @@ int asp_render_template(const char* template_path, char* out_path, int message_p
     return 0;
   }
   char query_copy[1024];
-  QueryPair pairs[QUERY_PAIRS_MAX];
-  int pair_count = 0;
+  QueryPair pairs[QUERY_PAIRS_MAX], plain[QUERY_PAIRS_MAX];
+  int pair_count = 0, plain_count = 0;
   if (query) {
     snprintf(query_copy, sizeof query_copy, "%s", query);
     char* pieces[QUERY_PAIRS_MAX];
@@ -122,6 +168,8 @@ int asp_render_template(const char* template_path, char* out_path, int message_p
       if (!eq || eq == pieces[i] || !eq[1]) continue;
       *eq = 0;
       pairs[pair_count++] = QueryPair{pieces[i], eq + 1};
+      // Only a plain value (page numbers, indexes, names) may stand in for a tag.
+      if (asp_query_value_plain(eq + 1)) plain[plain_count++] = QueryPair{pieces[i], eq + 1};
     }
   }
   const char* p = text;
@@ -150,20 +198,20 @@ int asp_render_template(const char* template_path, char* out_path, int message_p
     memcpy(name, start, len);
     name[len] = 0;
     p = close + 3;
-    if (pair_count > 0) {
-      if (asp_replace_tokens(name, sizeof replaced, replaced, pair_count, pairs) > 0) memcpy(name, replaced, strlen(replaced) + 1);
-      bool done = false;
-      for (int i = 0; i < pair_count && !done; ++i)
-        if (strcmp(name, pairs[i].name) == 0) {
-          asp_write_text(out, pairs[i].value);
-          done = true;
-        }
-      if (done) continue;
-    }
+    if (plain_count > 0 && asp_replace_tokens(name, sizeof replaced, replaced, plain_count, plain) > 0)
+      memcpy(name, replaced, strlen(replaced) + 1);
+    // The message texts come only from the server's own form replies, never from the query.
     if (message_page && (strcmp(name, "ERR_TITLE") == 0 || strcmp(name, "ERR_MSG") == 0 || strcmp(name, "ERR_PATH") == 0)) {
       asp_write_message_var(out, name);
       continue;
     }
+    bool done = false;
+    for (int i = 0; i < plain_count && !done; ++i)
+      if (strcmp(name, plain[i].name) == 0) {
+        asp_write_text(out, plain[i].value);
+        done = true;
+      }
+    if (done) continue;
     asp_device_vars(out, name, pair_count, pairs);
   }
   free(text);

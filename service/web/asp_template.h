@@ -16,8 +16,10 @@ int asp_replace_tokens(const char* text, size_t out_size, char* out, int pair_co
 
 // Writes data text to a page HTML-escaped (& < > " ').
 void asp_write_text(FILE* out, const char* text);
-// Writes data text for a JavaScript string inside a script or an event attribute: JS-escaped, then
-// HTML-escaped.
+// Writes data text for a JavaScript string inside a script or an event attribute: backslash and
+// single quote escaped, the double quote, < > & and anything outside printable ASCII as \uXXXX.
 void asp_write_script_text(FILE* out, const char* text);
+// True when a query value may replace a tag: not empty, only letters, digits and _ . -
+bool asp_query_value_plain(const char* value);
 // The HTML-escaped form of text into out (room bytes, terminated, never a cut escape); its length.
 size_t asp_escape_html(char* out, size_t room, const char* text);

@@ -89,16 +89,22 @@ void http_percent_decode(const char* src, char* dst) {
   *dst = 0;
 }
 
+static bool is_separator(char ch) { return ch == '/' || ch == '\\'; }
+
 void http_path_normalize(char* path) {
   char* out = path;
   const char* in = path;
   while (*in) {
-    if (*in == '/' || *in == '\\') {
-      *out++ = *in++;
-      // Right after a separator further separators and every leading pair of dots go.
+    if (is_separator(*in)) {
+      // Every separator is written as '/', so the gate and the file system see the same path.
+      *out++ = '/';
+      ++in;
+      // Right after a separator further separators, every leading pair of dots and every "."
+      // segment go.
       for (;;) {
-        if (*in == '/' || *in == '\\') ++in;
+        if (is_separator(*in)) ++in;
         else if (in[0] == '.' && in[1] == '.') in += 2;
+        else if (in[0] == '.' && (in[1] == 0 || is_separator(in[1]))) ++in;
         else break;
       }
     } else {
@@ -167,18 +173,24 @@ void http_send_file(HttpConnection* c, const char* file_path) {
   FILE* f = fopen(send_path, "rb");
   if (!f) return;
   // The settings copy of a download is served once: it goes as soon as it is open for sending.
-  char settings_copy[300];
-  if (!head && cfg_install_file(settings_copy, sizeof settings_copy, "httpd/htdocs/tmp/agent.ini") &&
-      strcmp(send_path, settings_copy) == 0)
-    remove(send_path);
+  char settings_copy[300], export_csv[300];
+  bool settings = cfg_install_file(settings_copy, sizeof settings_copy, "httpd/htdocs/tmp/agent.ini") &&
+                  strcmp(send_path, settings_copy) == 0;
+  if (!head && settings) remove(send_path);
+  // The downloads are saved under their own names, never shown in the browser.
+  bool csv = cfg_install_file(export_csv, sizeof export_csv, "httpd/htdocs/tmp/event_log.csv") &&
+             strcmp(send_path, export_csv) == 0;
+  const char* disposition = settings ? "Content-Disposition: attachment; filename=\"agent.ini\"\r\n"
+                            : csv    ? "Content-Disposition: attachment; filename=\"event_log.csv\"\r\n"
+                                     : "";
   fseek(f, 0, SEEK_END);
   long size = ftell(f);
   fseek(f, 0, SEEK_SET);
   char date[64];
   http_local_date(date, sizeof date);
-  http_conn_printf(c, "HTTP/1.1 %d OK\r\nDate: %s\r\n%sContent-Type: %s\r\nConnection: close\r\nContent-Length: %ld\r\n\r\n",
+  http_conn_printf(c, "HTTP/1.1 %d OK\r\nDate: %s\r\n%sContent-Type: %s\r\n%sConnection: close\r\nContent-Length: %ld\r\n\r\n",
                    200, date, row == &MIME_TYPES[0] ? "Cache-Control: private, no-store, no-cache\r\nPragma: no-cache\r\n" : "",
-                   row->type, size);
+                   row->type, disposition, size);
   c->content_type = row;
   if (c->state != 2 || head) {
     fclose(f);
@@ -202,22 +214,42 @@ void http_client_address_text(char16_t* out, uint32_t room) {
   if (!len || !inet_address_to_string(sa, len, out, room)) out[0] = 0;
 }
 
-// Base of a form redirect: scheme, host and port from the Referer, else from the connection and Host.
-static void http_base_url(HttpConnection* c, char* out, size_t room) {
+// True when the Referer's scheme is http or https and its host (port and the rest aside) is the
+// request's Host; a user part or anything unusual makes it another host.
+static bool referer_names_this_host(const char* ref, const char* slashes, const char* host) {
+  size_t scheme = size_t(slashes - ref);
+  if (!((scheme == 5 && strncasecmp(ref, "http:", 5) == 0) || (scheme == 6 && strncasecmp(ref, "https:", 6) == 0)))
+    return false;
+  const char* start = slashes + 2;
+  size_t authority = strcspn(start, "/?#");
+  size_t name = start[0] == '[' ? strcspn(start, "]") + 1 : strcspn(start, ":/?#");
+  if (name > authority) return false;
+  if (name < authority && start[name] != ':') return false;
+  for (size_t i = name; i < authority; ++i)
+    if (i > name && (start[i] < '0' || start[i] > '9')) return false;
+  for (size_t i = 0; i < name; ++i)
+    if (uint8_t(start[i]) <= 0x20 || start[i] == '@' || start[i] == '\\') return false;
+  return name > 0 && strlen(host) == name && strncasecmp(start, host, name) == 0;
+}
+
+// Base of a form redirect: scheme, host and port from the Referer when it names this host, else
+// from the connection and Host. False when the Referer names another place: the redirect then
+// goes to "/" of this host.
+static bool http_base_url(HttpConnection* c, char* out, size_t room) {
   const char* ref = c->headers[HDR_REFERER];
+  const char* host = c->headers[HDR_HOST] ? c->headers[HDR_HOST] : "";
   const char* slashes = ref && strlen(ref) > 4 ? strstr(ref + 4, "//") : nullptr;
-  if (slashes) {
-    const char* end = strchr(slashes + 2, '/');
-    size_t n = end ? size_t(end - ref) : strlen(ref);
+  bool same = slashes && referer_names_this_host(ref, slashes, host);
+  if (same) {
+    const char* end = slashes + 2 + strcspn(slashes + 2, "/?#");
+    size_t n = size_t(end - ref);
     if (n >= room) n = room - 1;
     memcpy(out, ref, n);
     out[n] = 0;
-    // A Referer is the client's text: anything that could break the header line goes.
-    for (char* p = out; *p; ++p)
-      if (uint8_t(*p) < 0x20) *p = 0;
-    return;
+    return true;
   }
-  snprintf(out, room, "%s://%s", c->tls ? "https" : "http", c->headers[HDR_HOST] ? c->headers[HDR_HOST] : "");
+  snprintf(out, room, "%s://%s", c->tls ? "https" : "http", host);
+  return !slashes;
 }
 
 static void copy_line(char* out, size_t room, const char* from) {
@@ -230,7 +262,7 @@ static void copy_line(char* out, size_t room, const char* from) {
 // Turns the form layer's reply line into the answer.
 static void http_answer_form(HttpConnection* c) {
   char base[256];
-  http_base_url(c, base, sizeof base);
+  bool own = http_base_url(c, base, sizeof base);
   int kind = 4;
   for (int i = 0; i < 4; ++i)
     if (strncmp(g_reply, REPLY_PREFIXES[i], strlen(REPLY_PREFIXES[i])) == 0) {
@@ -243,12 +275,15 @@ static void http_answer_form(HttpConnection* c) {
     const char* r = strstr(g_reply, "Redirect=");
     if (!r) return;
     copy_line(url, sizeof url, r + 9);
-    http_conn_printf(c, "HTTP/1.1 302 Redirect\r\nContent-Type: text/html\r\nConnection: close\r\nLocation: %s%s\r\n\r\n", base, url);
+    // Only a path of this host is a target.
+    if (url[0] != '/' || url[1] == '/' || url[1] == '\\') snprintf(url, sizeof url, "/");
+    http_conn_printf(c, "HTTP/1.1 302 Redirect\r\nContent-Type: text/html\r\nConnection: close\r\nLocation: %s%s\r\n\r\n", base,
+                     own ? url : "/");
   } else if (kind == 1) {
     char cookie[128];
     copy_line(cookie, sizeof cookie, g_reply + strlen(REPLY_PREFIXES[1]));
     http_conn_printf(c, "HTTP/1.1 302 Redirect\r\nContent-Type: text/html\r\nConnection: close\r\nSet-Cookie: %s;%s HttpOnly\r\nLocation: %s%s\r\n\r\n",
-                     cookie, c->tls ? " Secure;" : "", base, "/home.asp");
+                     cookie, c->tls ? " Secure;" : "", base, own ? "/home.asp" : "/");
   } else if (kind == 2) {
     const char* from = g_reply;
     const char* r = strstr(g_reply, "Redirect=");
@@ -268,12 +303,14 @@ static void http_answer_form(HttpConnection* c) {
       from = lf ? lf + 1 : t + strlen(t);
     }
     if (const char* b = strstr(from, "Body=")) copy_line(g_message_body, sizeof g_message_body, b + 5);
-    http_conn_printf(c, "HTTP/1.1 302 Redirect\r\nContent-Type: text/html\r\nConnection: close\r\nLocation: %s%s\r\n\r\n", base, "/message.asp");
+    http_conn_printf(c, "HTTP/1.1 302 Redirect\r\nContent-Type: text/html\r\nConnection: close\r\nLocation: %s%s\r\n\r\n", base,
+                     own ? "/message.asp" : "/");
   } else {
     snprintf(g_message_title, sizeof g_message_title, "Error Message");
     snprintf(g_message_body, sizeof g_message_body, "upsd reply: Not defined.");
     snprintf(g_message_action, sizeof g_message_action, "window.history.back()");
-    http_conn_printf(c, "HTTP/1.1 302 Redirect\r\nContent-Type: text/html\r\nConnection: close\r\nLocation: %s%s\r\n\r\n", base, "/message.asp");
+    http_conn_printf(c, "HTTP/1.1 302 Redirect\r\nContent-Type: text/html\r\nConnection: close\r\nLocation: %s%s\r\n\r\n", base,
+                     own ? "/message.asp" : "/");
   }
 }
 
@@ -328,6 +365,8 @@ void http_handle_request(HttpConnection* c) {
   g_client_address.family = c->family;
   const char* cookie = c->headers[HDR_COOKIE];
   const char* path = c->path;
+  // Only a path from the root names a file of the web folder.
+  if (path[0] != '/') path = "/login.asp";
   if (!post) {
     bool gated = strcasecmp(path, "/message.asp") != 0 &&
                  (contains_nocase(path, ".asp") || contains_nocase(path, ".xml") || contains_nocase(path, ".csv") ||

@@ -61,7 +61,7 @@ int http_save_uploaded_cert(const FormField* field);
 // '%' and two hex digits become that byte; '+' becomes a space when plus_to_space. Returns the length.
 uint32_t http_url_decode(const char* src, uint32_t src_len, char* dst, uint32_t dst_size, int plus_to_space);
 void http_percent_decode(const char* src, char* dst);
-// Collapses runs of '/' and '\' and drops ".." after a separator, in place.
+// Writes every '/' or '\' as one '/' and drops ".." and "." segments after it, in place.
 void http_path_normalize(char* path);
 // Splits text on any of the delimiters (runs count as one) into at most max pieces; returns the count.
 int util_split_tokens(char* text, const char* delimiters, int max, char** out);

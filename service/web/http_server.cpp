@@ -394,11 +394,20 @@ static void http_accept(int listener, int tls) {
   if (s < 0) return;
   uint8_t address[16] = {};
   inet_sockaddr_address(peer, peer_length, address, nullptr, nullptr);
+  uint32_t family = inet_sockaddr_family(peer, peer_length);
+  // One client address holds a few slots at most, loopback too: the rest stay for everyone else.
+  int held = 0;
+  for (const auto& slot : HttpConnectionTable)
+    if (slot.state != 0 && slot.socket >= 0 && slot.family == family && memcmp(slot.peer, address, 16) == 0) ++held;
+  if (held >= HTTP_PER_ADDRESS_MAX) {
+    sock_close(s);
+    return;
+  }
   if (!win_async_select(s, g_window, g_message, FD_READ | FD_WRITE | FD_CLOSE)) {
     sock_close(s);
     return;
   }
-  http_conn_start(c, s, inet_sockaddr_family(peer, peer_length), address);
+  http_conn_start(c, s, family, address);
   c->tls = uint32_t(tls);
   if (tls) {
     c->ssl = tls_accept(g_tls_context, s);
@@ -519,9 +528,12 @@ void http_server_init(uint32_t message, WindowHandle window, const char* install
   char host[65] = "";
   inet_host_name(host, sizeof host);
   if (!fs_file_exists(to)) {
-    if (fs_file_exists(from)) fs_copy_file(from, to, true);
+    if (fs_file_exists(from)) fs_copy_file(from, to, true, FS_PRIVATE);
     else tls_make_self_signed(to, host);
   }
+  // The pages rendered for a session, the event views and the downloads are for the service only.
+  snprintf(from, sizeof from, "%s/httpd/htdocs/tmp", HttpInstallDir);
+  fs_create_private_directory(from);
   uint16_t family = 0;
   memset(&g_host_address, 0, sizeof g_host_address);
   if (inet_resolve_host(host, &family, g_host_address.address)) g_host_address.family = family;

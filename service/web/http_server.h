@@ -10,6 +10,7 @@
 typedef struct ssl_st SSL;
 
 constexpr int HTTP_SLOTS = 32;
+constexpr int HTTP_PER_ADDRESS_MAX = 8;          // connections one client address may hold
 constexpr uint32_t HTTP_HEAD_MAX = 8192;            // request head with its blank line
 constexpr uint32_t HTTP_BUFFER_SIZE = 2097152;      // a slot's send buffer
 constexpr uint32_t HTTP_BODY_MAX = 8388608;         // largest request body

@@ -53,15 +53,19 @@ static const char* sess_create(uint8_t level) {
   uint32_t now = http_clock_seconds();
   SystemTime utc;
   clock_system_time(&utc);
+  // A free or expired slot, else the session idle longest (its expiry, renewed at every use, is
+  // the earliest): a login never takes a session that is in use when an idle one exists.
   int slot = 0;
   for (int i = 0; i < SESSION_SLOTS; ++i) {
     if (!WebSessionTable[i].in_use || now > WebSessionTable[i].expires) {
       slot = i;
       break;
     }
+    if (WebSessionTable[i].expires < WebSessionTable[slot].expires) slot = i;
   }
   WebSession& s = WebSessionTable[slot];
   sess_random_text(s.id, SESSION_ID_CHARS);
+  sess_random_text(s.token, SESSION_ID_CHARS);
   s.expires = now + SESSION_TIMEOUT_S;
   s.in_use = 1;
   s.level = level;
@@ -94,6 +98,7 @@ static void sess_drop(const char* id) {
   if (i < 0) return;
   WebSessionTable[i].in_use = 0;
   memset(WebSessionTable[i].id, 0, sizeof WebSessionTable[i].id);
+  memset(WebSessionTable[i].token, 0, sizeof WebSessionTable[i].token);
   if (g_current_session == i) g_current_session = -1;
 }
 
@@ -146,8 +151,6 @@ static const char* sess_challenge_new(const uint8_t* client) {
   ch.expires = now + CHALLENGE_TIMEOUT_S;
   ch.in_use = 1;
   memcpy(ch.client, client, 16);
-  // A token issued to an earlier holder of this slot must not serve the new client.
-  memset(WebSessionTable[slot].token, 0, sizeof WebSessionTable[slot].token);
   return ch.text;
 }
 
@@ -186,19 +189,26 @@ static void sess_var_set(int i, uint32_t value) {
   WebSessionTable[g_current_session].var[i] = value;
 }
 
-static const char* sess_token_new(const uint8_t* client) {
-  int c = sess_find_challenge(client);
-  if (c < 0) return nullptr;
-  sess_random_text(WebSessionTable[c].token, SESSION_ID_CHARS);
-  return WebSessionTable[c].token;
+// The token lives with its session: nothing another client does (a login page, a challenge taking
+// a slot) changes it, and every tab of the session shows the same one. The cookie picks the
+// session; the token posted must be that session's.
+static WebSession* sess_current() {
+  if (g_current_session < 0 || g_current_session >= SESSION_SLOTS) return nullptr;
+  WebSession* s = &WebSessionTable[g_current_session];
+  return s->in_use ? s : nullptr;
 }
 
-static int sess_token_check(const uint8_t* client, const char* token) {
-  int c = sess_find_challenge(client);
-  if (c < 0 || !token) return 0;
-  // An empty or never-issued token never matches.
-  if (WebSessionTable[c].token[0] == 0) return 0;
-  return sess_equal(token, WebSessionTable[c].token, SESSION_ID_CHARS);
+static const char* sess_token_new(const uint8_t*) {
+  WebSession* s = sess_current();
+  if (!s) return nullptr;
+  if (s->token[0] == 0) sess_random_text(s->token, SESSION_ID_CHARS);
+  return s->token;
+}
+
+static int sess_token_check(const uint8_t*, const char* token) {
+  const WebSession* s = sess_current();
+  if (!s || !token || s->token[0] == 0) return 0;
+  return sess_equal(token, s->token, SESSION_ID_CHARS);
 }
 
 int sess_current_level() {

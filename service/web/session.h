@@ -16,7 +16,7 @@ struct WebSession {
   char id[SESSION_ID_CHARS + 1];
   uint8_t level;
   uint32_t var[SESSION_VARS];
-  char token[SESSION_ID_CHARS + 1];  // token of the client whose challenge has this slot's number
+  char token[SESSION_ID_CHARS + 1];  // the session's anti-forgery token, made with the session
 };
 
 struct LoginChallenge {
@@ -39,8 +39,10 @@ struct SessionApiTable {
                            const uint8_t* client);                  // 3
   uint32_t (*sess_var_get)(int i);                                   // 4
   void (*sess_var_set)(int i, uint32_t value);                       // 5
-  const char* (*sess_token_new)(const uint8_t* client);             // 6: none = null
-  int (*sess_token_check)(const uint8_t* client, const char* token);  // 7
+  // 6: the current session's token (the same for every page of the session); none = null
+  const char* (*sess_token_new)(const uint8_t* client);
+  // 7: 1 when token is the current session's
+  int (*sess_token_check)(const uint8_t* client, const char* token);
   int (*sess_from_cookie)(const char* header, int logout);          // 8: level 0-2 or -1
 };
 extern SessionApiTable SessionApi;
@@ -52,5 +54,5 @@ void sess_lock_tick(uint32_t seconds);
 uint32_t sess_default_password_mask();
 // Level of the current session (0-2), -1 when the request has none.
 int sess_current_level();
-// Gives the client's challenge a fresh text, keeping its slot (and so its token).
+// Gives the client's challenge a fresh text, keeping its slot.
 void sess_challenge_renew(const uint8_t* client);

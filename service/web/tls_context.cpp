@@ -62,11 +62,23 @@ static BIO_METHOD* tls_socket_bio_method() {
 
 static void tls_log(const char16_t* text) { EventApi.evt_log(u"0.0.0.0", 0, text, nullptr); }
 
+// Forward secrecy and authenticated encryption only: ECDHE with AES-GCM or ChaCha20-Poly1305. The
+// certificate's key picks the ECDSA or the RSA half.
+static const char kCipherList[] =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
+    "ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
+
 SSL_CTX* tls_context_new(const char* pem_path) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
   if (!ctx) return nullptr;
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
   SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+  if (SSL_CTX_set_cipher_list(ctx, kCipherList) != 1 || SSL_CTX_set1_groups_list(ctx, "X25519:P-256:P-384") != 1) {
+    SSL_CTX_free(ctx);
+    ERR_clear_error();
+    return nullptr;
+  }
+  SSL_CTX_set_options(ctx, SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
   // The send pump moves the unsent rest to the front of its buffer between writes.
   SSL_CTX_set_mode(ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_ENABLE_PARTIAL_WRITE);
   if (SSL_CTX_use_certificate_file(ctx, pem_path, SSL_FILETYPE_PEM) != 1) {

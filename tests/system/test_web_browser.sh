@@ -5,11 +5,7 @@
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/web_lib.sh"
 
-NODE_DIR="$VELLMAR_SOURCE_DIR/build/node/node_modules"
-[ -f "$NODE_DIR/playwright-core/package.json" ] || fail "playwright-core is missing: run scripts/node_deps.sh"
-command -v /usr/bin/chromium >/dev/null || fail "chromium is missing: run scripts/deps.sh"
-ARTIFACTS="$(dirname "$BREVANTA")/web-browser"
-mkdir -p "$ARTIFACTS"
+browser_ready
 
 vellmar_install "$WEB_INI"
 web_start

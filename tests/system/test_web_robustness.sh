@@ -11,6 +11,7 @@ export VELLMAR_TRAP_TRACE="$VELLMAR_DIR/trace.log"
 H=http://127.0.0.1
 web_start
 SLOW=(python3 "$VELLMAR_SOURCE_DIR/tests/system/slow_clients.py")
+HTTP_PER_ADDRESS=8   # connections one client address may hold: the hostile crowds come from many
 trace_lines() { if [ -f "$VELLMAR_TRAP_TRACE" ]; then wc -l < "$VELLMAR_TRAP_TRACE"; else echo 0; fi; }
 trace_grew() { [ "$(trace_lines)" -gt "$1" ]; }
 trap_taken() {
@@ -27,7 +28,7 @@ served() {
 }
 
 # --- 31 slow clients leave a slot: a normal client is answered at once.
-"${SLOW[@]}" 127.0.0.1 80 31 2 40 &
+"${SLOW[@]}" 127.0.0.1 80 31 2 40 "$HTTP_PER_ADDRESS" &
 slow=$!
 VELLMAR_PIDS+=("$slow")
 sleep 3
@@ -36,7 +37,7 @@ trap_taken "31 slow clients"
 kill "$slow"; wait "$slow" 2>/dev/null || true
 
 # --- 64 slow clients: every slot is taken, but heads have 20 s; a normal client gets in within 45 s.
-"${SLOW[@]}" 127.0.0.1 80 64 2 70 &
+"${SLOW[@]}" 127.0.0.1 80 64 2 70 "$HTTP_PER_ADDRESS" &
 slow=$!
 VELLMAR_PIDS+=("$slow")
 sleep 3
@@ -47,10 +48,11 @@ trap_taken "64 slow clients"
 kill "$slow"; wait "$slow" 2>/dev/null || true
 sleep 1
 
-# --- 40 idle connections at once: 32 take slots, the rest wait; all are dealt with.
+# --- 40 idle connections at once (8 from each of 5 addresses): 32 take slots, the rest wait; all
+# are dealt with.
 python3 - <<'PY' || fail "idle connections were not all closed or served"
 import socket, time
-conns = [socket.create_connection(("127.0.0.1", 80)) for _ in range(40)]
+conns = [socket.create_connection(("127.0.0.1", 80), source_address=("127.0.0.%d" % (20 + i // 8), 0)) for i in range(40)]
 for c in conns:
     c.settimeout(60)
 for c in conns:

@@ -54,3 +54,12 @@ location() { printf '%s' "$1" | sed -n 's/^Location: \(.*\)\r$/\1/p'; }
 raw() { python3 "$VELLMAR_SOURCE_DIR/tests/system/http_raw.py" "$@"; }
 # message: the title of the message page as it is now.
 message_title() { "${CURL[@]}" "$1/message.asp" | sed -n 's/.*<h1 id="title">\(.*\)<\/h1>.*/\1/p'; }
+# browser_ready: checks for playwright-core (NODE_DIR) and Chromium; ARTIFACTS is the screenshot folder
+# beside the program in the build tree.
+browser_ready() {
+  NODE_DIR="$VELLMAR_SOURCE_DIR/build/node/node_modules"
+  [ -f "$NODE_DIR/playwright-core/package.json" ] || fail "playwright-core is missing: run scripts/node_deps.sh"
+  command -v /usr/bin/chromium >/dev/null || fail "chromium is missing: run scripts/deps.sh"
+  ARTIFACTS="$(dirname "$BREVANTA")/web-browser"
+  mkdir -p "$ARTIFACTS"
+}

@@ -97,7 +97,7 @@ TEST_F(PageVariables, RowsCarryTheirDataEscapedAndNoSecrets) {
   EXPECT_NE(src.find("<tr align=center><td>1</td><td><a href=\"#\" id=\"1\" "
                      "onclick=\"Func_Select(1,'10.0.0.1','pub','u1',1);\">10.0.0.1</a></td><td>pub</td><td>u1</td></tr>\n"),
             std::string::npos);
-  EXPECT_NE(src.find("onclick=\"Func_Select(2,'fe80::2','a\\x27b\\x3Cc\\x22d','',1);\">fe80::2</a></td>"
+  EXPECT_NE(src.find("onclick=\"Func_Select(2,'fe80::2','a\\'b\\u003Cc\\u0022d','',1);\">fe80::2</a></td>"
                      "<td>a&#39;b&lt;c&quot;d</td>"),
             std::string::npos)
       << src;

@@ -23,9 +23,9 @@ TEST_F(Router, ErrorAnswers) {
 }
 
 TEST_F(Router, PathsAreCleaned) {
-  char cases[][40] = {"/a//b\\\\c", "/../../agent.ini", "/x/..../y", "/./a", "/a/.."};
-  const char* expected[] = {"/a/b\\c", "/agent.ini", "/x/y", "/./a", "/a/"};
-  for (int i = 0; i < 5; ++i) {
+  char cases[][40] = {"/a//b\\\\c", "/../../agent.ini", "/x/..../y", "/./a", "/a/..", "/a/./b/.", "/.hidden/.x", "\\.\\tmp\\"};
+  const char* expected[] = {"/a/b/c", "/agent.ini", "/x/y", "/a", "/a/", "/a/b/", "/.hidden/.x", "/tmp/"};
+  for (int i = 0; i < 8; ++i) {
     http_path_normalize(cases[i]);
     EXPECT_STREQ(cases[i], expected[i]);
   }
@@ -72,6 +72,41 @@ TEST_F(Router, TemplateTags) {
   EXPECT_NE(page.find("[&lt;script&gt;]"), std::string::npos) << page;
 }
 
+TEST_F(Router, OnlyPlainQueryValuesReplaceTags) {
+  write_file(dir.file("httpd/htdocs/t.asp"), "[<% v %>][<% LIN_#v# %>]");
+  std::string cookie = login("admin", "quillbox");
+  struct Case {
+    const char* value;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {"7", "[7][]"},
+      {"REFRESH", "[REFRESH][30]"},
+      {"a_b.c-D9", "[a_b.c-D9][]"},
+      {"alert(1)//", "[][]"},
+      {"%3Cb%3E", "[][]"},
+      {"a+b", "[][]"},
+      {"x'y", "[][]"},
+      {"REFRESH;", "[][]"},
+  };
+  for (const Case& c : cases) {
+    std::string page = get(std::string("/t.asp?v=") + c.value, cookie);
+    EXPECT_NE(page.find(c.shown), std::string::npos) << c.value << "\n" << page;
+  }
+}
+
+TEST_F(Router, MessageTextsComeOnlyFromFormReplies) {
+  std::string page = get("/message.asp?ERR_PATH=alert(document.domain)//&ERR_TITLE=Hi&ERR_MSG=There");
+  EXPECT_EQ(page.find("alert(document.domain)"), std::string::npos) << page;
+  EXPECT_EQ(page.find(">Hi<"), std::string::npos) << page;
+  EXPECT_EQ(page.find(">There<"), std::string::npos) << page;
+  // A reply of the service: its action is written escaped for the attribute.
+  get("/login.asp");
+  post("/orvik/login", "Username=admin&Response=wrong");
+  page = get("/message.asp?ERR_PATH=alert(1)");
+  EXPECT_NE(page.find("onclick=\"window.location=&#39;/login.asp&#39;\""), std::string::npos) << page;
+}
+
 TEST_F(Router, ReplaceTokens) {
   QueryPair pairs[2] = {{const_cast<char*>("page"), const_cast<char*>("3")}, {const_cast<char*>("a"), const_cast<char*>("b")}};
   char out[64];
@@ -87,24 +122,93 @@ TEST_F(Router, EscapingHelpers) {
   EXPECT_EQ(asp_escape_html(out, sizeof out, "<a href='x'>&\"</a>"), 47u);
   EXPECT_STREQ(out, "&lt;a href=&#39;x&#39;&gt;&amp;&quot;&lt;/a&gt;");
   EXPECT_EQ(asp_escape_html(out, 6, "a&b"), 1u);  // never half an entity
+  // A script string: backslash and quote escaped, everything else that could end the string, the
+  // script block or the attribute as \uXXXX (UTF-8 read as code points, a bad byte as U+FFFD).
+  struct Case {
+    const char* text;
+    const char* written;
+  };
+  const Case cases[] = {
+      {"x');alert(1)//\n</script>", "x\\');alert(1)//\\u000A\\u003C/script\\u003E"},
+      {"a\\b\"c&d", "a\\\\b\\u0022c\\u0026d"},
+      {"\x7F\t", "\\u007F\\u0009"},
+      {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\\u00E9\\u20AC\\uD83D\\uDE00"},
+      {"\xC3(\xFF\xE2\x82", "\\uFFFD(\\uFFFD\\uFFFD\\uFFFD"},
+  };
   std::string path = dir.file("esc.txt");
-  FILE* f = fopen(path.c_str(), "w");
-  asp_write_script_text(f, "x');alert(1)//\n</script>");
-  fclose(f);
-  EXPECT_EQ(read_file(path), "x\\x27);alert(1)//\\x0A\\x3C/script\\x3E");
+  for (const Case& c : cases) {
+    FILE* f = fopen(path.c_str(), "w");
+    asp_write_script_text(f, c.text);
+    fclose(f);
+    EXPECT_EQ(read_file(path), c.written) << c.text;
+  }
 }
 
 TEST_F(Router, FormRepliesBecomeAnswers) {
   std::string answer = post("/orvik/nothing", "a=1");
   EXPECT_NE(answer.find("Location: http://unit/login.asp\r\n"), std::string::npos) << answer;
   std::string cookie = login("admin", "quillbox");
-  // A Referer gives the base of the redirect.
-  std::string raw = "POST /orvik/sys_info HTTP/1.1\r\nHost: unit\r\nReferer: https://h:8443/en/x.asp\r\nCookie: " +
+  // A Referer of this host gives the base of the redirect.
+  std::string raw = "POST /orvik/sys_info HTTP/1.1\r\nHost: h:8443\r\nReferer: https://h:8443/en/x.asp\r\nCookie: " +
                     cookie + "\r\nContent-Length: 3\r\n\r\na=1";
   answer = request(raw);
   EXPECT_NE(answer.find("Location: https://h:8443/message.asp\r\n"), std::string::npos) << answer;
   // No token: no reply line; the cleared buffer gives the "not defined" message.
   EXPECT_STREQ(g_message_body, "upsd reply: Not defined.");
+}
+
+TEST_F(Router, DownloadsAreAttachmentsWithTheirNames) {
+  std::string cookie = login("admin", "quillbox");
+  struct Case {
+    const char* file;
+    const char* disposition;
+  };
+  const Case cases[] = {
+      {"agent.ini", "\r\nContent-Disposition: attachment; filename=\"agent.ini\"\r\n"},
+      {"event_log.csv", "\r\nContent-Disposition: attachment; filename=\"event_log.csv\"\r\n"},
+      {"iframe_log.htm", nullptr},
+      {"events.txt", nullptr},
+  };
+  for (const Case& c : cases) {
+    write_file(dir.file(std::string("httpd/htdocs/tmp/") + c.file), "[End]\r\n");
+    std::string answer = get(std::string("/tmp/") + c.file, cookie);
+    ASSERT_EQ(answer.rfind("HTTP/1.1 200 OK", 0), 0u) << answer;
+    if (c.disposition) EXPECT_NE(answer.find(c.disposition), std::string::npos) << answer;
+    else EXPECT_EQ(answer.find("Content-Disposition"), std::string::npos) << answer;
+  }
+  EXPECT_EQ(get("/en/sys_info.asp", cookie).find("Content-Disposition"), std::string::npos);
+}
+
+TEST_F(Router, OnlyThisHostIsARedirectTarget) {
+  struct Case {
+    const char* host;
+    const char* referer;
+    const char* location;
+  };
+  const Case cases[] = {
+      {"unit", nullptr, "http://unit/login.asp"},
+      {"unit", "http://unit/en/x.asp", "http://unit/login.asp"},
+      {"UNIT", "https://unit:8443/en/x.asp?a=b", "https://unit:8443/login.asp"},
+      {"[::1]", "http://[::1]:8080/x", "http://[::1]:8080/login.asp"},
+      {"unit", "no-slashes-here", "http://unit/login.asp"},
+      {"unit", "https://evil.example/en/x.asp", "http://unit/"},
+      {"unit", "http://unit.evil.example/", "http://unit/"},
+      {"unit", "http://unit@evil.example/", "http://unit/"},
+      {"unit", "http://evil.example@unit/", "http://unit/"},
+      {"unit", "http://unit:80@evil.example/", "http://unit/"},
+      {"unit", "javascript://unit/%0aalert(1)", "http://unit/"},
+      {"unit", "//evil.example/x", "http://unit/login.asp"},  // no "//" behind the scheme: not a base
+      {"unit", "http://unit\\evil.example/", "http://unit/"},
+      {"unit", "http://unit:80x/", "http://unit/"},
+      {"[::1]", "http://[::1/", "http://[::1]/"},
+  };
+  for (const Case& c : cases) {
+    std::string raw = std::string("POST /orvik/nothing HTTP/1.1\r\nHost: ") + c.host + "\r\n";
+    if (c.referer) raw += std::string("Referer: ") + c.referer + "\r\n";
+    std::string answer = request(raw + "Content-Length: 3\r\n\r\na=1");
+    EXPECT_NE(answer.find(std::string("\r\nLocation: ") + c.location + "\r\n"), std::string::npos)
+        << (c.referer ? c.referer : "(none)") << "\n" << answer;
+  }
 }
 
 }  // namespace

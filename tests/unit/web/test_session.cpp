@@ -1,6 +1,7 @@
 // Login sessions: expiry, cookies with two values, logout, challenges renewed by every attempt,
 // tokens, and the login lock.
 #include <string>
+#include <vector>
 
 #include "tests/unit/web/web_fixture.h"
 
@@ -60,17 +61,94 @@ TEST_F(Sessions, IdsAndChallengesAreRandomAndAttemptsRenewTheChallenge) {
 
 TEST_F(Sessions, TokensNeverMatchEmptyOrUnissued) {
   const uint8_t client[16] = {10, 0, 0, 7};
-  EXPECT_EQ(SessionApi.sess_token_new(client), nullptr);  // no challenge yet
-  SessionApi.sess_challenge_new(client);
+  EXPECT_EQ(SessionApi.sess_token_new(client), nullptr);  // no session
   EXPECT_EQ(SessionApi.sess_token_check(client, ""), 0);
+  std::string other_id = SessionApi.sess_create(2);
+  std::string other = SessionApi.sess_token_new(client);
+  std::string id = SessionApi.sess_create(0);
+  EXPECT_EQ(SessionApi.sess_token_check(client, ""), 0);
+  EXPECT_EQ(SessionApi.sess_token_check(client, nullptr), 0);
   EXPECT_EQ(SessionApi.sess_token_check(client, "AAAAAAAAAAAAAAAAAAAAAAAA"), 0);
   std::string token = SessionApi.sess_token_new(client);
+  ASSERT_EQ(token.size(), size_t(SESSION_ID_CHARS));
+  EXPECT_NE(token, other);
   EXPECT_EQ(SessionApi.sess_token_check(client, token.c_str()), 1);
   EXPECT_EQ(SessionApi.sess_token_check(client, token.substr(0, 23).c_str()), 0);
-  std::string next = SessionApi.sess_token_new(client);
+  EXPECT_EQ(SessionApi.sess_token_check(client, other.c_str()), 0);  // another session's token
+  // One token per session: a second page (or tab) shows the same one.
+  EXPECT_EQ(std::string(SessionApi.sess_token_new(client)), token);
+  // Logged out: the token goes with the session.
+  std::string cookie = "Vellmar=" + id;
+  SessionApi.sess_from_cookie(cookie.c_str(), 1);
   EXPECT_EQ(SessionApi.sess_token_check(client, token.c_str()), 0);
-  const uint8_t other[16] = {10, 0, 0, 8};
-  EXPECT_EQ(SessionApi.sess_token_check(other, next.c_str()), 0);
+  (void)other_id;
+}
+
+TEST_F(Sessions, NoOtherClientVoidsTheToken) {
+  std::string cookie = login("admin", "quillbox");
+  std::string first = token(cookie);
+  ASSERT_EQ(first.size(), size_t(SESSION_ID_CHARS));
+  // The administrator's challenge expires; visitors from other addresses open the login page
+  // and take every challenge slot, the administrator's among them.
+  g_test_seconds += CHALLENGE_TIMEOUT_S + 5;
+  for (uint8_t i = 1; i <= SESSION_SLOTS; ++i) {
+    const uint8_t visitor[4] = {192, 0, 2, i};
+    request("GET /login.asp HTTP/1.1\r\nHost: unit\r\n\r\n", visitor);
+  }
+  // A second tab of the same session: the same token, and the first tab's post still goes through.
+  EXPECT_EQ(token(cookie, "/en/sys_user.asp"), first);
+  std::string answer = post("/orvik/sys_info", "SYS_UCTOKEN=" + first + "&INF_NAME=Rack9", cookie);
+  EXPECT_NE(answer.find("Location: http://unit/message.asp"), std::string::npos) << answer;
+  EXPECT_STREQ(g_message_title, "Information");
+  // The token alone, or another session's cookie with it, authorises nothing.
+  std::string other = login("device", "quillbox");
+  for (const std::string& c : {std::string(), other}) {
+    g_message_title[0] = 0;
+    post("/orvik/sys_info", "SYS_UCTOKEN=" + first + "&INF_NAME=Evil", c);
+    EXPECT_STRNE(g_message_title, "Information") << c;
+  }
+  char16_t name[33];
+  text_utf8_to_utf16(name, 33, "Rack9");
+  EXPECT_EQ(std::u16string(g_settings.system_name), std::u16string(name));
+}
+
+TEST_F(Sessions, ANewLoginTakesTheSessionIdleLongest) {
+  auto cookie = [](const std::string& id) { return "Vellmar=" + id; };
+  std::string admin = cookie(SessionApi.sess_create(0));
+  std::vector<std::string> others;
+  for (int i = 1; i < SESSION_SLOTS; ++i) {
+    g_test_seconds += 2;
+    others.push_back(cookie(SessionApi.sess_create(2)));
+  }
+  // All slots in use: each further login takes the one idle longest, never the administrator
+  // who keeps working.
+  for (int round = 0; round < 3 * SESSION_SLOTS; ++round) {
+    g_test_seconds += 2;
+    ASSERT_EQ(SessionApi.sess_from_cookie(admin.c_str(), 0), 0) << round;
+    g_test_seconds += 2;
+    std::string oldest = others.front();
+    others.erase(others.begin());
+    others.push_back(cookie(SessionApi.sess_create(2)));
+    EXPECT_EQ(SessionApi.sess_from_cookie(oldest.c_str(), 0), -1) << round;
+    // Each check is a use: in this order, one second apart, the front stays the one idle longest.
+    for (const std::string& c : others) {
+      g_test_seconds += 1;
+      EXPECT_EQ(SessionApi.sess_from_cookie(c.c_str(), 0), 2) << round;
+    }
+  }
+  EXPECT_EQ(SessionApi.sess_from_cookie(admin.c_str(), 0), 0);
+  // A free slot (a logout) and then an expired one are taken before the one idle longest.
+  SessionApi.sess_from_cookie(others[5].c_str(), 1);
+  for (WebSession& w : WebSessionTable)
+    if (w.in_use && ("Vellmar=" + std::string(w.id)) == others[9]) w.expires = g_test_seconds - 1;
+  SessionApi.sess_create(1);
+  SessionApi.sess_create(1);
+  for (size_t i = 0; i < others.size(); ++i) {
+    if (i == 5 || i == 9) continue;
+    EXPECT_EQ(SessionApi.sess_from_cookie(others[i].c_str(), 0), 2) << i;
+  }
+  EXPECT_EQ(SessionApi.sess_from_cookie(others[9].c_str(), 0), -1);
+  EXPECT_EQ(SessionApi.sess_from_cookie(admin.c_str(), 0), 0);
 }
 
 TEST_F(Sessions, LoginLock) {
