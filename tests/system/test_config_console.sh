@@ -20,7 +20,7 @@ factory; session scripted
 factory; session manageable
 factory; ostrel 0 > /dev/null; session run-out
 session input-ends
-factory; session digits
+factory; ostrel 0 > /dev/null; session ports
 
 # An argument longer than the 63-byte answer area refuses the whole script before anything happens.
 factory
@@ -75,19 +75,29 @@ order=$(awk -v a="$started_name" -v b="$stopped_name" 'index($0, a) { printf "st
 service_stopped() { [ "$("$VELLMAR_HELPER" sc query Vellmar)" = STOPPED ]; }
 wait_for "service stopped" 15 service_stopped
 
-# A restart that cannot happen says so.
+# A restart that fails says so with the service manager's reason, and a script ends with exit code 1.
+restart_fails() {  # restart_fails CASE REASON
+  local code=0
+  ostrel b 0 > "$VELLMAR_DIR/restart-$1.out" || code=$?
+  [ "$code" = 1 ] || fail "$1: a failed restart ended with exit code $code"
+  grep -qF $'Restart Service, please wait ...\r\nThe service could not be restarted.\r\nThe reason: '"$2"$'.\r\n' \
+    "$VELLMAR_DIR/restart-$1.out" || { cat "$VELLMAR_DIR/restart-$1.out"; fail "$1: the failure and its reason are not shown"; }
+}
 "$VELLMAR_HELPER" sc delete Vellmar || fail "service not deleted"
-ostrel b 0 > "$VELLMAR_DIR/restart-missing.out"
-grep -q $'Restart Service, please wait ...\r\nThe service could not be restarted.\r\n' \
-  "$VELLMAR_DIR/restart-missing.out" || fail "a failed restart is not reported"
+restart_fails missing "the service Vellmar is not installed"
+(unset VELLMAR_SERVICE_STATE; restart_fails no-manager "the service manager could not be opened: no service manager is used under test")
+
+# A service that ends at once after its start: its last words are the reason.
+"$VELLMAR_HELPER" sc create Vellmar "sh -c 'echo agent.ini is a folder >&2; exit 1'" || fail "failing service not created"
+restart_fails ends-at-once "it ended at once: agent.ini is a folder"
+"$VELLMAR_HELPER" sc delete Vellmar || fail "failing service not deleted"
 
 # A service that does not stop within the 30 s time-out is not started over it; the failure is said.
 "$VELLMAR_HELPER" sc create Vellmar "sh -c 'trap \"\" TERM; while :; do sleep 1; done'" || fail "stubborn service not created"
 "$VELLMAR_HELPER" sc start Vellmar || fail "stubborn service not started"
 stubborn_pid=$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")
 VELLMAR_PIDS+=("$stubborn_pid")
-ostrel b 0 > "$VELLMAR_DIR/restart-stubborn.out"
-grep -q 'The service could not be restarted.' "$VELLMAR_DIR/restart-stubborn.out" || fail "a restart that timed out is not reported"
+restart_fails stubborn "it did not stop within 30 seconds"
 [ "$(cut -d' ' -f1 "$VELLMAR_SERVICE_STATE/Vellmar/pid")" = "$stubborn_pid" ] || fail "started again before it stopped"
 [ "$("$VELLMAR_HELPER" sc query Vellmar)" = STOP_PENDING ] || fail "the stop request is not pending"
 kill -9 "$stubborn_pid"
