@@ -14,6 +14,8 @@ CASE is one of:
   ports         port answers in scripted mode: 1 and 65535 taken, an empty one keeps the port, and a
                 refused one (0, above 65535, not a number) ends the script with exit code 1, unsaved
   input-ends    keys from a pipe that ends: the program ends, nothing saved
+  store-fails   agent.ini cannot be replaced (a read-only folder): each save says so, the settings
+                stay unsaved, the save question is asked again, and the script ends with exit code 1
 The installation folder FOLDER holds agent.ini; the registry stand-in must point at it.
 """
 import os
@@ -48,6 +50,7 @@ RESTART_QUESTION = (b"\r\nThe data has been saved but did not restart the servic
 STORING = b"\r\nStoring, please wait ..."
 TERMINATED = b"\r\nThe configure program terminated.\r\n"
 PORT_REFUSED = b"\r\nPort must be a number from 1 to 65535.\r\n"
+STORE_FAILED = b"\r\nThe settings could not be stored in agent.ini.\r\n"
 
 
 def fail(text):
@@ -235,6 +238,20 @@ def main():
             fail("agent.ini changed without a save")
     elif case == "ports":
         ports(ostrel, folder)
+    elif case == "store-fails":
+        before = open(os.path.join(folder, "agent.ini"), "rb").read()
+        s = dict(FACTORY)
+        first = menu(s) + b"\r\nHTTP Port(80): "
+        s["http_port"] = 8080
+        first += menu(s)
+        # From the menu: the failure, and leaving asks to save again (not to restart).
+        want = first + STORING + STORE_FAILED + menu(s) + SAVE_QUESTION + TERMINATED
+        compare(scripted(ostrel, folder, ["6", "8080", "9", "0", "n"], code=1), want, "a failed save from the menu")
+        # At the save question: asked again.
+        want = first + SAVE_QUESTION + STORING + STORE_FAILED + SAVE_QUESTION + TERMINATED
+        compare(scripted(ostrel, folder, ["6", "8080", "0", "y", "n"], code=1), want, "a failed save before exit")
+        if open(os.path.join(folder, "agent.ini"), "rb").read() != before:
+            fail("agent.ini changed")
     elif case == "input-ends":
         before = open(os.path.join(folder, "agent.ini"), "rb").read()
         r = subprocess.run([ostrel], cwd=folder, input=b"3", capture_output=True, timeout=60)

@@ -21,6 +21,10 @@ factory; session manageable
 factory; ostrel 0 > /dev/null; session run-out
 session input-ends
 factory; ostrel 0 > /dev/null; session ports
+# A save that cannot replace agent.ini: the folder read-only in a mount namespace of this test's own.
+factory; ostrel 0 > /dev/null
+unshare -m bash -c 'mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" && python3 "$2" "$1/Ostrel" "$1" store-fails' \
+  _ "$VELLMAR_DIR" "$(dirname "$0")/console_session.py" || fail "case store-fails"
 
 # An argument longer than the 63-byte answer area refuses the whole script before anything happens.
 factory
