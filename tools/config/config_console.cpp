@@ -246,7 +246,7 @@ static void restart() {
   console_write(kRestarting);
   if (!cfgtool_restart_service()) {
     console_write(kRestartFailed);
-    if (g_restart_reason[0]) out("The reason: %s.\r\n", g_restart_reason);
+    if (cfgtool_restart_reason()[0]) out("The reason: %s.\r\n", cfgtool_restart_reason());
     g_failed = true;
   }
   ConsoleSavedNotRestarted = false;
