@@ -2,6 +2,7 @@
 #include "platform/service_control.h"
 
 #include <cerrno>
+#include <cstdarg>
 #include <initializer_list>
 #include <climits>
 #include <csignal>
@@ -31,6 +32,15 @@ namespace {
 constexpr int kMaxHandles = 16;
 ServiceControl g_handles[kMaxHandles];
 const char kDefaultStateFolder[] = "/var/lib/vellmar/services";
+char g_failure[320];
+
+void failure(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void failure(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(g_failure, sizeof g_failure, format, args);
+  va_end(args);
+}
 
 ScHandle new_handle(bool is_service, Backend backend) {
   for (auto& h : g_handles) {
@@ -188,15 +198,27 @@ pid_t small_spawn(const ServiceControl* s, const char* command) {
 }
 
 bool small_start(const ServiceControl* s) {
-  if (small_state(s) != SERVICE_STOPPED) return false;
+  if (small_state(s) != SERVICE_STOPPED) {
+    failure("%s still runs", s->name);
+    return false;
+  }
   char path[PATH_MAX], command[PATH_MAX];
-  if (!file_path(path, s, "command") || !read_text(path, command, sizeof command)) return false;
+  if (!file_path(path, s, "command") || !read_text(path, command, sizeof command)) {
+    failure("the command line of %s cannot be read: %s", s->name, strerror(errno));
+    return false;
+  }
   size_t len = strlen(command);
   while (len && (command[len - 1] == '\n' || command[len - 1] == '\r')) command[--len] = 0;
-  if (!len) return false;
+  if (!len) {
+    failure("the command line of %s is empty", s->name);
+    return false;
+  }
   if (file_path(path, s, "stopping")) unlink(path);
   pid_t pid = small_spawn(s, command);
-  if (pid <= 0) return false;
+  if (pid <= 0) {
+    failure("the process of %s could not be made: %s", s->name, strerror(errno));
+    return false;
+  }
   char state;
   unsigned long long start = 0;
   // A command that ended at once is recorded all the same; the next query reports it stopped.
@@ -208,7 +230,10 @@ bool small_start(const ServiceControl* s) {
 
 bool small_stop(const ServiceControl* s) {
   pid_t pid;
-  if (!small_running_pid(s, &pid)) return false;
+  if (!small_running_pid(s, &pid)) {
+    failure("%s does not run", s->name);
+    return false;
+  }
   char path[PATH_MAX];
   if (file_path(path, s, "stopping")) write_text(path, "");
   return kill(pid, SIGTERM) == 0;
@@ -253,11 +278,14 @@ bool systemd_property(const ServiceControl* s, const char* property, char* out, 
   return true;
 }
 
+// Its own message, when it fails, goes to our standard error.
 bool systemctl(const ServiceControl* s, const char* verb, bool no_block) {
   char unit[96];
   unit_name(s, unit, sizeof unit);
   const char* argv[] = {systemctl_program(), verb, no_block ? "--no-block" : unit, no_block ? unit : nullptr, nullptr};
-  return process_run(argv, nullptr, nullptr, 0) == 0;
+  int code = process_run(argv, nullptr, nullptr, 0);
+  if (code != 0) failure("systemctl %s %s ended with exit code %d", verb, unit, code);
+  return code == 0;
 }
 
 uint32_t systemd_state(const ServiceControl* s) {
@@ -288,22 +316,32 @@ uint32_t current_state(const ServiceControl* s) {
 }  // namespace
 
 ScHandle sc_open_manager() {
+  g_failure[0] = 0;
   const char* folder = getenv("VELLMAR_SERVICE_STATE");
   if (folder && *folder) {
     struct stat st;
-    if (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode) || strlen(folder) >= PATH_MAX - 80) return nullptr;
+    if (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode) || strlen(folder) >= PATH_MAX - 80) {
+      failure("the service state folder %s is not a folder", folder);
+      return nullptr;
+    }
     ScHandle h = new_handle(false, BACKEND_SMALL);
     if (h) snprintf(h->folder, sizeof h->folder, "%s", folder);
     return h;
   }
   const char* stand_in = getenv("VELLMAR_SYSTEMCTL");
   if (stand_in && *stand_in) return new_handle(false, BACKEND_SYSTEMD);
-  if (getenv("VELLMAR_TEST")) return nullptr;
+  if (getenv("VELLMAR_TEST")) {
+    failure("no service manager is used under test");
+    return nullptr;
+  }
   if (systemd_runs()) return new_handle(false, BACKEND_SYSTEMD);
   mkdir("/var/lib/vellmar", 0755);
   mkdir(kDefaultStateFolder, 0700);
   struct stat st;
-  if (stat(kDefaultStateFolder, &st) != 0 || !S_ISDIR(st.st_mode)) return nullptr;
+  if (stat(kDefaultStateFolder, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    failure("the service state folder %s cannot be made", kDefaultStateFolder);
+    return nullptr;
+  }
   ScHandle h = new_handle(false, BACKEND_SMALL);
   if (h) snprintf(h->folder, sizeof h->folder, "%s", kDefaultStateFolder);
   return h;
@@ -326,15 +364,18 @@ static ScHandle service_handle(ScHandle manager, const char16_t* name) {
 }
 
 ScHandle sc_open_service(ScHandle manager, const char16_t* name) {
+  g_failure[0] = 0;
   ScHandle h = service_handle(manager, name);
   if (!h) return nullptr;
   bool installed;
   if (h->backend == BACKEND_SMALL) {
     char path[PATH_MAX];
     installed = file_path(path, h, "command") && access(path, F_OK) == 0;
+    if (!installed) failure("the service %s is not installed", h->name);
   } else {
     char load[64];
     installed = systemd_property(h, "LoadState", load, sizeof load) && !strcmp(load, "loaded");
+    if (!installed) failure("%s.service is %s", h->name, load[0] ? load : "unknown to systemctl");
   }
   if (!installed) {
     sc_close(h);
@@ -381,9 +422,47 @@ bool sc_control(ScHandle service, uint32_t control, ServiceStatus* out) {
 }
 
 bool sc_start(ScHandle service) {
+  g_failure[0] = 0;
   if (!valid(service, true)) return false;
   if (service->backend == BACKEND_SMALL) return small_start(service);
-  return systemd_state(service) == SERVICE_STOPPED && systemctl(service, "start", true);
+  char active[64];
+  if (systemd_property(service, "ActiveState", active, sizeof active) && strcmp(active, "inactive") &&
+      strcmp(active, "failed")) {
+    failure("%s.service is %s", service->name, active);
+    return false;
+  }
+  return systemctl(service, "start", true);
+}
+
+const char* sc_last_failure() { return g_failure; }
+
+bool sc_stop_reason(ScHandle service, char* out, size_t room) {
+  if (!room) return false;
+  out[0] = 0;
+  if (!valid(service, true)) return false;
+  if (service->backend == BACKEND_SYSTEMD) {
+    char result[64], status[256];
+    if (!systemd_property(service, "Result", result, sizeof result)) return false;
+    if (!systemd_property(service, "StatusText", status, sizeof status)) status[0] = 0;
+    snprintf(out, room, "result %s%s%s", result, status[0] ? ": " : "", status);
+    return true;
+  }
+  // The last line of the service's output.
+  char path[PATH_MAX], tail[1024];
+  if (!file_path(path, service, "output.log")) return false;
+  FILE* f = fopen(path, "rbe");
+  if (!f) return false;
+  long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
+  long from = size > long(sizeof tail) - 1 ? size - long(sizeof tail) + 1 : 0;
+  size_t n = size >= 0 && fseek(f, from, SEEK_SET) == 0 ? fread(tail, 1, sizeof tail - 1, f) : 0;
+  fclose(f);
+  while (n && (tail[n - 1] == '\n' || tail[n - 1] == '\r')) --n;
+  tail[n] = 0;
+  size_t start = n;
+  while (start && tail[start - 1] != '\n') --start;
+  if (start == n) return false;
+  snprintf(out, room, "%s", tail + start);
+  return true;
 }
 
 bool sc_delete(ScHandle service) {

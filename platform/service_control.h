@@ -33,5 +33,11 @@ bool sc_control(ScHandle service, uint32_t control, ServiceStatus* out);
 bool sc_start(ScHandle service);
 // Removes the service; one that still runs goes on until it stops.
 bool sc_delete(ScHandle service);
+// Why the last failed call of this process failed, as the service manager told it; "" when it gave
+// no reason.
+const char* sc_last_failure();
+// Why a service that was started is stopped again: systemd's result and the service's status text,
+// or the last line the service wrote under the small manager. False when there is nothing to tell.
+bool sc_stop_reason(ScHandle service, char* out, size_t room);
 // Frees a handle; null is ignored.
 void sc_close(ScHandle handle);

@@ -1,22 +1,25 @@
 #!/usr/bin/env bash
-# Builds the service, lays out a demo installation folder from data/ and runs Brevanta on it in the
-# foreground. Power actions are simulated: they are written to power-actions.log in the folder.
+# Builds the service, the tray program and the console, lays out a demo installation folder from
+# data/ and runs Brevanta on it in the foreground. Power actions are simulated: they are written to power-actions.log in the folder.
 # Ctrl-C stops the service.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 demo=${VELLMAR_DEMO_DIR:-$root/build/demo}
-"$root/scripts/deps.sh"
-cmake -S "$root" -B "$root/build/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$root/build/normal" Brevanta Lumisk
+"$root/scripts/deps.sh" demo
+# The benchmarks' library comes with the test command only.
+cmake -S "$root" -B "$root/build/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLMAR_BENCH=OFF >/dev/null
+ninja -C "$root/build/normal" Brevanta Lumisk Ostrel netsh
 
 mkdir -p "$demo"
 cp -r "$root/data/." "$demo/"
-cp "$root/build/normal/Brevanta" "$root/build/normal/Lumisk" "$demo/"
+cp "$root/build/normal/Brevanta" "$root/build/normal/Lumisk" "$root/build/normal/Ostrel" "$root/build/normal/netsh" "$demo/"
 printf '[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=%s\n' "$demo" > "$demo/registry"
 if [ ! -f "$demo/agent.ini" ]; then
   # Factory settings plus one trusted trap source on this machine and a short power-fail delay.
-  printf '[Format]\r\nVersion=7\r\n[Shutdown]\r\nType=1\r\nPower Fail Delay=30\r\n[Source IP]\r\nNumber=1\r\nIP1=127.0.0.1\r\nCommunity1=public\r\n[End]\r\n' > "$demo/agent.ini"
+  (umask 077; printf '[Format]\r\nVersion=7\r\n[Shutdown]\r\nType=1\r\nPower Fail Delay=30\r\n[Source IP]\r\nNumber=1\r\nIP1=127.0.0.1\r\nCommunity1=public\r\n[End]\r\n' > "$demo/agent.ini")
 fi
+# It holds the coded passwords: readable by its owner only, like every agent.ini.
+chmod 0600 "$demo/agent.ini"
 
 export VELLMAR_REGISTRY="$demo/registry"
 export VELLMAR_POWER_SIMULATE="$demo/power-actions.log"
@@ -38,6 +41,15 @@ The tray program: from a terminal of the desktop session,
   VELLMAR_REGISTRY=$demo/registry $demo/Lumisk
 Press Ctrl-C to stop.
 INFO
+# A trap daemon of the machine on the trap port leaves the demo deaf to traps: say so, and who holds it.
+trap_port=$(sed -n '/^\[Source IP\]/,/^\[/s/^Listen Port=\([0-9]*\).*/\1/p' "$demo/agent.ini" | head -n 1)
+trap_port=${trap_port:-162}
+holders=$(ss -Hulpn "sport = :$trap_port" 2>/dev/null || true)
+if [ -n "$holders" ]; then
+  names=$(grep -o '"[^"]*",pid=[0-9]*' <<<"$holders" | sed 's/^"\([^"]*\)",pid=\([0-9]*\)$/\1 (pid \2)/' | sort -u | paste -sd, - | sed 's/,/, /g' || true)
+  echo "UDP port $trap_port, the demo's trap port, is taken by ${names:-a program that ss cannot name}:"
+  echo "  the service cannot receive traps there until that program leaves the port."
+fi
 # Once the web server listens, log in with the factory account as a browser does.
 (
   set +e +o pipefail

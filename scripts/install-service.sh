@@ -5,8 +5,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dest=${1:-/opt/vellmar}
-"$root/scripts/deps.sh"
-cmake -S "$root" -B "$root/build/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+"$root/scripts/deps.sh" demo
+cmake -S "$root" -B "$root/build/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLMAR_BENCH=OFF >/dev/null
 ninja -C "$root/build/normal" Brevanta Ostrel netsh Farnhide
 mkdir -p "$dest" /etc/vellmar
 cp -r "$root/data/." "$dest/"

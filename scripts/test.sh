@@ -4,14 +4,14 @@
 # more under ThreadSanitizer. Fails when any test fails.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/deps.sh"
+"$root/scripts/deps.sh" test
 "$root/scripts/node_deps.sh"
 jobs=$(nproc)
 # Power actions are always simulated under test.
 export VELLMAR_POWER_SIMULATE=/dev/null
 export VELLMAR_TEST=1
 
-cmake -S "$root" -B "$root/build/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$root" -B "$root/build/normal" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLMAR_BENCH=ON >/dev/null
 ninja -C "$root/build/normal"
 (cd "$root/build/normal" && ctest --output-on-failure -j "$jobs")
 

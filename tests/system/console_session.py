@@ -5,14 +5,17 @@
 
 CASE is one of:
   interactive   keys through a pseudo-terminal: toggles without Enter, Enter alone, the port prompt's
-                rules (letters ignored, at most 5 digits, Backspace, Enter alone keeps the port), the
-                save and restart questions
+                rules (letters ignored, at most 5 digits, Backspace, Enter alone keeps the port, 0 and
+                65536 refused and asked again), the save and restart questions
   exit-at-once  "0" right after the start ends the program with nothing more shown
   scripted      arguments 6 8080 9 0 n: HTTP port 8080 saved, the restart question, no restart
   manageable    arguments 8 9 0 n: manageable off and the first SNMPv3 user's permission 0
   run-out       arguments 3 4: the program ends when they run out, nothing saved
-  digits        arguments 6 8081x 7 "" 0 n: the leading digits count, an empty argument keeps the port
+  ports         port answers in scripted mode: 1 and 65535 taken, an empty one keeps the port, and a
+                refused one (0, above 65535, not a number) ends the script with exit code 1, unsaved
   input-ends    keys from a pipe that ends: the program ends, nothing saved
+  store-fails   agent.ini cannot be replaced (a read-only folder): each save says so, the settings
+                stay unsaved, the save question is asked again, and the script ends with exit code 1
 The installation folder FOLDER holds agent.ini; the registry stand-in must point at it.
 """
 import os
@@ -46,6 +49,8 @@ RESTART_QUESTION = (b"\r\nThe data has been saved but did not restart the servic
                     b"Do you want to restart the service before exit? [Y]es, [N]o\r\nPlease Enter Your Choice => ")
 STORING = b"\r\nStoring, please wait ..."
 TERMINATED = b"\r\nThe configure program terminated.\r\n"
+PORT_REFUSED = b"\r\nPort must be a number from 1 to 65535.\r\n"
+STORE_FAILED = b"\r\nThe settings could not be stored in agent.ini.\r\n"
 
 
 def fail(text):
@@ -141,7 +146,13 @@ def interactive(ostrel, folder):
     s["http_port"] = 1234
     c.key(b"\r", menu(s), "the port is taken")
     c.key(b"7", b"7\r\nHTTPS Port(443): ", "key 7 asks for the HTTPS port")
+    c.key(b"65536", b"65536", "a port above 65535 can be typed")
+    c.key(b"\r", PORT_REFUSED + b"\r\nHTTPS Port(443): ", "a port above 65535 is refused and asked again")
+    c.key(b"0\r", b"0" + PORT_REFUSED + b"\r\nHTTPS Port(443): ", "port 0 is refused and asked again")
     c.key(b"\r", menu(s), "Enter alone keeps the port")
+    c.key(b"1", b"1\r\nSNMP Trap Port(162): ", "key 1 asks for the trap port")
+    s["trap"] = 65535
+    c.key(b"65535\r", b"65535" + menu(s), "65535 is taken")
     c.key(b"0", b"0" + SAVE_QUESTION, "exit with changes asks to save")
     c.key(b"x", b"x" + SAVE_QUESTION, "another key asks again")
     c.key(b"y", b"y" + STORING + RESTART_QUESTION, "Y saves and asks to restart")
@@ -152,6 +163,8 @@ def interactive(ostrel, folder):
     web = ini_sections(folder)["Web"]
     if web.get("HTTP Port") != "1234" or web.get("Enable HTTP") != "No" or web.get("HTTPS Port") != "443":
         fail("agent.ini after the session: %r" % web)
+    if ini_sections(folder)["Source IP"].get("Listen Port") != "65535":
+        fail("trap port not saved")
 
 
 def exit_at_once(ostrel, folder):
@@ -163,11 +176,30 @@ def exit_at_once(ostrel, folder):
     c.ended()
 
 
-def scripted(ostrel, folder, args):
+def scripted(ostrel, folder, args, code=0):
     r = subprocess.run([ostrel] + args, cwd=folder, stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-    if r.returncode != 0 or r.stderr:
+    if r.returncode != code or r.stderr:
         fail("Ostrel %s: exit %d, stderr %r" % (" ".join(args), r.returncode, r.stderr))
     return r.stdout
+
+
+def ports(ostrel, folder):
+    before = open(os.path.join(folder, "agent.ini"), "rb").read()
+    for refused in ["0", "65536", "70000", "99999999999999999999", "-1", "8081x", "abc", " 80"]:
+        want = menu(FACTORY) + b"\r\nHTTP Port(80): " + PORT_REFUSED
+        compare(scripted(ostrel, folder, ["6", refused, "9", "0", "n"], code=1), want, "refused port %r" % refused)
+        if open(os.path.join(folder, "agent.ini"), "rb").read() != before:
+            fail("a refused port %r changed agent.ini" % refused)
+    for taken, key, screen, field in [("1", "6", b"HTTP Port(80): ", "http_port"),
+                                      ("65535", "7", b"HTTPS Port(443): ", "https_port"),
+                                      ("", "2", b"SNMP Server Port(161): ", "snmp")]:
+        s = dict(FACTORY)
+        want = menu(s) + b"\r\n" + screen
+        if taken:
+            s[field] = int(taken)
+        want += menu(s) + (SAVE_QUESTION if taken else b"") + TERMINATED * bool(taken)
+        args = [key, taken, "0"] + (["n"] if taken else [])
+        compare(scripted(ostrel, folder, args), want, "port answer %r" % taken)
 
 
 def main():
@@ -204,12 +236,22 @@ def main():
         compare(scripted(ostrel, folder, ["3", "4"]), want, "scripted 3 4")
         if open(os.path.join(folder, "agent.ini"), "rb").read() != before:
             fail("agent.ini changed without a save")
-    elif case == "digits":
+    elif case == "ports":
+        ports(ostrel, folder)
+    elif case == "store-fails":
+        before = open(os.path.join(folder, "agent.ini"), "rb").read()
         s = dict(FACTORY)
-        want = menu(s) + b"\r\nHTTP Port(80): "
-        s["http_port"] = 8081
-        want += menu(s) + b"\r\nHTTPS Port(443): " + menu(s) + SAVE_QUESTION + TERMINATED
-        compare(scripted(ostrel, folder, ["6", "8081x", "7", "", "0", "n"]), want, "scripted 6 8081x 7 '' 0 n")
+        first = menu(s) + b"\r\nHTTP Port(80): "
+        s["http_port"] = 8080
+        first += menu(s)
+        # From the menu: the failure, and leaving asks to save again (not to restart).
+        want = first + STORING + STORE_FAILED + menu(s) + SAVE_QUESTION + TERMINATED
+        compare(scripted(ostrel, folder, ["6", "8080", "9", "0", "n"], code=1), want, "a failed save from the menu")
+        # At the save question: asked again.
+        want = first + SAVE_QUESTION + STORING + STORE_FAILED + SAVE_QUESTION + TERMINATED
+        compare(scripted(ostrel, folder, ["6", "8080", "0", "y", "n"], code=1), want, "a failed save before exit")
+        if open(os.path.join(folder, "agent.ini"), "rb").read() != before:
+            fail("agent.ini changed")
     elif case == "input-ends":
         before = open(os.path.join(folder, "agent.ini"), "rb").read()
         r = subprocess.run([ostrel], cwd=folder, input=b"3", capture_output=True, timeout=60)

@@ -10,8 +10,10 @@
 #include "common/install.h"
 #include "common/settings.h"
 #include "common/settings_file.h"
+#include "common/settings_ranges.h"
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/firewall.h"
 #include "platform/os_version.h"
 #include "platform/process.h"
 #include "platform/service_control.h"
@@ -26,6 +28,14 @@ static bool g_scripted;
 static int g_argc;
 static char** g_argv;
 static int g_next_arg = 1;
+// Something the user asked for failed: a scripted run ends with exit code 1.
+static bool g_failed;
+
+// The four ports of the firewall rule, as agent.ini holds them (after the load or the last save).
+struct RulePorts {
+  uint16_t trap, agent, http, https;
+};
+static RulePorts g_saved_ports;
 
 static const char kRuleName[] = "Vellmar 2012";
 static const char kStoring[] = "\r\nStoring, please wait ...";
@@ -33,7 +43,14 @@ static const char kRestarting[] = "\r\nRestart Service, please wait ...";
 static const char kSetting[] = "\r\nSetting, please wait ...";
 static const char kRestartFailed[] = "\r\nThe service could not be restarted.\r\n";
 static const char kFirewallRefused[] = "\r\nThe firewall command could not be built for this folder.\r\n";
+static const char kFirewallFailed[] = "\r\nThe firewall rule could not be set.\r\n";
+static const char kFirewallFollowsSaved[] =
+    "\r\nThe firewall rule follows the saved ports: save first to open the changed ones.";
+static const char kFirewallReplaced[] = "\r\nThe saved ports changed: the firewall rule is replaced to follow them.";
+static const char kStoreFailed[] = "\r\nThe settings could not be stored in agent.ini.\r\n";
 static const uint32_t kStopWaitMs = 30000;
+// A service that ends this soon after its start has not started.
+static const uint32_t kStartWatchMs = 2000;
 
 static void out(const char* format, ...) __attribute__((format(printf, 1, 2)));
 static void out(const char* format, ...) {
@@ -135,11 +152,46 @@ bool cfgtool_read_number(char* answer) {
   }
 }
 
+static char g_restart_reason[320];
+
+static void restart_reason(const char* format, ...) __attribute__((format(printf, 1, 2)));
+static void restart_reason(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vsnprintf(g_restart_reason, sizeof g_restart_reason, format, args);
+  va_end(args);
+}
+
+const char* cfgtool_restart_reason() { return g_restart_reason; }
+
+// The started service still runs after a short watch; else the reason it ended is kept.
+static bool stays_running(ScHandle service) {
+  uint32_t start = clock_tick_count();
+  ServiceStatus status;
+  for (;;) {
+    if (!sc_query_status(service, &status)) return true;
+    if (status.current_state == SERVICE_STOPPED) {
+      char why[256];
+      if (sc_stop_reason(service, why, sizeof why)) restart_reason("it ended at once: %s", why);
+      else restart_reason("it ended at once");
+      return false;
+    }
+    if (clock_tick_count() - start >= kStartWatchMs) return true;
+    clock_sleep_ms(100);
+  }
+}
+
 int32_t cfgtool_restart_service() {
+  g_restart_reason[0] = 0;
   ScHandle manager = sc_open_manager();
-  if (!manager) return 0;
+  if (!manager) {
+    restart_reason("the service manager could not be opened%s%s", sc_last_failure()[0] ? ": " : "",
+                   sc_last_failure());
+    return 0;
+  }
   int32_t result = 0;
   ScHandle service = sc_open_service(manager, u"Vellmar");
+  if (!service) restart_reason("%s", sc_last_failure()[0] ? sc_last_failure() : "the service Vellmar could not be opened");
   if (service) {
     ServiceStatus status;
     bool stopped = sc_query_status(service, &status) && status.current_state == SERVICE_STOPPED;
@@ -151,23 +203,52 @@ int32_t cfgtool_restart_service() {
         stopped = sc_query_status(service, &status) && status.current_state == SERVICE_STOPPED;
       }
     }
-    if (stopped && sc_start(service)) result = 1;
+    if (!stopped) restart_reason("it did not stop within %u seconds", unsigned(kStopWaitMs / 1000));
+    else if (!sc_start(service)) restart_reason("%s", sc_last_failure()[0] ? sc_last_failure() : "it did not start");
+    else if (stays_running(service)) result = 1;
     sc_close(service);
   }
   sc_close(manager);
   return result;
 }
 
-static void save() {
+static RulePorts ports_in_use() {
+  return {g_source_ips.listen_port, g_snmp_agent.listen_port, g_settings.http_port, g_settings.https_port};
+}
+
+static bool same_ports(const RulePorts& a, const RulePorts& b) {
+  return a.trap == b.trap && a.agent == b.agent && a.http == b.http && a.https == b.https;
+}
+
+static bool set_firewall(bool add);
+
+// False when agent.ini was not replaced; the settings then count as unsaved still.
+static bool save() {
   console_write(kStoring);
-  cfg_save();
+  if (!cfg_save()) {
+    console_write(kStoreFailed);
+    g_failed = true;
+    return false;
+  }
   ConsoleUnsaved = false;
   ConsoleSavedNotRestarted = true;
+  RulePorts before = g_saved_ports;
+  g_saved_ports = ports_in_use();
+  // The rule takes its ports from agent.ini: one in place is made again from the saved ports.
+  if (!same_ports(before, g_saved_ports) && firewall_rule_present(kRuleName)) {
+    console_write(kFirewallReplaced);
+    set_firewall(true);
+  }
+  return true;
 }
 
 static void restart() {
   console_write(kRestarting);
-  if (!cfgtool_restart_service()) console_write(kRestartFailed);
+  if (!cfgtool_restart_service()) {
+    console_write(kRestartFailed);
+    if (cfgtool_restart_reason()[0]) out("The reason: %s.\r\n", cfgtool_restart_reason());
+    g_failed = true;
+  }
   ConsoleSavedNotRestarted = false;
 }
 
@@ -176,17 +257,23 @@ static void changed() {
   ConsoleSavedNotRestarted = false;
 }
 
-static void set_firewall(bool add) {
+static bool set_firewall(bool add) {
   console_write(kSetting);
   char command[NETSH_COMMAND_ROOM];
   if (!netsh_build_command(command, sizeof command, add, ConsoleOsMajor, kRuleName, InstallDir)) {
     console_write(kFirewallRefused);
-    return;
+    g_failed = true;
+    return false;
   }
   // netsh writes to the console in its own way.
   console_raw_end();
-  process_system(command);
+  bool ok = process_system(command) == 0;
   if (!g_scripted) console_raw_begin();
+  if (!ok) {
+    console_write(kFirewallFailed);
+    g_failed = true;
+  }
+  return ok;
 }
 
 enum MenuAction : uint8_t {
@@ -244,13 +331,21 @@ static bool on_menu(const char* answer) {
   return true;
 }
 
-static void on_port(uint16_t* port, const char* answer) {
+// False when the answer is refused: the same prompt is shown again (a scripted run ends).
+static bool on_port(uint16_t* port, SettingId id, const char* answer) {
   if (answer[0]) {
-    // The leading digits count, and the value is not range-checked.
-    *port = uint16_t(strtol(answer, nullptr, 10));
+    int64_t value = 0;
+    if (settings_value_from_text(id, answer, strlen(answer), &value) != SETTING_OK) {
+      const SettingRange& range = settings_range(id);
+      out("\r\nPort must be a number from %lld to %lld.\r\n", static_cast<long long>(range.minimum),
+          static_cast<long long>(range.maximum));
+      return false;
+    }
+    *port = uint16_t(value);
     changed();
   }
   ConsoleScreen = SCREEN_MENU;
+  return true;
 }
 
 static bool is_key(const char* answer, char lower) { return answer[0] == lower || answer[0] == lower - 'a' + 'A'; }
@@ -268,22 +363,27 @@ static void screen_loop() {
       console_write("\r\n");
       return;
     }
+    bool port_ok = true;
     switch (ConsoleScreen) {
       case SCREEN_MENU:
         if (!on_menu(answer)) return;
         break;
-      case SCREEN_TRAP_PORT: on_port(&g_source_ips.listen_port, answer); break;
-      case SCREEN_SNMP_PORT: on_port(&g_snmp_agent.listen_port, answer); break;
-      case SCREEN_HTTP_PORT: on_port(&g_settings.http_port, answer); break;
-      case SCREEN_HTTPS_PORT: on_port(&g_settings.https_port, answer); break;
+      case SCREEN_TRAP_PORT: port_ok = on_port(&g_source_ips.listen_port, SETTING_TRAP_PORT, answer); break;
+      case SCREEN_SNMP_PORT: port_ok = on_port(&g_snmp_agent.listen_port, SETTING_AGENT_PORT, answer); break;
+      case SCREEN_HTTP_PORT: port_ok = on_port(&g_settings.http_port, SETTING_HTTP_PORT, answer); break;
+      case SCREEN_HTTPS_PORT: port_ok = on_port(&g_settings.https_port, SETTING_HTTPS_PORT, answer); break;
       case SCREEN_FIREWALL:
-        if (is_key(answer, 'i') || is_key(answer, 'r')) set_firewall(is_key(answer, 'i'));
+        if (is_key(answer, 'i') || is_key(answer, 'r')) {
+          bool add = is_key(answer, 'i');
+          if (add && !same_ports(ports_in_use(), g_saved_ports)) console_write(kFirewallFollowsSaved);
+          set_firewall(add);
+        }
         ConsoleScreen = SCREEN_MENU;
         break;
       case SCREEN_SAVE_BEFORE_EXIT:
         if (is_key(answer, 'y')) {
-          save();
-          ConsoleScreen = SCREEN_RESTART_BEFORE_EXIT;
+          // Asked again when nothing was stored.
+          if (save()) ConsoleScreen = SCREEN_RESTART_BEFORE_EXIT;
         } else if (is_key(answer, 'n')) {
           ConsoleScreen = SCREEN_TERMINATED;
         } else if (!answer[0]) {
@@ -302,6 +402,11 @@ static void screen_loop() {
         break;
       default: ConsoleScreen = SCREEN_MENU; break;
     }
+    // A refused answer ends a script: the answers after it were meant for other prompts.
+    if (!port_ok && g_scripted) {
+      g_failed = true;
+      return;
+    }
   }
 }
 
@@ -310,6 +415,7 @@ int cfgtool_main(int argc, char** argv) {
   g_argc = argc;
   g_argv = argv;
   g_next_arg = 1;
+  g_failed = false;
   for (int i = 1; i < argc; ++i) {
     if (strlen(argv[i]) >= size_t(CONSOLE_ANSWER_ROOM)) {
       fprintf(stderr, "Argument %d is longer than %d bytes; nothing was done.\n", i, CONSOLE_ANSWER_ROOM - 1);
@@ -321,8 +427,9 @@ int cfgtool_main(int argc, char** argv) {
   cfg_load_install_path();
   codec_table_init();
   cfg_load(nullptr);
+  g_saved_ports = ports_in_use();
   if (!g_scripted) console_raw_begin();
   screen_loop();
   console_raw_end();
-  return 0;
+  return g_scripted && g_failed ? 1 : 0;
 }

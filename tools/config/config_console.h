@@ -23,7 +23,8 @@ extern bool ConsoleUnsaved;              // a setting changed since the last sav
 extern bool ConsoleSavedNotRestarted;    // saved, and the service not restarted since
 extern uint32_t ConsoleOsMajor;          // operating-system major version, 0 when unknown
 
-// Program entry: 0, or 1 when an argument is refused (longer than the answer area).
+// Program entry: 0; 1 when an argument is refused (longer than the answer area), and in scripted
+// mode when an answer was refused or a save, a firewall command or a restart failed.
 int cfgtool_main(int argc, char** argv);
 void cfgtool_show_screen(int32_t code);
 // One answer of a key prompt / a number prompt into answer (CONSOLE_ANSWER_ROOM bytes); false when
@@ -31,5 +32,7 @@ void cfgtool_show_screen(int32_t code);
 bool cfgtool_read_key(char* answer);
 bool cfgtool_read_number(char* answer);
 // Stops the service, waits until it has stopped (at most 30 s) and starts it: 1 when it started
-// again, 0 when the service manager or the service could not be opened or it did not stop or start.
+// again and still runs 2 s later, 0 when the service manager or the service could not be opened or
+// it did not stop or start (cfgtool_restart_reason then tells why).
 int32_t cfgtool_restart_service();
+const char* cfgtool_restart_reason();

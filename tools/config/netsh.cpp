@@ -1,6 +1,7 @@
 // This platform's netsh: takes the console's add and delete rule commands for the service program and
 // turns them into the firewall rule set that accepts the program's configured ports, read from the
-// agent.ini of its folder (the factory ports when there is none).
+// agent.ini of its folder (the factory ports when there is none). An add is refused when another
+// table's input chain drops the packets anyway: that table and chain are named.
 #include <cstdio>
 #include <cstring>
 
@@ -31,7 +32,14 @@ int main(int argc, char** argv) {
         {FIREWALL_TCP, g_settings.http_port},
         {FIREWALL_TCP, g_settings.https_port},
     };
-    ok = firewall_add_rule(request.rule_name, ports, 4);
+    FirewallBlock block;
+    if (firewall_find_block(request.rule_name, &block)) {
+      printf("The firewall rule cannot take effect: table %s %s, chain %s drops the packets (%s).\n", block.family,
+             block.table, block.chain, block.by_policy ? "policy drop" : "its last rule drops or rejects them");
+      ok = false;
+    } else {
+      ok = firewall_add_rule(request.rule_name, ports, 4);
+    }
   } else {
     ok = firewall_delete_rule(request.rule_name);
   }

@@ -89,6 +89,28 @@ TEST_F(SmallManagerTest, NamesThatAreNotPlainWordsAreRefused) {
   sc_close(manager);
 }
 
+TEST_F(SmallManagerTest, FailuresAndTheLastWordsOfAServiceThatEndedAreTold) {
+  ScHandle manager = sc_open_manager();
+  EXPECT_EQ(sc_open_service(manager, u"Vellmar"), nullptr);
+  EXPECT_STREQ(sc_last_failure(), "the service Vellmar is not installed");
+  ScHandle service = sc_create_service(manager, u"Vellmar", "sh -c 'echo starting; echo agent.ini is a folder >&2; exit 1'");
+  ASSERT_NE(service, nullptr);
+  ServiceStatus status;
+  EXPECT_FALSE(sc_control(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_STREQ(sc_last_failure(), "Vellmar does not run");
+  ASSERT_TRUE(sc_start(service));
+  EXPECT_STREQ(sc_last_failure(), "") << "a call that works leaves no failure";
+  ASSERT_TRUE(wait_state(service, SERVICE_STOPPED));
+  char why[128];
+  ASSERT_TRUE(sc_stop_reason(service, why, sizeof why));
+  EXPECT_STREQ(why, "agent.ini is a folder");
+  ASSERT_TRUE(sc_stop_reason(service, why, 6));
+  EXPECT_STREQ(why, "agent") << "cut to its room";
+  sc_delete(service);
+  sc_close(service);
+  sc_close(manager);
+}
+
 TEST(ServiceControl, NoManagerWithoutItsFolderOrUnderTest) {
   setenv("VELLMAR_SERVICE_STATE", "/nonexistent/vellmar-state", 1);
   EXPECT_EQ(sc_open_manager(), nullptr);
@@ -118,6 +140,9 @@ struct SystemdTest : ::testing::Test {
                "  'show --property=LoadState') cat \"$d/load\" ;;\n"
                "  'show --property=ActiveState') cat \"$d/active\" ;;\n"
                "  'show --property=FragmentPath') echo \"$d/Vellmar.service\" ;;\n"
+               "  'show --property=Result') cat \"$d/result\" ;;\n"
+               "  'show --property=StatusText') cat \"$d/status\" ;;\n"
+               "  'start --no-block') [ ! -f \"$d/start-fails\" ] || exit 5 ;;\n"
                "esac\n");
     chmod(dir.file("systemctl").c_str(), 0755);
     write_file(dir.file("load"), "loaded\n");
@@ -164,6 +189,29 @@ TEST_F(SystemdTest, TheUnitIsDrivenThroughSystemctl) {
   sc_close(service);
   write_file(dir.file("load"), "not-found\n");
   EXPECT_EQ(sc_open_service(manager, u"Vellmar"), nullptr);
+  sc_close(manager);
+}
+
+TEST_F(SystemdTest, TheManagersReasonsAreKept) {
+  ScHandle manager = sc_open_manager();
+  write_file(dir.file("load"), "masked\n");
+  EXPECT_EQ(sc_open_service(manager, u"Vellmar"), nullptr);
+  EXPECT_STREQ(sc_last_failure(), "Vellmar.service is masked");
+  write_file(dir.file("load"), "loaded\n");
+  ScHandle service = sc_open_service(manager, u"Vellmar");
+  ASSERT_NE(service, nullptr);
+  EXPECT_FALSE(sc_start(service));
+  EXPECT_STREQ(sc_last_failure(), "Vellmar.service is active");
+  write_file(dir.file("active"), "failed\n");
+  write_file(dir.file("start-fails"), "");
+  EXPECT_FALSE(sc_start(service));
+  EXPECT_STREQ(sc_last_failure(), "systemctl start Vellmar.service ended with exit code 5");
+  write_file(dir.file("result"), "exit-code\n");
+  write_file(dir.file("status"), "Web: NOK\n");
+  char why[128];
+  ASSERT_TRUE(sc_stop_reason(service, why, sizeof why));
+  EXPECT_STREQ(why, "result exit-code: Web: NOK");
+  sc_close(service);
   sc_close(manager);
 }
 
