@@ -17,11 +17,11 @@ packages=(build-essential cmake ninja-build pkg-config libssl-dev openssl libgtk
 case "$what" in
   demo) ;;
   test)
-    # The sanitizer build, the benchmarks' library, the real peers and the browser, the network
+    # The sanitizer build, the benchmarks' library, the real peers (sslscan among them) and the browser, the network
     # namespaces, the firewall, and the virtual display, system tray, pointer and screenshots of
     # the tray's tests.
     packages+=(clang libclang-rt-14-dev libbenchmark-dev snmptrapd snmpd nginx-light chromium nodejs util-linux procps
-               nftables xvfb xauth trayer xdotool imagemagick x11-utils)
+               nftables sslscan xvfb xauth trayer xdotool imagemagick x11-utils)
     # npm comes with some builds of nodejs; Debian's comes apart (scripts/node_deps.sh needs it).
     command -v npm >/dev/null 2>&1 || packages+=(npm)
     ;;
