@@ -70,6 +70,10 @@ const char R11[] =
     "Message: Redirect=/en/sys_batch.asp\nTitle=Information\nBody=<font color=#008000>Upload successful.</font>\n";
 const char R12[] = "OK: Redirect=/debug.asp";
 const char R13[] = "OK: Redirect=/home.asp";
+const char kAdminCommand[] =
+    "Message: Title=Error\nBody=<font color=#F00000>Only the administrator may change the command file.</font>\n";
+const char kAdminVcli[] =
+    "Message: Title=Error\nBody=<font color=#F00000>Only the administrator may change the vCLI path.</font>\n";
 const char kCopyFailed[] =
     "Message: Redirect=/en/sys_batch.asp\nTitle=Error\nBody=<font color=#800000>The settings file could not be "
     "copied for download.</font>\n";
@@ -153,9 +157,23 @@ void sub_shutdown() {
   }
 }
 
+// The paths the service runs as root are the administrator's: any other session may post them
+// only as they are stored.
+bool administrator() { return sess_current_level() == 0; }
+
+// Puts the kept records back and leaves the reply; false, for the handlers to return.
+bool refuse(const char* reply) {
+  http_settings_restore();
+  form_reply(reply);
+  return false;
+}
+
 bool sub_reaction() {
   static const char* const kChecked[] = {"CFG_CMD_FILE"};
   if (http_form_check_inputs(1, "CFG_CMD_FILE") || form_refuse_controls(1, kChecked)) return false;
+  uint8_t enable = g_settings.command_enable;
+  char16_t file[256];
+  text_copy16(file, 256, g_settings.command_file);
   g_settings.notify_enable = 0;
   g_settings.command_enable = 0;
   for (int i = 0; i < FormFieldTable.count; ++i) {
@@ -167,19 +185,15 @@ bool sub_reaction() {
     if (begins(f.name, "CFG_CMD_FILE"))
       text_utf8_to_utf16(g_settings.command_file, 250, f.value ? f.value : "");
   }
+  if (!administrator() && (enable != g_settings.command_enable || !text_equal16(file, g_settings.command_file)))
+    return refuse(kAdminCommand);
   return true;
 }
 
 void sub_logical() {
   for (int i = 0; i < FormFieldTable.count; ++i) {
     const FormField& f = FormFieldTable.rows[i];
-    if (begins(f.name, "CFG_TRAP_PORT")) {
-      uint16_t port = uint16_t(number(f.value));
-      if (port != g_source_ips.listen_port) {
-        g_source_ips.listen_port = port;
-        if (TrapReceiverApi.trap_close) TrapReceiverApi.trap_close();
-      }
-    }
+    if (begins(f.name, "CFG_TRAP_PORT")) g_source_ips.listen_port = uint16_t(number(f.value));
     if (begins(f.name, "CFG_SRC_LOGICAL")) g_source_ips.logical = uint8_t(number(f.value));
   }
 }
@@ -202,6 +216,8 @@ bool sub_vm() {
   if (http_form_check_inputs(4, kChecked[0], kChecked[1], kChecked[2], kChecked[3]) ||
       form_refuse_controls(4, kChecked))
     return false;
+  char16_t vcli[256];
+  text_copy16(vcli, 256, g_settings.vcli_path);
   g_settings.vm_enable = 0;
   g_settings.guest_enable = 0;
   for (int i = 0; i < FormFieldTable.count; ++i) {
@@ -215,12 +231,14 @@ bool sub_vm() {
     if (begins(f.name, "CFG_VM_PASSWORD") && *v) store_bytes(g_settings.vm_password, 32, v);
     if (begins(f.name, "CFG_VM_VCLI")) store_bytes(g_settings.vcli_path, 255, v);
   }
+  if (!administrator() && !text_equal16(vcli, g_settings.vcli_path)) return refuse(kAdminVcli);
   return true;
 }
 
 void dev_config() {
   if (!form_token_ok()) return;
   static const char* const kSubs[] = {"SUB_SHUTDOWN", "SUB_REACTION", "SUB_LOGICAL", "SUB_MAG", "SUB_VM", "SUB_TSH"};
+  uint16_t trap_port = g_source_ips.listen_port;
   int sub = -1;
   for (int i = 0; i < FormFieldTable.count; ++i)
     for (int s = 0; s < 6; ++s)
@@ -244,7 +262,9 @@ void dev_config() {
       form_reply(REPLY_NOT_FOUND);
       return;
   }
-  cfg_save();
+  if (!http_settings_save()) return;
+  // The 5-second timer opens the trap listeners again on the new port.
+  if (g_source_ips.listen_port != trap_port && TrapReceiverApi.trap_close) TrapReceiverApi.trap_close();
   form_reply(REPLY_CONFIG_UPDATED);
 }
 
@@ -293,11 +313,10 @@ void dev_snmpv1() {
   const char* port = form_value("CFG_SNMP_PORT");
   if (!form_value("SUB_PORT") || !port) return;
   uint16_t p = uint16_t(number(port));
-  if (p != g_snmp_agent.listen_port) {
-    g_snmp_agent.listen_port = p;
-    if (SnmpAgentApi.snmp_agent_close) SnmpAgentApi.snmp_agent_close();
-  }
-  cfg_save();
+  bool changed = p != g_snmp_agent.listen_port;
+  g_snmp_agent.listen_port = p;
+  if (!http_settings_save()) return;
+  if (changed && SnmpAgentApi.snmp_agent_close) SnmpAgentApi.snmp_agent_close();
   form_reply(REPLY_SNMPV1_UPDATED);
 }
 
@@ -307,7 +326,7 @@ void dev_snmpv3() {
   const char* context = form_value("CFG_USM_CONTEXT");
   if (!form_value("SUB_CONTEXT") || !context) return;
   text_copy8(g_usm.context_name, sizeof g_usm.context_name, context);
-  cfg_save();
+  if (!http_settings_save()) return;
   form_reply(REPLY_SNMPV3_UPDATED);
 }
 
@@ -362,9 +381,12 @@ void sys_batch() {
       if (!last) last = value + strlen(value) - 1;
       ListenerPorts before = listener_ports();
       if (!cfg_import_uploaded(value, last)) {
+        http_settings_restore();
         form_reply(R10);
         return;
       }
+      // The import saves as it loads; this save tells whether the file holds what is now in use.
+      if (!http_settings_save()) return;
       apply_uploaded(before);
       form_reply(R11);
       return;
@@ -440,6 +462,7 @@ void web_form_post(HttpConnection* c) {
   FormFieldTable.count = 0;
   if (c->body_fill != 0 && c->body && WebServerOps.http_parse_form_data)
     WebServerOps.http_parse_form_data(c->body, c->boundary);
+  http_settings_keep();
   switch (page) {
     case POST_HIST_LOG: hist_log(); break;
     case POST_HIST_CONFIG: hist_config(); break;

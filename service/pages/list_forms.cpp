@@ -245,7 +245,6 @@ void list_form_post(int page) {
         return;
       }
       write_row(*p, n - 1, values);
-      if (page == POST_DEV_ISOURCE) ups_source_reset(uint8_t(n - 1));
       break;
     case DEL:
       for (int r = n - 1; r + 1 < count; ++r)
@@ -253,7 +252,6 @@ void list_form_post(int page) {
           memcpy(cell(p->columns[k], r), cell(p->columns[k], r + 1), p->columns[k].stride);
       clear_row(*p, count - 1);
       set_list_count(page, count - 1);
-      if (page == POST_DEV_ISOURCE) ups_source_remove(uint8_t(n - 1), uint8_t(count));
       break;
     case TEST:
       form_reply(F2);
@@ -263,7 +261,10 @@ void list_form_post(int page) {
     case NONE:
       return;
   }
-  cfg_save();
+  // A list that could not be stored stays as it was, and so does the alarm state of its sources.
+  if (!http_settings_save()) return;
+  if (page == POST_DEV_ISOURCE && action == EDIT) ups_source_reset(uint8_t(n - 1));
+  if (page == POST_DEV_ISOURCE && action == DEL) ups_source_remove(uint8_t(n - 1), uint8_t(count));
   form_reply(p->success);
   if (usm && SnmpAgentApi.snmp_usm_localize_keys) SnmpAgentApi.snmp_usm_localize_keys();
 }

@@ -294,8 +294,71 @@ static void post_login() {
   sess_challenge_renew(client);
 }
 
+const char REPLY_SAVE_FAILED[] =
+    "Message: Title=Error\nBody=<font color=#F00000>The settings file could not be written: nothing was "
+    "changed.</font>\n";
+
+namespace {
+
+struct StoredRecords {
+  AgentSettings settings;
+  SourceIpList sources;
+  ForwardTrapList targets;
+  SnmpAgentSettings agent;
+  UsmSettings usm;
+  ClusterList clusters;
+};
+StoredRecords g_kept;
+bool g_save_failure_logged;
+
+}  // namespace
+
+void http_settings_keep() {
+  g_kept.settings = g_settings;
+  g_kept.sources = g_source_ips;
+  g_kept.targets = g_forward_traps;
+  g_kept.agent = g_snmp_agent;
+  g_kept.usm = g_usm;
+  g_kept.clusters = g_clusters;
+}
+
+void http_settings_restore() {
+  // Run-time state is not part of the file and stays as it is now.
+  AgentSettings settings = g_kept.settings;
+  memcpy(settings.login_fail_count, g_settings.login_fail_count, sizeof settings.login_fail_count);
+  memcpy(settings.login_lock_seconds, g_settings.login_lock_seconds, sizeof settings.login_lock_seconds);
+  settings.stop_service = g_settings.stop_service;
+  SnmpAgentSettings agent = g_kept.agent;
+  agent.engine_time = g_snmp_agent.engine_time;
+  agent.engine_boots = g_snmp_agent.engine_boots;
+  g_settings = settings;
+  g_source_ips = g_kept.sources;
+  g_forward_traps = g_kept.targets;
+  g_snmp_agent = agent;
+  g_usm = g_kept.usm;
+  g_clusters = g_kept.clusters;
+}
+
+bool http_settings_save() {
+  if (cfg_save()) {
+    g_save_failure_logged = false;
+    return true;
+  }
+  http_settings_restore();
+  if (!g_save_failure_logged) {
+    g_save_failure_logged = true;
+    char path[300];
+    char16_t path16[300];
+    if (!cfg_install_file(path, sizeof path, "agent.ini")) path[0] = 0;
+    text_utf8_to_utf16(path16, 300, path);
+    log_common(EVT_COMMON_SETTINGS_SAVE_FAILED, path16, u"a web form's change was not stored");
+  }
+  snprintf(g_reply, sizeof g_reply, "%s", REPLY_SAVE_FAILED);
+  return false;
+}
+
 static void settings_changed(const char* redirect) {
-  cfg_save();
+  if (!http_settings_save()) return;
   snprintf(g_reply, sizeof g_reply, "Message: Redirect=%s\n%s", redirect, kUpdated);
   link_send(LINK_KIND_UPC, 0, nullptr);
 }
@@ -400,8 +463,8 @@ static void post_sys_web() {
       }
     }
   }
+  if (!http_settings_save()) return;
   if (changed) WebServerOps.http_server_stop();
-  cfg_save();
   cfg_write_url_shortcut();
   snprintf(g_reply, sizeof g_reply, "Message: Redirect=/en/sys_web.asp\n%s", kUpdated);
   link_send(LINK_KIND_UPC, 0, nullptr);
@@ -421,8 +484,8 @@ static void post_language() {
     return;
   }
   g_settings.language = uint8_t(v);
+  if (!http_settings_save()) return;
   util_install_manual(uint32_t(v));
-  cfg_save();
   snprintf(g_reply, sizeof g_reply, "OK: Redirect=/en/device/index.asp");
   link_send(LINK_KIND_UPC, 0, nullptr);
   std::lock_guard<std::recursive_mutex> lock(g_state_lock);
@@ -441,6 +504,7 @@ void http_device_form_post(HttpConnection* c) {
   }
   FormFieldTable.count = 0;
   if (c->body && c->body_fill > 0) http_parse_form_data(c->body, c->boundary);
+  http_settings_keep();
   if (p >= 1) {
     int t = http_find_field("SYS_UCTOKEN");
     if (t < 0 || !SessionApi.sess_token_check(g_client_address.address, FormFieldTable.rows[t].value)) return;

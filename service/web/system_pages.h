@@ -19,3 +19,12 @@ void cfg_decrypt_password(const char* coded, char* out, size_t room);
 // Lowest access level a POST to the page needs (0 admin, 1 device manager, 2 user), or 3 for
 // the login, which needs no session.
 int http_post_required_level(const char* page);
+// The stored records as they are before a form changes them. A form that refuses a value, or
+// whose save fails, puts them back with http_settings_restore, so that nothing in use changes.
+void http_settings_keep();
+void http_settings_restore();
+// Saves agent.ini after a form's change. When the file cannot be replaced: the kept records are
+// put back, the failure is logged (once until a save succeeds again) and the reply is the
+// save-failure message. True when saved.
+bool http_settings_save();
+extern const char REPLY_SAVE_FAILED[];

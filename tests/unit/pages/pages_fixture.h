@@ -59,7 +59,22 @@ class PagesFixture : public alarm_test::AlarmFixture {
     SnmpAgentApi.snmp_agent_close = fake_agent_close;
     SnmpAgentApi.snmp_usm_localize_keys = fake_localize;
     NOT_DELAY = 5;
+    session_level(0);
     cfg_save();
+  }
+
+  void TearDown() override {
+    g_current_session = -1;
+    WebSessionTable[0] = WebSession{};
+    AlarmFixture::TearDown();
+  }
+
+  // The posts come from a session of this access level (0 administrator, 1 device manager).
+  void session_level(int level) {
+    WebSessionTable[0] = WebSession{};
+    WebSessionTable[0].in_use = 1;
+    WebSessionTable[0].level = uint8_t(level);
+    g_current_session = 0;
   }
 
   // Posts the body to the page (the last segment of path) and gives the reply line; "-" when

@@ -202,6 +202,103 @@ TEST_F(FormHandlers, VmwareHost) {
   EXPECT_TRUE(text_equal16(g_settings.vm_password, u"n\u00c3\u00a9w"));
 }
 
+// The paths the service runs as root are the administrator's: a device manager's post that
+// would change one is refused whole; posting them as stored leaves the other fields open.
+TEST_F(FormHandlers, OnlyTheAdministratorChangesWhatTheServiceRuns) {
+  const std::string kCommand =
+      "Message: Title=Error\nBody=<font color=#F00000>Only the administrator may change the command file.</font>\n";
+  const std::string kVcli =
+      "Message: Title=Error\nBody=<font color=#F00000>Only the administrator may change the vCLI path.</font>\n";
+  text_copy16(g_settings.command_file, 256, u"/opt/cmd.sh");
+  g_settings.command_enable = 1;
+  text_copy16(g_settings.vcli_path, 256, u"/opt/vcli");
+  g_settings.notify_period = 30;
+  g_settings.vm_type = 0;
+  cfg_save();
+  const std::string stored_reaction = "SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_EN=on&CFG_CMD_FILE=%2Fopt%2Fcmd.sh";
+  const std::string stored_vm = "SYS_UCTOKEN=tok&SUB_VM=1&CFG_VM_VCLI=%2Fopt%2Fvcli";
+  struct Case {
+    std::string body;
+    std::string reply;
+  } refused[] = {
+      {"SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_EN=on&CFG_MSG_PERIOD=60&CFG_CMD_FILE=%2Ftmp%2Fx.sh", kCommand},
+      {"SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_MSG_PERIOD=60&CFG_CMD_FILE=%2Fopt%2Fcmd.sh", kCommand},  // enable off
+      {"SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_EN=on&CFG_MSG_PERIOD=60&CFG_CMD_FILE=", kCommand},
+      {"SYS_UCTOKEN=tok&SUB_VM=1&CFG_VM_TYPE=1&CFG_VM_VCLI=%2Ftmp%2Fmine", kVcli},
+  };
+  session_level(1);
+  std::string before = ini();
+  for (const Case& c : refused) {
+    EXPECT_EQ(post("/en/device/dev_config", c.body), c.reply) << c.body;
+    EXPECT_EQ(ini(), before) << c.body;
+    EXPECT_TRUE(text_equal16(g_settings.command_file, u"/opt/cmd.sh")) << c.body;
+    EXPECT_EQ(g_settings.command_enable, 1) << c.body;
+    EXPECT_TRUE(text_equal16(g_settings.vcli_path, u"/opt/vcli")) << c.body;
+    EXPECT_EQ(g_settings.notify_period, 30) << c.body;
+    EXPECT_EQ(g_settings.vm_type, 0) << c.body;
+  }
+  EXPECT_EQ(post("/en/device/dev_config", stored_reaction + "&CFG_MSG_PERIOD=60"), R4);
+  EXPECT_EQ(g_settings.notify_period, 60);
+  EXPECT_EQ(post("/en/device/dev_config", stored_vm + "&CFG_VM_TYPE=1&CFG_VM_HOST=esx"), R4);
+  EXPECT_EQ(g_settings.vm_type, 1);
+
+  session_level(0);
+  EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_FILE=%2Fopt%2Fother.sh"), R4);
+  EXPECT_TRUE(text_equal16(g_settings.command_file, u"/opt/other.sh"));
+  EXPECT_EQ(g_settings.command_enable, 0);
+  EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_VM=1&CFG_VM_VCLI=%2Fopt%2Fvcli2"), R4);
+  EXPECT_TRUE(text_equal16(g_settings.vcli_path, u"/opt/vcli2"));
+}
+
+// A change whose save fails answers an error, and nothing of it is in use: the records, the
+// listeners and the file stay as they were. The failure is logged once until a save succeeds.
+TEST_F(FormHandlers, FailedSaveChangesNothing) {
+  const std::string kFailed =
+      "Message: Title=Error\nBody=<font color=#F00000>The settings file could not be written: nothing was "
+      "changed.</font>\n";
+  g_source_ips.listen_port = 162;
+  g_snmp_agent.listen_port = 161;
+  cfg_save();
+  std::string before = ini();
+  AgentSettings settings = g_settings;
+  SourceIpList sources = g_source_ips;
+  SnmpAgentSettings agent = g_snmp_agent;
+  UsmSettings usm = g_usm;
+  const char* posts[][2] = {
+      {"/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_SHUTDOWN=1&CFG_OSD_PF=90"},
+      {"/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_LOGICAL=1&CFG_TRAP_PORT=10162&CFG_SRC_LOGICAL=1"},
+      {"/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_MAG=1"},
+      {"/en/device/dev_snmpv1", "SYS_UCTOKEN=tok&SUB_PORT=1&CFG_SNMP_PORT=1161"},
+      {"/en/device/dev_snmpv3", "SYS_UCTOKEN=tok&SUB_CONTEXT=1&CFG_USM_CONTEXT=other"},
+      {"/en/device/dev_isource", "SYS_UCTOKEN=tok&CFG_DEV_DEL1=1"},
+      {"/en/device/dev_iusm", "SYS_UCTOKEN=tok&CFG_DEV_ADD1=1&CFG_USM_USER=new&CFG_USM_SECURITY=0&CFG_USM_PERMISSION=1"},
+  };
+  cfg_set_read_only(true);  // every save fails
+  for (const auto& p : posts) {
+    EXPECT_EQ(post(p[0], p[1]), kFailed) << p[1];
+    EXPECT_EQ(memcmp(&settings, &g_settings, sizeof settings), 0) << p[1];
+    EXPECT_EQ(memcmp(&sources, &g_source_ips, sizeof sources), 0) << p[1];
+    EXPECT_EQ(memcmp(&agent, &g_snmp_agent, sizeof agent), 0) << p[1];
+    EXPECT_EQ(memcmp(&usm, &g_usm, sizeof usm), 0) << p[1];
+  }
+  cfg_set_read_only(false);
+  EXPECT_EQ(ini(), before);
+  EXPECT_EQ(counters().trap_close, 0);
+  EXPECT_EQ(counters().agent_close, 0);
+  EXPECT_EQ(counters().localize, 0);
+  const std::string failed_event = name(EVT_GROUP_COMMON, EVT_COMMON_SETTINGS_SAVE_FAILED);
+  const std::string event = failed_event.substr(0, failed_event.find('%'));
+  auto failures = [&] { return log_count(event); };
+  EXPECT_EQ(failures(), 1);
+
+  EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_LOGICAL=1&CFG_TRAP_PORT=10162"), R4);
+  EXPECT_EQ(counters().trap_close, 1);
+  cfg_set_read_only(true);
+  EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_SHUTDOWN=1&CFG_OSD_PF=90"), kFailed);
+  cfg_set_read_only(false);
+  EXPECT_EQ(failures(), 2);
+}
+
 TEST_F(FormHandlers, VmwareTestShutdown) {
   std::string before = ini();
   EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_TSH=1"),
