@@ -79,6 +79,55 @@ int http_form_check_inputs(int count, ...) {
   return 0;
 }
 
+bool http_form_setting(SettingId id, const char* text, int64_t* out) {
+  int64_t used = 0;
+  if (!text || settings_value_from_text(id, text, strlen(text), &used) != SETTING_OK) return false;
+  *out = used;
+  return true;
+}
+
+bool http_form_decimal(const char* text, int64_t minimum, int64_t maximum, int64_t* out) {
+  int64_t v = 0;
+  if (!text || settings_parse_decimal(text, strlen(text), &v) != SETTING_OK || v < minimum || v > maximum)
+    return false;
+  *out = v;
+  return true;
+}
+
+int64_t http_form_clamped(const char* text, int64_t minimum, int64_t maximum) {
+  if (!text) return minimum;
+  size_t length = strlen(text);
+  while (length && text[length - 1] == ' ') --length;
+  while (length && *text == ' ') ++text, --length;
+  int64_t v = minimum;
+  // A number past the 64-bit limits comes back saturated: it still clamps to its end.
+  if (settings_parse_decimal(text, length, &v) == SETTING_NOT_A_NUMBER) return minimum;
+  return v < minimum ? minimum : v > maximum ? maximum : v;
+}
+
+static bool form_ipv4(const char* text, uint8_t out[4]) {
+  const char* p = text;
+  for (int part = 0; part < 4; ++part) {
+    int digits = 0, value = 0;
+    for (; digits < 3 && p[digits] >= '0' && p[digits] <= '9'; ++digits) value = value * 10 + (p[digits] - '0');
+    if (digits == 0 || value > 255) return false;
+    p += digits;
+    out[part] = uint8_t(value);
+    if (part < 3 && *p++ != '.') return false;
+  }
+  return *p == 0;
+}
+
+bool http_form_address(const char* text, bool any_host) {
+  if (!text) return false;
+  static const uint8_t kAny[16] = {};
+  uint8_t address[16];
+  if (form_ipv4(text, address)) return any_host || memcmp(address, kAny, 4) != 0;
+  // IPv6 as it is written in a list: no brackets and no port.
+  if (!strchr(text, ':') || strpbrk(text, "[] ") || !net_parse_ipv6(address, text)) return false;
+  return any_host || memcmp(address, kAny, 16) != 0;
+}
+
 void cfg_decrypt_password(const char* coded, char* out, size_t room) {
   char plain[256];
   plain[0] = 0;
@@ -389,9 +438,13 @@ static void post_sys_user() {
     } else if (strncmp(n, "USR_LOCK", 8) == 0) {
       s.login_lock_enable = 1;
     } else if (strncmp(n, "USR_RETRY", 9) == 0) {
-      s.login_retry = uint16_t(atoi(v));
+      int64_t number;
+      if (http_form_setting(SETTING_LOGIN_RETRY, v, &number)) s.login_retry = uint16_t(number);
+      else error = "Incorrect input!";
     } else if (strncmp(n, "USR_LTIME", 9) == 0) {
-      s.login_lock_minutes = uint16_t(atoi(v));
+      int64_t number;
+      if (http_form_setting(SETTING_LOGIN_LOCK_MINUTES, v, &number)) s.login_lock_minutes = uint16_t(number);
+      else error = "Incorrect input!";
     }
   }
   if (error) {
@@ -428,13 +481,34 @@ static void post_sys_info() {
   settings_changed("/en/sys_info.asp");
 }
 
+// The setting of a numeric field of the web settings page; SETTING_COUNT for a switch (0 or 1),
+// -1 for a field that is no number.
+static int web_field_setting(const char* name) {
+  if (strncmp(name, "HTTP_WEB", 8) == 0 || strncmp(name, "HTTPS_WEB", 9) == 0 || strncmp(name, "WEB_FORCEHTTPS", 14) == 0)
+    return SETTING_COUNT;
+  if (strncmp(name, "WEB_HTTP_PORT", 13) == 0) return SETTING_HTTP_PORT;
+  if (strncmp(name, "WEB_HTTPS_PORT", 14) == 0) return SETTING_HTTPS_PORT;
+  if (strncmp(name, "WEB_REFRESH", 11) == 0) return SETTING_WEB_REFRESH;
+  return -1;
+}
+
 static void post_sys_web() {
+  // Every number is checked before anything changes.
   for (int i = 0; i < FormFieldTable.count; ++i) {
     const FormField& f = FormFieldTable.rows[i];
-    if (f.name && f.value && strncmp(f.name, "WEB_REFRESH", 11) == 0 && atoi(f.value) < 1) {
+    if (!f.name || !f.value) continue;
+    int setting = web_field_setting(f.name);
+    int64_t v;
+    if (setting == SETTING_WEB_REFRESH && settings_parse_decimal(f.value, strlen(f.value), &v) == SETTING_OK && v < 1) {
       snprintf(g_reply, sizeof g_reply,
                "Message: Title=Illegal refresh period\nBody=<font color=#808000>The refresh period should greater "
                "than 0.</font>\n");
+      return;
+    }
+    bool ok = setting < 0 || (setting == SETTING_COUNT ? http_form_decimal(f.value, 0, 1, &v)
+                                                       : http_form_setting(SettingId(setting), f.value, &v));
+    if (!ok) {
+      snprintf(g_reply, sizeof g_reply, "%s", kIncorrectInput);
       return;
     }
   }
@@ -442,7 +516,8 @@ static void post_sys_web() {
   for (int i = 0; i < FormFieldTable.count; ++i) {
     const FormField& f = FormFieldTable.rows[i];
     if (!f.name || !f.value) continue;
-    int v = atoi(f.value);
+    int64_t v = 0;
+    if (web_field_setting(f.name) >= 0) settings_parse_decimal(f.value, strlen(f.value), &v);
     if (strncmp(f.name, "HTTP_WEB", 8) == 0 || strncmp(f.name, "HTTPS_WEB", 9) == 0) {
       uint8_t bit = f.name[4] == 'S' ? 2 : 1;
       uint8_t now = v ? uint8_t(g_settings.web_protocols | bit) : uint8_t(g_settings.web_protocols & ~bit);
@@ -476,10 +551,9 @@ static void post_sys_web() {
 static void post_language() {
   int k = http_find_field("LANG");
   if (k < 0 || strncmp(FormFieldTable.rows[k].name, "LANG", 4) != 0) return;
-  char* end = nullptr;
-  long v = strtol(FormFieldTable.rows[k].value, &end, 10);
+  int64_t v;
   // Only the four language folders exist.
-  if (end == FormFieldTable.rows[k].value || v < 0 || v > 3) {
+  if (!http_form_setting(SETTING_LANGUAGE, FormFieldTable.rows[k].value, &v)) {
     snprintf(g_reply, sizeof g_reply, "%s", kIncorrectInput);
     return;
   }
