@@ -388,20 +388,25 @@ void http_settings_restore() {
   g_clusters = g_kept.clusters;
 }
 
-bool http_settings_save() {
+bool settings_save_reported(const char16_t* change) {
   if (cfg_save()) {
     g_save_failure_logged = false;
     return true;
   }
-  http_settings_restore();
   if (!g_save_failure_logged) {
     g_save_failure_logged = true;
     char path[300];
     char16_t path16[300];
     if (!cfg_install_file(path, sizeof path, "agent.ini")) path[0] = 0;
     text_utf8_to_utf16(path16, 300, path);
-    log_common(EVT_COMMON_SETTINGS_SAVE_FAILED, path16, u"a web form's change was not stored");
+    log_common(EVT_COMMON_SETTINGS_SAVE_FAILED, path16, change);
   }
+  return false;
+}
+
+bool http_settings_save() {
+  if (settings_save_reported(u"the change from a web form is not in use")) return true;
+  http_settings_restore();
   snprintf(g_reply, sizeof g_reply, "%s", REPLY_SAVE_FAILED);
   return false;
 }
