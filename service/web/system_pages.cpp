@@ -349,14 +349,6 @@ const char REPLY_SAVE_FAILED[] =
 
 namespace {
 
-struct StoredRecords {
-  AgentSettings settings;
-  SourceIpList sources;
-  ForwardTrapList targets;
-  SnmpAgentSettings agent;
-  UsmSettings usm;
-  ClusterList clusters;
-};
 StoredRecords g_kept;
 bool g_save_failure_logged;
 

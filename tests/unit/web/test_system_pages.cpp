@@ -8,7 +8,15 @@
 
 namespace {
 
-using SystemPages = WebTest;
+class SystemPages : public WebTest {
+ protected:
+  // Posts the form of a page (its path under /en/, as shown) with a fresh token; the answer.
+  std::string post_form(const std::string& cookie, const std::string& page, const std::string& form) {
+    std::string tok = token(cookie, page);
+    std::string name = page.substr(4, page.size() - 8);
+    return post("/orvik/" + name, "SYS_UCTOKEN=" + tok + "&" + form, cookie);
+  }
+};
 
 std::string utf8(const char16_t* s) {
   char out[200];
@@ -73,9 +81,7 @@ TEST_F(SystemPages, LineBreaksAreRefusedEverywhere) {
       {"/en/sys_user.asp", "USR_PASSWD1=longenough%0A"},
   };
   for (const Case& c : cases) {
-    std::string tok = token(admin, c.page);
-    std::string page = std::string(c.page).substr(4);
-    post("/orvik/" + page.substr(0, page.size() - 4), "SYS_UCTOKEN=" + tok + "&" + c.form, admin);
+    post_form(admin, c.page, c.form);
     EXPECT_STREQ(g_message_body, "<font color=#F00000>Incorrect input!</font>") << c.form;
   }
   EXPECT_EQ(utf8(g_settings.account_user[0]), "admin");
@@ -116,14 +122,12 @@ TEST_F(SystemPages, NumbersOutsideTheirRangeAreRefused) {
       {"/en/language.asp", "LANG=99999999999999999999"},
   };
   for (const Case& c : cases) {
-    std::string tok = token(admin, c.page);
-    std::string page = std::string(c.page).substr(4);
-    post("/orvik/" + page.substr(0, page.size() - 4), "SYS_UCTOKEN=" + tok + "&" + c.form, admin);
+    post_form(admin, c.page, c.form);
     EXPECT_STREQ(g_message_body, "<font color=#F00000>Incorrect input!</font>") << c.form;
     EXPECT_EQ(memcmp(&settings, &g_settings, sizeof settings), 0) << c.form;
   }
   EXPECT_EQ(read_file(dir.file("agent.ini")), before);
-  post("/orvik/sys_web", "SYS_UCTOKEN=" + token(admin, "/en/sys_web.asp") + "&WEB_HTTPS_PORT=65535&WEB_REFRESH=1", admin);
+  post_form(admin, "/en/sys_web.asp", "WEB_HTTPS_PORT=65535&WEB_REFRESH=1");
   EXPECT_EQ(g_settings.https_port, 65535);
   EXPECT_EQ(g_settings.web_refresh, 1);
 }
@@ -143,9 +147,7 @@ TEST_F(SystemPages, FailedSaveChangesNothing) {
       {"/en/language.asp", "LANG=2"},
   };
   for (const Case& c : cases) {
-    std::string tok = token(admin, c.page);
-    std::string page = std::string(c.page).substr(4);
-    std::string answer = post("/orvik/" + page.substr(0, page.size() - 4), "SYS_UCTOKEN=" + tok + "&" + c.form, admin);
+    std::string answer = post_form(admin, c.page, c.form);
     EXPECT_NE(answer.find("Location: http://unit/message.asp"), std::string::npos) << c.form;
     EXPECT_STREQ(g_message_title, "Error") << c.form;
     EXPECT_STREQ(g_message_body, "<font color=#F00000>The settings file could not be written: nothing was changed.</font>")
