@@ -81,7 +81,6 @@ const char kCopyFailed[] =
 
 bool begins(const char* name, const char* prefix) { return name && strncmp(name, prefix, strlen(prefix)) == 0; }
 
-
 // ---- hist_log ----
 
 void hist_log() {
@@ -184,7 +183,6 @@ bool sub_shutdown() {
 // The paths the service runs as root are the administrator's: any other session may post them
 // only as they are stored.
 bool administrator() { return sess_current_level() == 0; }
-
 
 bool sub_reaction() {
   static const char* const kChecked[] = {"CFG_CMD_FILE"};
