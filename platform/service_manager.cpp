@@ -21,6 +21,7 @@ static void stop_signals(sigset_t* set) {
   sigemptyset(set);
   sigaddset(set, SIGTERM);
   sigaddset(set, SIGINT);
+  sigaddset(set, SIGHUP);  // a closed terminal stops the service as a stop control does
 }
 
 void svc_block_stop_signals() {

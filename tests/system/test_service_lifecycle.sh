@@ -44,6 +44,15 @@ wait "$VELLMAR_PID" || code=$?
 [ "$code" = 0 ] || fail "SIGINT stop ended with $code"
 [ "$(event_lines)" = 4 ] || fail "second run did not log start and stop"
 
+# SIGHUP (its terminal closed) takes the same stop path.
+vellmar_start
+kill -HUP "$VELLMAR_PID"
+code=0
+wait "$VELLMAR_PID" || code=$?
+[ "$code" = 0 ] || fail "SIGHUP stop ended with $code"
+[ "$(event_lines)" = 6 ] || fail "SIGHUP run did not log start and stop"
+tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "stop event not logged after SIGHUP"
+
 # The stop signals are blocked before any thread starts, so a stop that comes right away still
 # runs the whole stop sequence.
 for run in 1 2 3; do
@@ -80,5 +89,5 @@ except subprocess.TimeoutExpired:
 sys.exit(0 if code == 0 else "ended with %d" % code)
 PY
 done
-[ "$(event_lines)" = 10 ] || fail "early stops did not each log start and stop"
+[ "$(event_lines)" = 12 ] || fail "early stops did not each log start and stop"
 tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "early stop not logged"
