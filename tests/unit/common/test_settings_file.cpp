@@ -168,7 +168,7 @@ TEST_F(SettingsFile, ReaderEdgeCases) {
   EXPECT_EQ(g_settings.stop_service, 0);
   load_v8("[Configuration]\r\nStop Service=Yes\r\nLanguage=258\r\n");
   EXPECT_EQ(g_settings.stop_service, 1);
-  EXPECT_EQ(g_settings.language, 2);
+  EXPECT_EQ(g_settings.language, 3) << "clamped to the last language";
 
   g_forward_traps.count = 0;
   load_v8("[Forward Trap]\r\nIP3=10.1.1.3\r\nNumber=5\r\n");
@@ -177,7 +177,7 @@ TEST_F(SettingsFile, ReaderEdgeCases) {
   EXPECT_STREQ(g_forward_traps.ip[2], "10.1.1.3");
 
   load_v8("[USM]\r\nNumber=40\r\n");
-  EXPECT_EQ(g_usm.count, 1);
+  EXPECT_EQ(g_usm.count, USM_USER_MAX) << "clamped to the table's room";
 
   load_v8("[System]\r\nDisk9=Z:\\\r\nDisk=Y:\\\r\n[Web]\r\nUser3=nobody\r\n");
   for (int i = 0; i < 8; ++i) EXPECT_NE(narrow(g_settings.disk_name[i]), "Z:\\");
@@ -195,9 +195,9 @@ TEST_F(SettingsFile, ReaderEdgeCases) {
   EXPECT_EQ(g_settings.https_port, 8443) << "[web] selects nothing; the line stays in [Web]";
 
   load_v8("[Web]\r\nHTTP Port=70000\r\nWeb Refresh=-1\r\n[Shutdown]\r\nPower Fail Delay=99999999999\r\n");
-  EXPECT_EQ(g_settings.http_port, uint16_t(70000));
-  EXPECT_EQ(g_settings.web_refresh, 0xFFFF);
-  EXPECT_EQ(g_settings.condition_delay[0], UINT32_MAX);
+  EXPECT_EQ(g_settings.http_port, 65535) << "clamped, not wrapped";
+  EXPECT_EQ(g_settings.web_refresh, 1);
+  EXPECT_EQ(g_settings.condition_delay[0], 99999u);
 
   load_v8("[Shutdown]\r\nPower Fail Delay=12\r\n\r\n;Power Fail Delay=99\r\nPower Fail Delay 13\r\n");
   EXPECT_EQ(g_settings.condition_delay[0], 12u);
@@ -285,13 +285,16 @@ TEST_F(SettingsFile, FullFieldsRoundTrip) {
     set8(g_clusters.account[0], 33, ascii(32, 12));
     set8(g_clusters.password[0], 33, ascii(32, 13));
     set8(g_clusters.cluster[0], 33, ascii(32, 14));
-    s.condition_delay[0] = 0x80000001u;
-    s.condition_delay[4] = UINT32_MAX;
-    s.command_before = 3000000000u;
+    // The ends of the ranges.
+    s.condition_delay[0] = 99999;
+    s.condition_delay[4] = 0;
+    s.command_before = 99999;
+    s.http_port = 65535;
+    s.https_port = 1;
     expect_round_trip();
     EXPECT_EQ(g_settings.shutdown_type, 0);
-    EXPECT_EQ(g_settings.command_before, 3000000000u);
-    EXPECT_EQ(g_settings.condition_delay[0], 0x80000001u);
+    EXPECT_EQ(g_settings.command_before, 99999u);
+    EXPECT_EQ(g_settings.condition_delay[0], 99999u);
   }
 }
 
