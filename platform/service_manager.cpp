@@ -149,3 +149,8 @@ bool svc_set_status(ServiceStatusHandle handle, const ServiceStatus* status) {
     default: return true;
   }
 }
+
+void svc_report_line(const char* text) {
+  fprintf(stderr, "Brevanta: %s\n", text ? text : "");
+  fflush(stderr);
+}

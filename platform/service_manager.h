@@ -47,3 +47,5 @@ bool svc_set_status(ServiceStatusHandle handle, const ServiceStatus* status);
 void svc_status_problem(const char* key, const char* text);
 // The status text as it stands now, cut to room.
 void svc_status_text(char* out, size_t room);
+// Writes one line about a problem of the service to standard error ("Brevanta: " and the text).
+void svc_report_line(const char* text);
