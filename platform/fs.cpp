@@ -153,3 +153,51 @@ int fs_remove_temporary_copies(const char* path) {
   closedir(d);
   return removed;
 }
+
+// Writes all bytes at offset; false on a short or failed write (errno set).
+static bool write_all_at(int fd, const char* p, size_t length, off_t offset) {
+  while (length > 0) {
+    ssize_t n = pwrite(fd, p, length, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    p += n;
+    length -= size_t(n);
+    offset += n;
+  }
+  return true;
+}
+
+bool fs_append_whole(const char* path, const void* data, size_t length, bool new_line, int* error) {
+  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = errno;
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *error = errno;
+    close(fd);
+    return false;
+  }
+  off_t size = st.st_size;
+  bool ok = true;
+  off_t at = size;
+  if (new_line && size > 0) {
+    char last = 0;
+    if (pread(fd, &last, 1, size - 1) == 1 && last != '\n') {
+      ok = write_all_at(fd, "\r\n", 2, at);
+      at += 2;
+    }
+  }
+  ok = ok && write_all_at(fd, static_cast<const char*>(data), length, at);
+  if (!ok) {
+    *error = errno;
+    // Nothing of a line that did not fit stays behind.
+    if (ftruncate(fd, size) != 0) {}
+  }
+  close(fd);
+  return ok;
+}

@@ -31,3 +31,8 @@ bool fs_is_directory(const char* path);
 // The system's text for an error number, and for the error of the last failed fs_replace_file.
 const char* fs_error_text(int error);
 const char* fs_last_error_text();
+// Appends length bytes to the file (created when missing) whole or not at all: after a short or
+// failed write the file is cut back to its length before. With new_line, a file whose last byte
+// is not LF gets CR LF first, so the bytes start a line of their own. False on failure, the error
+// number in *error.
+bool fs_append_whole(const char* path, const void* data, size_t length, bool new_line, int* error);
