@@ -18,6 +18,7 @@
 #include "common/settings_file.h"
 #include "common/text.h"
 #include "platform/clock.h"
+#include "platform/fs.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -203,6 +204,67 @@ TEST_F(SettingsFile, ReaderEdgeCases) {
   EXPECT_EQ(g_settings.condition_delay[0], 12u);
 }
 
+std::vector<std::string> replaced_keys() {
+  std::vector<std::string> keys;
+  for (int i = 0; i < cfg_replaced_count(); ++i) {
+    const CfgReplacedKey* k = cfg_replaced(i);
+    keys.push_back(std::string(k->key) + "|" + k->found + "|" + std::to_string(k->used));
+  }
+  return keys;
+}
+
+TEST_F(SettingsFile, WrongAndMissingNumbersOfAVersion8FileAreNamed) {
+  // A whole file of the writer has nothing to name.
+  cfg_save();
+  cfg_load(nullptr);
+  EXPECT_EQ(cfg_replaced_count(), 0);
+
+  std::string file = ini();
+  auto replace = [&](const std::string& from, const std::string& to) {
+    size_t at = file.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    file.replace(at, from.size(), to);
+  };
+  replace("Power Fail Delay=300\r\n", "Power Fail Delay=abc\r\n");
+  replace("HTTPS Port=443\r\n", "");
+  replace("Language=0\r\n", "Language=99999999999999999999\r\n");
+  replace("Permission1=1\r\n", "Permission1=7\r\n");     // the manager: no access
+  replace("Security1=2\r\n", "Security1=-1\r\n");        // the v3 user: the highest level
+  replace("[Source IP]\r\nListen Port=162\r\n", "[Source IP]\r\n");
+  g_settings.https_port = 0;
+  g_source_ips.listen_port = 0;
+  write_file(dir.file("agent.ini"), file);
+  cfg_load(nullptr);
+  EXPECT_EQ(g_settings.condition_delay[0], 300u);
+  EXPECT_EQ(g_settings.https_port, 443);
+  EXPECT_EQ(g_settings.language, 3);
+  EXPECT_EQ(g_snmp_agent.permission[0], 0);
+  EXPECT_EQ(g_usm.security[0], 2);
+  EXPECT_EQ(g_source_ips.listen_port, 162);
+  std::vector<std::string> keys = replaced_keys();
+  std::sort(keys.begin(), keys.end());
+  const std::vector<std::string> expected = {
+      "[Configuration] Language|99999999999999999999|3", "[SNMP Server] Permission1|7|0",
+      "[Shutdown] Power Fail Delay|abc|300",            "[Source IP] Listen Port|(missing)|162",
+      "[USM] Security1|-1|2",                           "[Web] HTTPS Port|(missing)|443"};
+  EXPECT_EQ(keys, expected);
+
+  // An older version's missing keys keep their silent migration (factory values first).
+  g_settings.https_port = 0;
+  write_file(dir.file("agent.ini"), "[Format]\r\nVersion=7\r\n[Web]\r\nHTTP Port=81\r\n[End]\r\n");
+  cfg_load(nullptr);
+  EXPECT_EQ(g_settings.https_port, 443);
+  EXPECT_EQ(cfg_replaced_count(), 0);
+}
+
+TEST_F(SettingsFile, ACutLastLineIsNotTaken) {
+  g_settings.http_port = 1234;
+  write_file(dir.file("agent.ini"), "[Format]\r\nVersion=8\r\n[Web]\r\nHTTPS Port=4443\r\nHTTP Port=8");
+  cfg_load(nullptr);
+  EXPECT_EQ(g_settings.https_port, 4443);
+  EXPECT_EQ(g_settings.http_port, 80) << "the cut value is not read; the missing key takes its factory value";
+}
+
 TEST_F(SettingsFile, OverlongLinesAreCutAndTheirRestSkipped) {
   std::string value(300, 'a');
   load_v8("[System]\r\nLocation=" + value + "\r\n");
@@ -343,6 +405,58 @@ TEST_F(SettingsFile, NewFileIsPrivateAndAReplacedOneKeepsModeAndOwner) {
   EXPECT_NE(ini().find("HTTP Port=8088\r\n"), std::string::npos);
 }
 
+TEST_F(SettingsFile, AReplacedFileIsNeverLeftOpenToOthers) {
+  const struct {
+    mode_t before;
+    mode_t after;
+  } cases[] = {{0644, 0640}, {0666, 0660}, {0604, 0600}, {0600, 0600}, {0660, 0660}, {0777, 0770}};
+  for (const auto& c : cases) {
+    cfg_save();
+    ASSERT_EQ(chmod(dir.file("agent.ini").c_str(), c.before), 0);
+    EXPECT_TRUE(cfg_save());
+    struct stat st;
+    ASSERT_EQ(stat(dir.file("agent.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.after) << std::oct << c.before;
+  }
+}
+
+TEST_F(SettingsFile, CopiesOfAnInterruptedSaveAreRemovedAndOtherNamesKept) {
+  const char* const removed[] = {"agent.ini.a1B2c3", "agent.ini.ZZZZZZ", "agent.ini.000000"};
+  const char* const kept[] = {"agent.ini.tmp", "agent.ini.a1B2c3d", "agent.ini.a1B2c", "agent.ini.a1-2c3",
+                              "agent.ini.damaged", "xagent.ini.a1B2c3", "agent.iniXa1B2c3"};
+  for (const char* f : removed) write_file(dir.file(f), "copy");
+  for (const char* f : kept) write_file(dir.file(f), "other");
+  mkdir(dir.file("agent.ini.D1R2X3").c_str(), 0700);   // a folder of that name is not a copy
+  EXPECT_EQ(fs_remove_temporary_copies(dir.file("agent.ini").c_str()), 3);
+  for (const char* f : removed) EXPECT_FALSE(fs_exists(dir.file(f))) << f;
+  for (const char* f : kept) EXPECT_TRUE(fs_exists(dir.file(f))) << f;
+  EXPECT_TRUE(fs_exists(dir.file("agent.ini.D1R2X3")));
+}
+
+TEST_F(SettingsFile, UploadWhoseSaveFailsChangesNothingInUse) {
+  mkdir(dir.file("httpd").c_str(), 0755);
+  mkdir(dir.file("httpd/htdocs").c_str(), 0755);
+  mkdir(dir.file("httpd/htdocs/tmp").c_str(), 0755);
+  // agent.ini cannot be replaced: a folder stands in its place.
+  ASSERT_EQ(mkdir(dir.file("agent.ini").c_str(), 0700), 0);
+  std::vector<std::string> reasons;
+  static std::vector<std::string>* seen;
+  seen = &reasons;
+  cfg_set_save_observer([](bool saved, const char*, const char* reason) { seen->push_back(saved ? "saved" : reason); });
+  std::string upload = "[Format]\nVersion=8\n[Web]\nHTTP Port=81\n[Shutdown]\nPower Fail Delay=5\n[End]\n";
+  EXPECT_EQ(cfg_import_uploaded(upload.data(), upload.data() + upload.size() - 1), 0);
+  EXPECT_EQ(g_settings.http_port, 80);
+  EXPECT_EQ(g_settings.condition_delay[0], 300u);
+  ASSERT_EQ(rmdir(dir.file("agent.ini").c_str()), 0);
+  EXPECT_EQ(cfg_import_uploaded(upload.data(), upload.data() + upload.size() - 1), 1);
+  EXPECT_EQ(g_settings.http_port, 81);
+  cfg_set_save_observer(nullptr);
+  ASSERT_EQ(reasons.size(), 2u);
+  EXPECT_NE(reasons[0], "saved");
+  EXPECT_FALSE(reasons[0].empty()) << "a failed save names its reason";
+  EXPECT_EQ(reasons[1], "saved");
+}
+
 TEST_F(SettingsFile, AnotherSaversCopyIsLeftAlone) {
   // A half-written copy of another saver under the old fixed name stays as it is.
   write_file(dir.file("agent.ini.tmp"), "half");
@@ -416,6 +530,36 @@ TEST_F(SettingsFile, FileWithoutVersionIsMigratedButNotReset) {
   EXPECT_EQ(g_settings.http_port, 1234) << "not reset to the factory settings";
   EXPECT_EQ(g_settings.https_port, 4443);
   EXPECT_EQ(lines_of(ini())[1], "Version=8") << "written back as version 8";
+}
+
+// At the service's start the same file is damaged: kept aside, factory values under its keys.
+TEST_F(SettingsFile, FileWithoutVersionAtTheServicesStartIsKeptAndReadOverFactoryValues) {
+  g_settings.http_port = 1234;
+  const std::string bytes = "[Web]\r\nHTTPS Port=4443\r\n[End]\r\n";
+  write_file(dir.file("agent.ini"), bytes);
+  CfgStartReport report;
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_DAMAGED);
+  EXPECT_TRUE(report.kept);
+  EXPECT_TRUE(report.factory_accounts) << "[USM] was not read";
+  EXPECT_EQ(read_file(dir.file("agent.ini.damaged")), bytes);
+  struct stat st;
+  ASSERT_EQ(stat(dir.file("agent.ini.damaged").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(g_settings.http_port, 80);
+  EXPECT_EQ(g_settings.https_port, 4443);
+  EXPECT_EQ(lines_of(ini())[1], "Version=8");
+
+  // A whole file is loaded as it is and nothing is kept aside.
+  ASSERT_EQ(remove(dir.file("agent.ini.damaged").c_str()), 0);
+  std::string whole = ini();
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_LOADED);
+  EXPECT_FALSE(fs_exists(dir.file("agent.ini.damaged")));
+  EXPECT_EQ(ini(), whole);
+  ASSERT_EQ(remove(dir.file("agent.ini").c_str()), 0);
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_CREATED);
+  ASSERT_EQ(remove(dir.file("agent.ini").c_str()), 0);
+  ASSERT_EQ(mkdir(dir.file("agent.ini").c_str(), 0700), 0);
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_IS_FOLDER);
 }
 
 TEST_F(SettingsFile, Version5FileIsMigratedAndRewritten) {
