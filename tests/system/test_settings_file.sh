@@ -2,7 +2,8 @@
 # The service's start on damaged, wrong or unusable settings files and installation folders: each
 # start either refuses with one line and exit code 1, or runs on factory values for what it could
 # not read, names the problem, and keeps the original bytes in agent.ini.damaged. Also the removal
-# of the copies an interrupted save left behind and the mode of a replaced agent.ini.
+# of the copies an interrupted save left behind, the mode of a replaced agent.ini, and saves that
+# fail at run time (answered as failed, named once per kind until a save succeeds).
 source "$(dirname "$0")/lib.sh"
 
 ok() { echo "ok   $*"; }
@@ -141,3 +142,32 @@ for f in agent.ini.tmp agent.ini.a1B2c3d notes.txt.ABCDEF; do
 done
 [ "$(stat -c %a "$VELLMAR_DIR/agent.ini")" = 660 ] || fail "saved agent.ini is $(stat -c %a "$VELLMAR_DIR/agent.ini"), expected 660"
 ok "temporary copies and mode"
+
+# ---- A save that fails at run time: answered as failed, named once until a save succeeds ----
+use_net_snmp
+SAVE_FAILED_TEXT=$(name_of 20)
+E=1.3.6.1.4.1.7342.2.200
+V3=(-v3 -u manager -l authPriv -a MD5 -A mq472816 -x DES -X hv305749 -n rt5830 -m '' -On -t 2 -r 0)
+cp "$FACTORY" "$VELLMAR_DIR/agent.ini"
+fresh_start
+wait_for "agent open" 15 log_has "IPv4-SNMP: OK"
+rm "$VELLMAR_DIR/agent.ini"
+mkdir "$VELLMAR_DIR/agent.ini"   # the save's rename cannot replace a folder
+for delay in 41 42; do
+  out=$(snmpset "${V3[@]}" 127.0.0.1 $E.2.3.0 i $delay 2>&1 || true)
+  echo "$out" | grep -q "commitFailed" || fail "SET with agent.ini unwritable answered: $out"
+done
+[ "$(log_count "$SAVE_FAILED_TEXT")" = 1 ] || fail "the failed save was not named once"
+rmdir "$VELLMAR_DIR/agent.ini"
+out=$(snmpset "${V3[@]}" 127.0.0.1 $E.2.3.0 i 43 2>&1 || true)
+echo "$out" | grep -q "INTEGER: 43$" || fail "SET after the folder went answered: $out"
+grep -q $'^Power Fail Delay=43\r$' "$VELLMAR_DIR/agent.ini" || fail "not saved once the file could be written"
+rm "$VELLMAR_DIR/agent.ini"
+mkdir "$VELLMAR_DIR/agent.ini"
+snmpset "${V3[@]}" 127.0.0.1 $E.2.3.0 i 44 > /dev/null 2>&1 || true
+[ "$(log_count "$SAVE_FAILED_TEXT")" = 2 ] || fail "a new failure after a good save was not named"
+out=$(snmpget "${V3[@]}" 127.0.0.1 $E.2.3.0 2>&1 || true)
+echo "$out" | grep -q "INTEGER: 43$" || fail "get after the failed SET: $out"
+vellmar_stop
+rmdir "$VELLMAR_DIR/agent.ini"
+ok "failed saves at run time"
