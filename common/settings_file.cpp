@@ -860,7 +860,8 @@ int cfg_import_uploaded(const char* first, const char* last) {
       g_applying_upload = true;
       cfg_load(path);
       g_applying_upload = false;
-      result = cfg_save() ? 1 : 0;
+      // A value that a form would refuse refuses the whole upload.
+      result = cfg_replaced_count() == 0 && cfg_save() ? 1 : 0;
       if (!result) {
         g_settings = settings;
         g_source_ips = sources;

@@ -68,7 +68,8 @@ void cfg_parse_line(uint32_t section, const char* line);
 // 1 as soon as a line beginning "[End]" is read; otherwise rewinds the file and returns 0.
 int cfg_file_has_end(FILE* file);
 // Applies an uploaded settings file held in first..last (both included) and saves; 1 when applied
-// and saved. When the save fails the settings in use are left as they were before (0).
+// and saved. When a number of it is outside its range or not a number, or the save fails, the
+// settings in use are left as they were before (0).
 int cfg_import_uploaded(const char* first, const char* last);
 
 // Stored-password coding by storing mode (0 plain, 1 crypt64, 2 AES-256 blocks in crypt64).

@@ -455,6 +455,21 @@ TEST_F(SettingsFile, UploadWhoseSaveFailsChangesNothingInUse) {
   EXPECT_NE(reasons[0], "saved");
   EXPECT_FALSE(reasons[0].empty()) << "a failed save names its reason";
   EXPECT_EQ(reasons[1], "saved");
+
+  // A number a form would refuse refuses the whole upload; nothing is saved.
+  const struct {
+    const char* section;
+    const char* line;
+  } refused[] = {{"Web", "HTTP Port=0"}, {"Web", "HTTP Port=99999"}, {"Shutdown", "Power Fail Delay=abc"},
+                 {"Configuration", "Language=4"}, {"SNMP Server", "Listen Port=-1"}};
+  std::string stored = ini();
+  for (const auto& r : refused) {
+    std::string bad = std::string("[Format]\nVersion=8\n[Web]\nHTTPS Port=8443\n[") + r.section + "]\n" + r.line +
+                      "\n[End]\n";
+    EXPECT_EQ(cfg_import_uploaded(bad.data(), bad.data() + bad.size() - 1), 0) << r.line;
+    EXPECT_EQ(g_settings.https_port, 443) << r.line;
+    EXPECT_EQ(ini(), stored) << r.line;
+  }
 }
 
 TEST_F(SettingsFile, AnotherSaversCopyIsLeftAlone) {
