@@ -22,7 +22,6 @@
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
 #include "service/web/http_server.h"
-#include "service/web/system_pages.h"
 
 static_assert(sizeof(StatusRecord) == LINK_STATUS_RECORD);
 static_assert(sizeof(AgentSettings) == LINK_SETTINGS_RECORD);
@@ -127,12 +126,12 @@ void apply_settings(const uint8_t* body) {
   bool web_changed = image.web_protocols != g_settings.web_protocols || image.http_port != g_settings.http_port ||
                      image.https_port != g_settings.https_port;
   bool language_changed = image.language != g_settings.language;
-  // Settings that could not be stored are not taken: the tray gets no acknowledgement, and the
-  // next settings frame shows it what is in use.
+  // Settings that could not be stored are not taken (the save observer logs the failure): the
+  // tray gets no acknowledgement, and the next settings frame shows it what is in use.
   static AgentSettings before;
   before = g_settings;
   g_settings = image;
-  if (!settings_save_reported(u"the change from a tray program is not in use")) {
+  if (!cfg_save()) {
     g_settings = before;
     return;
   }

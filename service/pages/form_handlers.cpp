@@ -425,13 +425,11 @@ void sys_batch() {
       const char* last = form_value_end("UL_F_SYSTEM");
       if (!last) last = value + strlen(value) - 1;
       ListenerPorts before = listener_ports();
+      // The import saves what it applies; a refused file or a failed save leaves the settings in use.
       if (!cfg_import_uploaded(value, last)) {
-        http_settings_restore();
         form_reply(R10);
         return;
       }
-      // The import saves as it loads; this save tells whether the file holds what is now in use.
-      if (!http_settings_save()) return;
       apply_uploaded(before);
       form_reply(R11);
       return;

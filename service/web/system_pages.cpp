@@ -350,7 +350,6 @@ const char REPLY_SAVE_FAILED[] =
 namespace {
 
 StoredRecords g_kept;
-bool g_save_failure_logged;
 
 }  // namespace
 
@@ -380,24 +379,9 @@ void http_settings_restore() {
   g_clusters = g_kept.clusters;
 }
 
-bool settings_save_reported(const char16_t* change) {
-  if (cfg_save()) {
-    g_save_failure_logged = false;
-    return true;
-  }
-  if (!g_save_failure_logged) {
-    g_save_failure_logged = true;
-    char path[300];
-    char16_t path16[300];
-    if (!cfg_install_file(path, sizeof path, "agent.ini")) path[0] = 0;
-    text_utf8_to_utf16(path16, 300, path);
-    log_common(EVT_COMMON_SETTINGS_SAVE_FAILED, path16, change);
-  }
-  return false;
-}
-
 bool http_settings_save() {
-  if (settings_save_reported(u"the change from a web form is not in use")) return true;
+  // A failed save is named in the event log by the settings file's save observer.
+  if (cfg_save()) return true;
   http_settings_restore();
   snprintf(g_reply, sizeof g_reply, "%s", REPLY_SAVE_FAILED);
   return false;

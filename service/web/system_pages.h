@@ -34,14 +34,10 @@ struct StoredRecords {
 // whose save fails, puts them back with http_settings_restore, so that nothing in use changes.
 void http_settings_keep();
 void http_settings_restore();
-// Saves agent.ini after a form's change. When the file cannot be replaced: the kept records are
-// put back, the failure is logged (once until a save succeeds again) and the reply is the
-// save-failure message. True when saved.
+// Saves agent.ini after a form's change. When the file cannot be replaced the kept records are
+// put back and the reply is the save-failure message. True when saved.
 bool http_settings_save();
 extern const char REPLY_SAVE_FAILED[];
-// cfg_save for a change from outside (a web form, the tray): a failure is logged with the text
-// that says what was not stored, once until a save succeeds again. True when saved.
-bool settings_save_reported(const char16_t* change);
 
 // Numbers of a form, each read with overflow checks: true with *out when the text is a decimal
 // number (an optional sign and digits, nothing else) inside the setting's range, or inside
