@@ -32,6 +32,12 @@ const std::string NONE = "-";
 
 class FormHandlers : public PagesFixture {
  protected:
+  // The factory listener ports, stored.
+  void store_ports() {
+    g_source_ips.listen_port = 162;
+    g_snmp_agent.listen_port = 161;
+    cfg_save();
+  }
   void log_lines(int n) {
     for (int i = 0; i < n; ++i) EventApi.evt_log(u"0.0.0.0", 1, u"x", nullptr);
   }
@@ -100,9 +106,7 @@ TEST_F(FormHandlers, HistoryPaging) {
 // A number that is no decimal number or lies outside its range refuses the whole post: nothing
 // changes, nothing is saved, no listener is closed.
 TEST_F(FormHandlers, NumbersOutsideTheirRangeAreRefused) {
-  g_source_ips.listen_port = 162;
-  g_snmp_agent.listen_port = 161;
-  cfg_save();
+  store_ports();
   std::string before = ini();
   Stored records = stored();
   const char* posts[][2] = {
@@ -315,9 +319,7 @@ TEST_F(FormHandlers, FailedSaveChangesNothing) {
   const std::string kFailed =
       "Message: Title=Error\nBody=<font color=#F00000>The settings file could not be written: nothing was "
       "changed.</font>\n";
-  g_source_ips.listen_port = 162;
-  g_snmp_agent.listen_port = 161;
-  cfg_save();
+  store_ports();
   std::string before = ini();
   Stored records = stored();
   const char* posts[][2] = {
