@@ -12,14 +12,19 @@
 char16_t InstallDirW[260];
 char InstallDir[260];
 
+static InstallPathState g_install_path_state = INSTALL_PATH_NO_ENTRY;
+
+InstallPathState cfg_install_path_state() { return g_install_path_state; }
+
 static const char16_t kProductKey[] = u"Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main";
 
 void cfg_load_install_path() {
   // The value is read with room for 260 bytes: at most 129 characters.
   if (reg_read_string(kProductKey, u"Path", InstallDirW, 260)) {
     text_utf16_to_utf8(InstallDir, sizeof InstallDir, InstallDirW);
-    fs_set_current_directory(InstallDir);
+    g_install_path_state = fs_set_current_directory(InstallDir) ? INSTALL_PATH_REGISTRY : INSTALL_PATH_NOT_A_FOLDER;
   } else {
+    g_install_path_state = INSTALL_PATH_NO_ENTRY;
     if (!fs_current_directory(InstallDir, sizeof InstallDir)) InstallDir[0] = 0;
   }
   text_utf8_to_utf16(InstallDirW, 260, InstallDir);

@@ -11,6 +11,7 @@
 
 #include "common/install.h"
 #include "common/settings.h"
+#include "common/settings_ranges.h"
 #include "common/text.h"
 #include "platform/fs.h"
 
@@ -34,6 +35,9 @@ static_assert(INI_LINE_MAX > INI_VALUE_MAX + 32, "a key and the longest value fi
 // True while the settings file exists but cannot be read: this program then never writes it.
 static bool g_ini_unreadable = false;
 static bool g_ini_read_only = false;
+// True while a damaged file could not be kept aside: it is not replaced either.
+static bool g_ini_keep_damaged = false;
+static CfgSaveObserver g_save_observer = nullptr;
 
 static const char kDefaultVcliPath[] = "C:\\Program Files (x86)\\VMware\\VMware vSphere CLI";
 
@@ -247,13 +251,25 @@ std::string build_file() {
 
 void cfg_set_read_only(bool read_only) { g_ini_read_only = read_only; }
 
+void cfg_set_save_observer(CfgSaveObserver observer) { g_save_observer = observer; }
+
 bool cfg_save() {
-  if (g_ini_unreadable || g_ini_read_only) return false;
+  if (g_ini_read_only) return false;
   char path[300];
-  if (!cfg_install_file(path, sizeof path, "agent.ini")) return false;
+  if (!cfg_install_file(path, sizeof path, "agent.ini")) {
+    if (g_save_observer) g_save_observer(false, "agent.ini", "the path is too long");
+    return false;
+  }
+  if (g_ini_unreadable || g_ini_keep_damaged) {
+    if (g_save_observer)
+      g_save_observer(false, path, g_ini_unreadable ? "the file cannot be read" : "the damaged file could not be kept");
+    return false;
+  }
   std::string file = build_file();
   // It holds coded passwords that the built-in key decodes: a new file is the owner's alone.
-  return fs_replace_file(path, file.data(), file.size(), FS_PRIVATE);
+  bool saved = fs_replace_file(path, file.data(), file.size(), FS_PRIVATE);
+  if (g_save_observer) g_save_observer(saved, path, saved ? "" : fs_last_error_text());
+  return saved;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -277,21 +293,51 @@ int32_t read_int(const char* s) {
   return int32_t(v);
 }
 
-// The same for an unsigned 32-bit field: saturates at 2^32-1; a negative value wraps as before.
-uint32_t read_uint(const char* s) {
-  const char* p = s;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\v' || *p == '\f') ++p;
-  if (*p == '-') return uint32_t(read_int(s));
-  if (*p == '+') ++p;
-  unsigned long long v = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    v = v * 10 + unsigned(*p - '0');
-    if (v > UINT32_MAX) v = UINT32_MAX;
-  }
-  return uint32_t(v);
+uint8_t read_flag(const char* v) { return strcmp(v, "Yes") == 0 ? 1 : 0; }
+
+// What the current load found: the numeric keys seen (list fields per entry), the keys whose value
+// was replaced, and whether an upload is being applied (over the settings in use).
+CfgReplacedKey g_replaced[CFG_REPLACED_MAX];
+int g_replaced_count;
+bool g_seen[SETTING_COUNT];
+bool g_seen_forward_port[FORWARD_TRAP_MAX];
+bool g_seen_manager_permission[SNMP_MANAGER_MAX];
+bool g_seen_usm_security[USM_USER_MAX];
+bool g_seen_usm_permission[USM_USER_MAX];
+bool g_applying_upload;
+
+void note_replaced(SettingId id, int index, const char* found, int64_t used) {
+  if (g_replaced_count >= CFG_REPLACED_MAX) return;
+  CfgReplacedKey& r = g_replaced[g_replaced_count++];
+  const SettingRange& range = settings_range(id);
+  size_t key_len = strlen(range.key);
+  if (key_len && range.key[key_len - 1] == '=') --key_len;
+  if (index > 0) snprintf(r.key, sizeof r.key, "[%s] %.*s%d", range.section, int(key_len), range.key, index);
+  else snprintf(r.key, sizeof r.key, "[%s] %.*s", range.section, int(key_len), range.key);
+  text_copy8(r.found, sizeof r.found, found);
+  r.used = used;
 }
 
-uint8_t read_flag(const char* v) { return strcmp(v, "Yes") == 0 ? 1 : 0; }
+bool* seen_slot(SettingId id, int index) {
+  switch (id) {
+    case SETTING_FORWARD_PORT: return index >= 1 && index <= FORWARD_TRAP_MAX ? &g_seen_forward_port[index - 1] : nullptr;
+    case SETTING_MANAGER_PERMISSION:
+      return index >= 1 && index <= SNMP_MANAGER_MAX ? &g_seen_manager_permission[index - 1] : nullptr;
+    case SETTING_USM_SECURITY: return index >= 1 && index <= USM_USER_MAX ? &g_seen_usm_security[index - 1] : nullptr;
+    case SETTING_USM_PERMISSION:
+      return index >= 1 && index <= USM_USER_MAX ? &g_seen_usm_permission[index - 1] : nullptr;
+    default: return &g_seen[id];
+  }
+}
+
+// A numeric value checked against the table: a text that is not a number gives the factory value,
+// one outside the range the nearer end (a choice its least-access value). A replaced value is noted.
+int64_t read_setting(SettingId id, const char* v, int index = 0) {
+  int64_t used = 0;
+  if (settings_value_from_text(id, v, strlen(v), &used) != SETTING_OK) note_replaced(id, index, v, used);
+  if (bool* seen = seen_slot(id, index)) *seen = true;
+  return used;
+}
 
 uint8_t read_mode(const char* v) {
   if (strcmp(v, "Yes") == 0) return 1;
@@ -347,7 +393,7 @@ void apply_format(int key, const char* v) {
 
 void apply_configuration(int key, const char* v) {
   if (key == 0) g_settings.stop_service = read_flag(v);
-  else g_settings.language = uint8_t(read_int(v));
+  else g_settings.language = uint8_t(read_setting(SETTING_LANGUAGE, v));
 }
 
 void apply_system(int key, int index, const char* v) {
@@ -367,11 +413,11 @@ void apply_system(int key, int index, const char* v) {
 void apply_web(int key, int index, const char* v) {
   AgentSettings& s = g_settings;
   switch (key) {
-    case 0: s.http_port = uint16_t(read_int(v)); break;
-    case 1: s.https_port = uint16_t(read_int(v)); break;
+    case 0: s.http_port = uint16_t(read_setting(SETTING_HTTP_PORT, v)); break;
+    case 1: s.https_port = uint16_t(read_setting(SETTING_HTTPS_PORT, v)); break;
     case 2: s.web_protocols = uint8_t(read_flag(v) ? s.web_protocols | 1 : s.web_protocols & ~1); break;
     case 3: s.web_protocols = uint8_t(read_flag(v) ? s.web_protocols | 2 : s.web_protocols & ~2); break;
-    case 4: s.web_refresh = uint16_t(read_int(v)); break;
+    case 4: s.web_refresh = uint16_t(read_setting(SETTING_WEB_REFRESH, v)); break;
     case 5: s.web_password_mode = read_mode(v); break;
     case 6:
       if (index >= 0 && index <= 2) read_utf16(s.account_user[index], 33, v);
@@ -385,8 +431,8 @@ void apply_web(int key, int index, const char* v) {
       break;
     case 8: s.force_https = read_flag(v); break;
     case 9: s.login_lock_enable = strcmp(v, "Enable") == 0 ? 1 : 0; break;
-    case 10: s.login_retry = uint16_t(read_int(v)); break;
-    case 11: s.login_lock_minutes = uint16_t(read_int(v)); break;
+    case 10: s.login_retry = uint16_t(read_setting(SETTING_LOGIN_RETRY, v)); break;
+    case 11: s.login_lock_minutes = uint16_t(read_setting(SETTING_LOGIN_LOCK_MINUTES, v)); break;
   }
 }
 
@@ -395,13 +441,13 @@ void apply_shutdown(int key, const char* v) {
   if (key >= 1 && key <= 10) {
     int c = (key - 1) / 2;
     if ((key - 1) % 2 == 0) s.condition_enable[c] = read_flag(v);
-    else s.condition_delay[c] = read_uint(v);
+    else s.condition_delay[c] = uint32_t(read_setting(SettingId(SETTING_DELAY_POWER_FAIL + c), v));
     return;
   }
   switch (key) {
-    case 0: s.shutdown_type = uint8_t(read_int(v)); break;
+    case 0: s.shutdown_type = uint8_t(read_setting(SETTING_SHUTDOWN_TYPE, v)); break;
     case 11: s.vm_enable = read_flag(v); break;
-    case 12: s.vm_type = uint8_t(read_int(v)); break;
+    case 12: s.vm_type = uint8_t(read_setting(SETTING_VM_TYPE, v)); break;
     case 13: text_bytes_to_utf16(s.vm_server, 129, v); break;
     case 14: text_bytes_to_utf16(s.vm_account, 33, v); break;
     case 15: s.vm_password_mode = read_mode(v); break;
@@ -420,9 +466,9 @@ void apply_reaction(int key, const char* v) {
   AgentSettings& s = g_settings;
   switch (key) {
     case 0: s.notify_enable = read_flag(v); break;
-    case 1: s.notify_period = uint16_t(read_int(v)); break;
+    case 1: s.notify_period = uint16_t(read_setting(SETTING_NOTIFY_PERIOD, v)); break;
     case 2: s.command_enable = read_flag(v); break;
-    case 3: s.command_before = read_uint(v); break;
+    case 3: s.command_before = uint32_t(read_setting(SETTING_COMMAND_BEFORE, v)); break;
     case 4: read_utf16(s.command_file, 256, v); break;
   }
 }
@@ -430,14 +476,9 @@ void apply_reaction(int key, const char* v) {
 void apply_source_ip(int key, int index, const char* v) {
   SourceIpList& l = g_source_ips;
   switch (key) {
-    case 0: l.listen_port = uint16_t(read_int(v)); return;
+    case 0: l.listen_port = uint16_t(read_setting(SETTING_TRAP_PORT, v)); return;
     case 1: l.logical = uint8_t(read_int(v)); return;
-    case 2: {
-      // The table has 32 entries; a larger count would reach past it.
-      uint8_t n = uint8_t(read_int(v));
-      if (n <= SOURCE_IP_MAX) l.count = n;
-      return;
-    }
+    case 2: l.count = uint8_t(read_setting(SETTING_SOURCE_COUNT, v)); return;
   }
   if (index < 1 || index > SOURCE_IP_MAX) return;
   if (key == 3) read_bytes(l.ip[index - 1], 51, v);
@@ -448,28 +489,28 @@ void apply_source_ip(int key, int index, const char* v) {
 void apply_forward_trap(int key, int index, const char* v) {
   ForwardTrapList& l = g_forward_traps;
   if (key == 0) {
-    l.count = uint8_t(read_int(v));
+    l.count = uint8_t(read_setting(SETTING_FORWARD_COUNT, v));
     return;
   }
   if (index < 1 || index > l.count) return;
   if (key == 1) read_bytes(l.ip[index - 1], 51, v);
-  else l.port[index - 1] = uint16_t(read_int(v));
+  else l.port[index - 1] = uint16_t(read_setting(SETTING_FORWARD_PORT, v, index));
 }
 
 void apply_snmp_server(int key, int index, const char* v) {
   SnmpAgentSettings& a = g_snmp_agent;
   if (key == 0) {
-    a.listen_port = uint16_t(read_int(v));
+    a.listen_port = uint16_t(read_setting(SETTING_AGENT_PORT, v));
     return;
   }
   if (key == 1) {
-    a.count = uint8_t(read_int(v));
+    a.count = uint8_t(read_setting(SETTING_MANAGER_COUNT, v));
     return;
   }
   if (index < 1 || index > a.count) return;
   if (key == 2) read_bytes(a.ip[index - 1], 51, v);
   else if (key == 3) read_bytes(a.community[index - 1], 16, v);
-  else a.permission[index - 1] = uint8_t(read_int(v));
+  else a.permission[index - 1] = uint8_t(read_setting(SETTING_MANAGER_PERMISSION, v, index));
 }
 
 void apply_usm(int key, int index, const char* v) {
@@ -477,28 +518,23 @@ void apply_usm(int key, int index, const char* v) {
   switch (key) {
     case 0: read_bytes(u.context_name, 16, v); return;
     case 1: u.password_mode = read_mode(v); return;
-    case 2: {
-      int32_t n = read_int(v);
-      if (n >= 0 && n <= USM_USER_MAX) u.count = uint8_t(n);
-      return;
-    }
+    case 2: u.count = uint8_t(read_setting(SETTING_USM_COUNT, v)); return;
   }
   if (index < 1 || index > USM_USER_MAX || index > u.count) return;
   int i = index - 1;
   switch (key) {
     case 3: read_bytes(u.user[i], 16, v); break;
-    case 4: u.security[i] = uint8_t(read_int(v)); break;
+    case 4: u.security[i] = uint8_t(read_setting(SETTING_USM_SECURITY, v, index)); break;
     case 5: read_secret_bytes(u.password_mode, u.auth[i], 16, v); break;
     case 6: read_secret_bytes(u.password_mode, u.priv[i], 16, v); break;
-    case 7: u.permission[i] = uint8_t(read_int(v)); break;
+    case 7: u.permission[i] = uint8_t(read_setting(SETTING_USM_PERMISSION, v, index)); break;
   }
 }
 
 void apply_cluster(int key, int index, const char* v) {
   ClusterList& c = g_clusters;
   if (key == 0) {
-    int32_t n = read_int(v);
-    if (n >= 0 && n <= CLUSTER_MAX) c.count = n;
+    c.count = int32_t(read_setting(SETTING_CLUSTER_COUNT, v));
     return;
   }
   if (index < 1 || index > CLUSTER_MAX || index > c.count) return;
@@ -537,6 +573,136 @@ void migrate(int32_t v) {
   if (v < 8) cfg_save();
 }
 
+
+// Writes a value of the table into its field.
+void store_setting(SettingId id, int index, int64_t v) {
+  AgentSettings& s = g_settings;
+  switch (id) {
+    case SETTING_LANGUAGE: s.language = uint8_t(v); break;
+    case SETTING_HTTP_PORT: s.http_port = uint16_t(v); break;
+    case SETTING_HTTPS_PORT: s.https_port = uint16_t(v); break;
+    case SETTING_WEB_REFRESH: s.web_refresh = uint16_t(v); break;
+    case SETTING_LOGIN_RETRY: s.login_retry = uint16_t(v); break;
+    case SETTING_LOGIN_LOCK_MINUTES: s.login_lock_minutes = uint16_t(v); break;
+    case SETTING_SHUTDOWN_TYPE: s.shutdown_type = uint8_t(v); break;
+    case SETTING_DELAY_POWER_FAIL: case SETTING_DELAY_BATTERY_LOW: case SETTING_DELAY_OVERLOAD:
+    case SETTING_DELAY_BYPASS: case SETTING_DELAY_SMART_SHUTDOWN:
+      s.condition_delay[id - SETTING_DELAY_POWER_FAIL] = uint32_t(v);
+      break;
+    case SETTING_VM_TYPE: s.vm_type = uint8_t(v); break;
+    case SETTING_NOTIFY_PERIOD: s.notify_period = uint16_t(v); break;
+    case SETTING_COMMAND_BEFORE: s.command_before = uint32_t(v); break;
+    case SETTING_TRAP_PORT: g_source_ips.listen_port = uint16_t(v); break;
+    case SETTING_SOURCE_COUNT: g_source_ips.count = uint8_t(v); break;
+    case SETTING_FORWARD_COUNT: g_forward_traps.count = uint8_t(v); break;
+    case SETTING_AGENT_PORT: g_snmp_agent.listen_port = uint16_t(v); break;
+    case SETTING_MANAGER_COUNT: g_snmp_agent.count = uint8_t(v); break;
+    case SETTING_USM_COUNT: g_usm.count = uint8_t(v); break;
+    case SETTING_CLUSTER_COUNT: g_clusters.count = int32_t(v); break;
+    case SETTING_FORWARD_PORT: g_forward_traps.port[index - 1] = uint16_t(v); break;
+    case SETTING_MANAGER_PERMISSION: g_snmp_agent.permission[index - 1] = uint8_t(v); break;
+    case SETTING_USM_SECURITY: g_usm.security[index - 1] = uint8_t(v); break;
+    case SETTING_USM_PERMISSION: g_usm.permission[index - 1] = uint8_t(v); break;
+    case SETTING_COUNT: break;
+  }
+}
+
+void fill_missing(SettingId id, int index) {
+  bool* seen = seen_slot(id, index);
+  if (!seen || *seen) return;
+  int64_t factory = settings_range(id).factory;
+  store_setting(id, index, factory);
+  note_replaced(id, index, "(missing)", factory);
+}
+
+// A version-8 file names every numeric key: one it leaves out takes its factory value, never 0.
+// The list fields count for the entries the file's Number= holds.
+void fill_missing_keys() {
+  for (int id = 0; id < SETTING_FORWARD_PORT; ++id) fill_missing(SettingId(id), 0);
+  for (int i = 1; i <= g_forward_traps.count; ++i) fill_missing(SETTING_FORWARD_PORT, i);
+  for (int i = 1; i <= g_snmp_agent.count; ++i) fill_missing(SETTING_MANAGER_PERMISSION, i);
+  for (int i = 1; i <= g_usm.count && i <= USM_USER_MAX; ++i) {
+    fill_missing(SETTING_USM_SECURITY, i);
+    fill_missing(SETTING_USM_PERMISSION, i);
+  }
+}
+
+void reset_load_notes() {
+  g_replaced_count = 0;
+  memset(g_seen, 0, sizeof g_seen);
+  memset(g_seen_forward_port, 0, sizeof g_seen_forward_port);
+  memset(g_seen_manager_permission, 0, sizeof g_seen_manager_permission);
+  memset(g_seen_usm_security, 0, sizeof g_seen_usm_security);
+  memset(g_seen_usm_permission, 0, sizeof g_seen_usm_permission);
+}
+
+// What a pass over a file's text found.
+struct ParseResult {
+  bool end;           // an "[End]" line
+  bool version;       // a "Version=" line in [Format]
+  uint32_t last_section;  // the section being read when the text ended
+  bool entered[INI_SECTION_COUNT];
+};
+
+// Applies the lines of a file's text to the records. A last line without its line end is only
+// taken when it closes the file: anything else there is the cut end of a damaged file.
+void parse_text(const std::string& text, ParseResult* result) {
+  memset(result, 0, sizeof *result);
+  uint32_t section = SEC_FORMAT;
+  char line[INI_LINE_MAX];
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    bool whole = nl != std::string::npos;
+    size_t end = whole ? nl : text.size();
+    size_t n = end - pos;
+    // Longer than any line the writer makes: the rest is skipped.
+    size_t keep = n < sizeof line - 1 ? n : sizeof line - 1;
+    memcpy(line, text.data() + pos, keep);
+    line[keep] = 0;
+    pos = whole ? nl + 1 : text.size();
+    // A zero byte ends the line as the C library's reading did.
+    keep = strlen(line);
+    // Every CR at the end: CR CR LF reads like CR LF.
+    while (keep && line[keep - 1] == '\r') line[--keep] = 0;
+    if (line[0] == ';') continue;
+    if (line[0] == '[') {
+      char* close = strchr(line, ']');
+      if (!close) continue;
+      *close = 0;
+      uint32_t s = 0;
+      while (s < INI_SECTION_COUNT && strcmp(line + 1, IniSections[s]) != 0) ++s;
+      if (s == SEC_END) {
+        result->end = true;
+        break;
+      }
+      if (s < INI_SECTION_COUNT) {
+        section = s;
+        result->entered[s] = true;
+      }
+      continue;
+    }
+    if (!whole) break;
+    if (section == SEC_FORMAT && strncmp(line, "Version=", 8) == 0) result->version = true;
+    cfg_parse_line(section, line);
+  }
+  result->last_section = section;
+}
+
+bool read_whole_file(const char* path, std::string* text, int* error) {
+  FILE* f = fopen(path, "rb");
+  if (!f) {
+    *error = errno;
+    return false;
+  }
+  char buf[16384];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text->append(buf, n);
+  bool ok = !ferror(f);
+  *error = ok ? 0 : EIO;
+  fclose(f);
+  return ok;
+}
 }  // namespace
 
 void cfg_parse_line(uint32_t section, const char* line) {
@@ -581,43 +747,81 @@ void cfg_load(const char* path) {
     if (!cfg_install_file(default_path, sizeof default_path, "agent.ini")) default_path[0] = 0;
     path = default_path;
   }
-  FILE* f = fopen(path, "rb");
-  if (!f) {
+  reset_load_notes();
+  std::string text;
+  int error = 0;
+  if (!read_whole_file(path, &text, &error)) {
     // A file that is there but not readable (another user's) is never replaced.
-    if (own_file) g_ini_unreadable = errno != ENOENT;
+    if (own_file) g_ini_unreadable = error != ENOENT;
     cfg_set_defaults();
     cfg_save();
     return;
   }
   if (own_file) g_ini_unreadable = false;
   g_settings.guest_enable = 1;
-  uint32_t section = SEC_FORMAT;
-  char line[INI_LINE_MAX];
-  while (fgets(line, sizeof line, f)) {
-    size_t n = strlen(line);
-    if (n == sizeof line - 1 && line[n - 1] != '\n') {
-      // Longer than any line the writer makes: the rest is skipped.
-      int c;
-      while ((c = fgetc(f)) != EOF && c != '\n') {}
-    }
-    // Every CR and LF at the end: CR CR LF reads like CR LF.
-    while (n && (line[n - 1] == '\r' || line[n - 1] == '\n')) line[--n] = 0;
-    if (line[0] == ';') continue;
-    if (line[0] == '[') {
-      char* close = strchr(line, ']');
-      if (!close) continue;
-      *close = 0;
-      uint32_t s = 0;
-      while (s < INI_SECTION_COUNT && strcmp(line + 1, IniSections[s]) != 0) ++s;
-      if (s == SEC_END) break;
-      if (s < INI_SECTION_COUNT) section = s;
-      continue;
-    }
-    cfg_parse_line(section, line);
-  }
-  fclose(f);
+  int32_t version_before = IniVersion;
+  IniVersion = 0;
+  ParseResult parsed;
+  parse_text(text, &parsed);
+  if (!parsed.version) IniVersion = version_before;
+  if (parsed.version && IniVersion == INI_FORMAT_VERSION && !g_applying_upload) fill_missing_keys();
   migrate(IniVersion);
 }
+
+CfgStartState cfg_load_at_start(CfgStartReport* report) {
+  memset(report, 0, sizeof *report);
+  reset_load_notes();
+  g_ini_unreadable = false;
+  g_ini_keep_damaged = false;
+  char path[300];
+  if (!cfg_install_file(path, sizeof path, "agent.ini")) {
+    snprintf(report->reason, sizeof report->reason, "the installation folder's path is too long");
+    return report->state = CFG_START_UNREADABLE;
+  }
+  if (fs_is_directory(path)) {
+    snprintf(report->reason, sizeof report->reason, "it is a folder");
+    return report->state = CFG_START_IS_FOLDER;
+  }
+  std::string text;
+  int error = 0;
+  cfg_set_defaults();
+  if (!read_whole_file(path, &text, &error)) {
+    if (error != ENOENT) {
+      snprintf(report->reason, sizeof report->reason, "%s", fs_error_text(error));
+      return report->state = CFG_START_UNREADABLE;
+    }
+    cfg_save();
+    return report->state = CFG_START_CREATED;
+  }
+  IniVersion = 0;
+  ParseResult parsed;
+  parse_text(text, &parsed);
+  if (parsed.end && parsed.version) {
+    if (IniVersion == INI_FORMAT_VERSION) fill_missing_keys();
+    migrate(IniVersion);
+    return report->state = CFG_START_LOADED;
+  }
+  // Damaged: its bytes are kept before anything is written; the factory values stand for what
+  // could not be read.
+  report->state = CFG_START_DAMAGED;
+  snprintf(report->reason, sizeof report->reason, "%s",
+           text.empty() ? "it is empty" : !parsed.version ? "it has no Version= line" : "it ends before [End]");
+  // A section is whole when the text went on past it.
+  bool web_whole = parsed.entered[SEC_WEB] && parsed.last_section != SEC_WEB;
+  bool usm_whole = parsed.entered[SEC_USM] && parsed.last_section != SEC_USM;
+  report->factory_accounts = !web_whole || !usm_whole;
+  char kept[310];
+  snprintf(kept, sizeof kept, "%s.damaged", path);
+  report->kept = fs_write_private_file(kept, text.data(), text.size());
+  if (!report->kept) g_ini_keep_damaged = true;
+  g_replaced_count = 0;  // the damage is reported as a whole
+  migrate(IniVersion);
+  return report->state;
+}
+
+int cfg_replaced_count() { return g_replaced_count; }
+
+const CfgReplacedKey* cfg_replaced(int i) { return i >= 0 && i < g_replaced_count ? &g_replaced[i] : nullptr; }
 
 int cfg_file_has_end(FILE* file) {
   char piece[128];
@@ -646,9 +850,27 @@ int cfg_import_uploaded(const char* first, const char* last) {
   if (in) {
     if (cfg_file_has_end(in)) {
       fclose(in);
+      AgentSettings settings = g_settings;
+      SourceIpList sources = g_source_ips;
+      ForwardTrapList forwards = g_forward_traps;
+      SnmpAgentSettings agent = g_snmp_agent;
+      UsmSettings usm = g_usm;
+      ClusterList clusters = g_clusters;
+      int32_t version = IniVersion;
+      g_applying_upload = true;
       cfg_load(path);
-      cfg_save();
-      result = 1;
+      g_applying_upload = false;
+      // A value that a form would refuse refuses the whole upload.
+      result = cfg_replaced_count() == 0 && cfg_save() ? 1 : 0;
+      if (!result) {
+        g_settings = settings;
+        g_source_ips = sources;
+        g_forward_traps = forwards;
+        g_snmp_agent = agent;
+        g_usm = usm;
+        g_clusters = clusters;
+        IniVersion = version;
+      }
     } else {
       fclose(in);
     }

@@ -13,22 +13,63 @@ extern const char* const IniSections[INI_SECTION_COUNT];
 extern int32_t IniVersion;
 
 // Writes the whole file from the records (through a temporary copy of a unique name and a rename).
-// A new file is readable by its owner only; a replaced one keeps its mode and owner. Nothing is
-// written while the file is present but unreadable to this program. True when the file was replaced.
+// A new file is readable by its owner only; a replaced one keeps its owner and group and its mode
+// without any access for others. Nothing is written while the file is present but unreadable to
+// this program, or damaged and not kept aside. True when the file was replaced.
 bool cfg_save();
+// Told of every save of a program that may write (saved, the file's path, why it failed: "" when
+// saved). The service reports failed saves through it.
+typedef void (*CfgSaveObserver)(bool saved, const char* path, const char* reason);
+void cfg_set_save_observer(CfgSaveObserver observer);
 // A program that only reads the settings (the tray) never writes agent.ini, not even to migrate it.
 void cfg_set_read_only(bool read_only);
 // Reads the file at path (null: <install>/agent.ini) into the records and migrates an older version;
 // creates the file with the factory settings when it does not exist. Lines end in CR LF (CR CR LF
 // and LF read alike); a line longer than any the writer makes is read up to its room and the rest
 // skipped. When <install>/agent.ini is present but unreadable, the factory settings are taken and
-// the file is never written by this program.
+// the file is never written by this program. Every numeric key is checked against the settings
+// table (settings_ranges.h): a value that is not a number takes its factory value, one outside its
+// range the nearer end; a numeric key missing from a version-8 file takes its factory value (an
+// upload is applied over the settings in use and leaves those as they are). Each such key is
+// listed by cfg_replaced until the next load. A last line without its line end is read only when
+// it is "[End]".
 void cfg_load(const char* path);
+
+// The service's start: <install>/agent.ini read over the factory settings.
+enum CfgStartState : uint8_t {
+  CFG_START_LOADED,      // a whole file (one of an older version migrated)
+  CFG_START_CREATED,     // there was none: the factory settings, written as a new file
+  CFG_START_DAMAGED,     // no "[End]" or no "Version=": factory values with the keys read over them
+  CFG_START_IS_FOLDER,   // agent.ini is a folder: nothing loaded, never written
+  CFG_START_UNREADABLE,  // agent.ini cannot be read: nothing loaded, never written
+};
+struct CfgStartReport {
+  CfgStartState state;
+  char reason[96];        // what is wrong, for the damaged and refused states
+  bool kept;              // damaged: its bytes are in agent.ini.damaged (mode 0600)
+  bool factory_accounts;  // damaged: [Web] or [USM] was not read whole, their factory entries stand
+};
+// A damaged file's bytes go to agent.ini.damaged before anything is written; when they cannot be
+// kept, agent.ini is not replaced by this process.
+CfgStartState cfg_load_at_start(CfgStartReport* report);
+
+// A key whose value the last load replaced: "[Section] Key" (list fields with their index), the
+// text found ("(missing)" for a missing key) and the value used.
+constexpr int CFG_REPLACED_MAX = 64;
+struct CfgReplacedKey {
+  char key[48];
+  char found[40];
+  int64_t used;
+};
+int cfg_replaced_count();
+const CfgReplacedKey* cfg_replaced(int i);
 // Applies one line (without its line end) of the given section (0 to 12) to the records.
 void cfg_parse_line(uint32_t section, const char* line);
 // 1 as soon as a line beginning "[End]" is read; otherwise rewinds the file and returns 0.
 int cfg_file_has_end(FILE* file);
-// Applies an uploaded settings file held in first..last (both included); 1 when applied.
+// Applies an uploaded settings file held in first..last (both included) and saves; 1 when applied
+// and saved. When a number of it is outside its range or not a number, or the save fails, the
+// settings in use are left as they were before (0).
 int cfg_import_uploaded(const char* first, const char* last);
 
 // Stored-password coding by storing mode (0 plain, 1 crypt64, 2 AES-256 blocks in crypt64).

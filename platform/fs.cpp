@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <dirent.h>
 #include <string>
 
 #include <fcntl.h>
@@ -25,28 +26,50 @@ static void sync_directory_of(const char* path) {
   }
 }
 
+static int g_last_error;
+
+const char* fs_error_text(int error) { return strerror(error); }
+
+const char* fs_last_error_text() { return strerror(g_last_error); }
+
+bool fs_is_directory(const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool fs_replace_file(const char* path, const void* data, size_t length, FsFileAccess access) {
   std::string tmp = std::string(path) + ".XXXXXX";
   int fd = mkstemp(tmp.data());
-  if (fd < 0) return false;
+  if (fd < 0) {
+    g_last_error = errno;
+    return false;
+  }
   struct stat old;
   if (stat(path, &old) == 0) {
     // As root the owner is kept too; otherwise a foreign owner stays as the rename leaves it.
     if (fchown(fd, old.st_uid, old.st_gid) != 0) {}
-    fchmod(fd, old.st_mode & 07777);
+    // A private file keeps its owner's and group's bits but is never left open to others.
+    fchmod(fd, old.st_mode & (access == FS_PRIVATE ? 0770 : 07777));
   } else {
     fchmod(fd, access == FS_PRIVATE ? 0600 : 0644);
   }
   FILE* f = fdopen(fd, "wb");
   if (!f) {
+    g_last_error = errno;
     close(fd);
     remove(tmp.c_str());
     return false;
   }
+  errno = 0;
   bool ok = fwrite(data, 1, length, f) == length;
   ok = fs_flush_file(f) && ok;
   ok = fclose(f) == 0 && ok;
-  if (!ok || rename(tmp.c_str(), path) != 0) {
+  if (!ok) g_last_error = errno ? errno : EIO;
+  if (ok && rename(tmp.c_str(), path) != 0) {
+    g_last_error = errno;
+    ok = false;
+  }
+  if (!ok) {
     remove(tmp.c_str());
     return false;
   }
@@ -108,4 +131,86 @@ bool fs_create_private_directory(const char* path) {
   struct stat st;
   if (errno != EEXIST || lstat(path, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   return (st.st_mode & 07777) == 0700 || chmod(path, 0700) == 0;
+// mkstemp's suffix: six letters or digits.
+static bool is_temporary_suffix(const char* s) {
+  for (int i = 0; i < 6; ++i) {
+    char c = s[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return s[6] == 0;
+}
+
+int fs_remove_temporary_copies(const char* path) {
+  char dir[1024];
+  const char* slash = strrchr(path, '/');
+  const char* base = slash ? slash + 1 : path;
+  size_t dir_len = slash ? size_t(slash - path) : 0;
+  if (dir_len >= sizeof dir) return 0;
+  if (!slash) snprintf(dir, sizeof dir, ".");
+  else if (dir_len == 0) snprintf(dir, sizeof dir, "/");
+  else snprintf(dir, sizeof dir, "%.*s", int(dir_len), path);
+  size_t base_len = strlen(base);
+  DIR* d = opendir(dir);
+  if (!d) return 0;
+  int removed = 0;
+  while (dirent* e = readdir(d)) {
+    const char* name = e->d_name;
+    if (strncmp(name, base, base_len) != 0 || name[base_len] != '.') continue;
+    if (!is_temporary_suffix(name + base_len + 1)) continue;
+    char full[2048];
+    int n = snprintf(full, sizeof full, "%s/%s", dir, name);
+    if (n < 0 || size_t(n) >= sizeof full) continue;
+    struct stat st;
+    if (lstat(full, &st) == 0 && S_ISREG(st.st_mode) && unlink(full) == 0) ++removed;
+  }
+  closedir(d);
+  return removed;
+}
+
+// Writes all bytes at offset; false on a short or failed write (errno set).
+static bool write_all_at(int fd, const char* p, size_t length, off_t offset) {
+  while (length > 0) {
+    ssize_t n = pwrite(fd, p, length, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    p += n;
+    length -= size_t(n);
+    offset += n;
+  }
+  return true;
+}
+
+bool fs_append_whole(const char* path, const void* data, size_t length, bool new_line, int* error) {
+  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = errno;
+    return false;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *error = errno;
+    close(fd);
+    return false;
+  }
+  off_t size = st.st_size;
+  bool ok = true;
+  off_t at = size;
+  if (new_line && size > 0) {
+    char last = 0;
+    if (pread(fd, &last, 1, size - 1) == 1 && last != '\n') {
+      ok = write_all_at(fd, "\r\n", 2, at);
+      at += 2;
+    }
+  }
+  ok = ok && write_all_at(fd, static_cast<const char*>(data), length, at);
+  if (!ok) {
+    *error = errno;
+    // Nothing of a line that did not fit stays behind.
+    if (ftruncate(fd, size) != 0) {}
+  }
+  close(fd);
+  return ok;
 }

@@ -9,7 +9,8 @@ enum FsFileAccess { FS_SHARED, FS_PRIVATE };
 // Writes the bytes to a temporary copy of a unique name beside the file, flushes them to disk and
 // renames the copy over the path, so a crash leaves either the old file or the new one whole and
 // two writers never rename each other's copy. The copy takes the mode and owner of the file it
-// replaces; a new file is readable by everyone (FS_SHARED) or only by its owner (FS_PRIVATE).
+// replaces (a private one without any access for others); a new file is readable by everyone
+// (FS_SHARED) or only by its owner (FS_PRIVATE).
 // False (old file untouched) on failure.
 bool fs_replace_file(const char* path, const void* data, size_t length, FsFileAccess access = FS_SHARED);
 // Creates one directory; false when it cannot be made (also when it exists).
@@ -29,3 +30,16 @@ FILE* fs_open_private(const char* path, const char* mode);
 // Makes a directory that only its owner may enter (0700), or sets an existing one (not a symbolic
 // link) to 0700. False when neither works.
 bool fs_create_private_directory(const char* path);
+// Removes the copies that an interrupted fs_replace_file of path left beside it (path + "." and six
+// letters or digits, plain files only); other names are left alone. Returns how many were removed.
+int fs_remove_temporary_copies(const char* path);
+// True when path names a folder (links followed).
+bool fs_is_directory(const char* path);
+// The system's text for an error number, and for the error of the last failed fs_replace_file.
+const char* fs_error_text(int error);
+const char* fs_last_error_text();
+// Appends length bytes to the file (created when missing) whole or not at all: after a short or
+// failed write the file is cut back to its length before. With new_line, a file whose last byte
+// is not LF gets CR LF first, so the bytes start a line of their own. False on failure, the error
+// number in *error.
+bool fs_append_whole(const char* path, const void* data, size_t length, bool new_line, int* error);

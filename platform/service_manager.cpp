@@ -21,6 +21,7 @@ static void stop_signals(sigset_t* set) {
   sigemptyset(set);
   sigaddset(set, SIGTERM);
   sigaddset(set, SIGINT);
+  sigaddset(set, SIGHUP);  // a closed terminal stops the service as a stop control does
 }
 
 void svc_block_stop_signals() {
@@ -147,4 +148,9 @@ bool svc_set_status(ServiceStatusHandle handle, const ServiceStatus* status) {
       return notify("STOPPING=1\nSTATUS=stopped");
     default: return true;
   }
+}
+
+void svc_report_line(const char* text) {
+  fprintf(stderr, "Brevanta: %s\n", text ? text : "");
+  fflush(stderr);
 }

@@ -1,5 +1,5 @@
 // Service-manager stand-in. Under systemd (NOTIFY_SOCKET set) status reports go to the notify
-// socket: running as READY=1, stopped as STOPPING=1. SIGTERM and SIGINT are the stop control,
+// socket: running as READY=1, stopped as STOPPING=1. SIGTERM, SIGINT and SIGHUP are the stop control,
 // taken by the dispatcher thread with sigwait.
 // Started by hand the program runs as an ordinary one and its reports go nowhere.
 #pragma once
@@ -30,7 +30,7 @@ typedef void (*ServiceMainProc)(uint32_t argc, char16_t** argv);
 typedef void (*ServiceCtrlHandler)(uint32_t control);
 typedef int ServiceStatusHandle;  // 0 none
 
-// Blocks the stop signals (SIGTERM, SIGINT) in the calling thread, and so in every thread it starts
+// Blocks the stop signals (SIGTERM, SIGINT, SIGHUP) in the calling thread, and so in every thread it starts
 // afterwards: a stop that comes at any moment waits for the dispatcher. Call it before any thread.
 void svc_block_stop_signals();
 // Runs the dispatcher on the calling thread: calls service_main, then takes every stop signal
@@ -47,3 +47,5 @@ bool svc_set_status(ServiceStatusHandle handle, const ServiceStatus* status);
 void svc_status_problem(const char* key, const char* text);
 // The status text as it stands now, cut to room.
 void svc_status_text(char* out, size_t room);
+// Writes one line about a problem of the service to standard error ("Brevanta: " and the text).
+void svc_report_line(const char* text);

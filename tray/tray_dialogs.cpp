@@ -7,6 +7,7 @@
 
 #include "common/install.h"
 #include "common/settings.h"
+#include "common/settings_ranges.h"
 #include "common/text.h"
 #include "platform/profile.h"
 
@@ -92,13 +93,21 @@ void set_from_lang(DialogHandle d, int32_t id, const char16_t* section, const ch
   dlg_set_item_text(d, id, text);
 }
 
-// The decimal number at the start of a control's text (at most five characters), in 16 bits.
-uint16_t read_port(DialogHandle d, int32_t id) {
-  char16_t text[6];
-  dlg_get_item_text(d, id, text, 6);
-  uint32_t v = 0;
-  for (int i = 0; text[i] >= u'0' && text[i] <= u'9'; ++i) v = v * 10 + uint32_t(text[i] - u'0');
-  return uint16_t(v);
+// The port a control holds: its whole text a decimal number inside the range of the setting.
+bool read_port(DialogHandle d, int32_t id, SettingId setting, uint16_t* port) {
+  char16_t text[16];
+  dlg_get_item_text(d, id, text, 16);
+  char digits[16];
+  size_t n = 0;
+  for (; text[n] && n + 1 < sizeof digits; ++n) {
+    if (text[n] > 0x7F) return false;
+    digits[n] = char(text[n]);
+  }
+  if (text[n]) return false;   // longer than any port
+  int64_t v;
+  if (settings_value_from_text(setting, digits, n, &v) != SETTING_OK) return false;
+  *port = uint16_t(v);
+  return true;
 }
 
 void write_port(DialogHandle d, int32_t id, uint16_t port) {
@@ -192,9 +201,15 @@ intptr_t page_proc(DialogHandle d, uint32_t message, uintptr_t wparam, intptr_t)
       if (wparam == 1081) dlg_run_modal(&kAccount, d, account_proc);
       return 1;
     case WM_NOTIFY_APPLY: {
-      g_settings.http_port = read_port(d, 1157);
+      uint16_t http_port, https_port;
+      // A port the service would refuse is neither kept nor sent.
+      if (!read_port(d, 1157, SETTING_HTTP_PORT, &http_port) || !read_port(d, 1158, SETTING_HTTPS_PORT, &https_port)) {
+        desktop_message_box(u"Port must be a number from 1 to 65535.", u"Configuration", true);
+        return 1;
+      }
+      g_settings.http_port = http_port;
       g_settings.web_protocols = uint8_t((g_settings.web_protocols & ~1u) | (dlg_is_checked(d, 1076) ? 1u : 0u));
-      g_settings.https_port = read_port(d, 1158);
+      g_settings.https_port = https_port;
       g_settings.web_protocols = uint8_t((g_settings.web_protocols & ~2u) | (dlg_is_checked(d, 1077) ? 2u : 0u));
       // No selection keeps the language.
       int32_t selected = dlg_list_selection(d, 1162);

@@ -4,6 +4,8 @@
 #include "service/core/agent.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
@@ -12,7 +14,11 @@
 #include "common/install.h"
 #include "common/settings.h"
 #include "common/settings_file.h"
+#include "common/text.h"
+#include "platform/fs.h"
 #include "platform/instance_mutex.h"
+#include "platform/registry.h"
+#include "platform/service_manager.h"
 #include "platform/thread.h"
 #include "service/alarm/alarm_state.h"
 #include "service/alarm/countdown.h"
@@ -50,6 +56,108 @@ static const char16_t kWindowTitle[] = u"Vellmar-Service";
 static void log_common_event(int n) {
   EventApi.evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, n), evt_name(EVT_GROUP_COMMON, n), nullptr);
 }
+
+// ---- Start-up reports: what is wrong with the folder or the settings file, and failed saves ----
+
+static int g_start_exit_code;  // 1 when the start is refused
+static bool g_events_ready;    // the event definitions are loaded
+
+// A common event with up to three UTF-8 arguments.
+static void log_common_args(int n, const char* a, const char* b = nullptr, const char* c = nullptr) {
+  char16_t w[3][260];
+  const char* in[3] = {a, b, c};
+  for (int i = 0; i < 3; ++i) text_utf8_to_utf16(w[i], 260, in[i] ? in[i] : "");
+  EventApi.evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, n), evt_name(EVT_GROUP_COMMON, n), a ? w[0] : nullptr,
+                   b ? w[1] : nullptr, c ? w[2] : nullptr, nullptr);
+}
+
+// Failed saves: one report per kind (path and reason) until a save succeeds again.
+namespace {
+constexpr int kSaveFailureKinds = 8;
+struct SaveFailure {
+  char path[300];
+  char reason[96];
+  bool logged;
+};
+SaveFailure g_save_failures[kSaveFailureKinds];
+int g_save_failure_count;
+
+void log_pending_save_failures() {
+  for (int i = 0; i < g_save_failure_count; ++i) {
+    SaveFailure& f = g_save_failures[i];
+    if (f.logged) continue;
+    log_common_args(EVT_COMMON_SETTINGS_SAVE_FAILED, f.path, f.reason);
+    f.logged = true;
+  }
+}
+
+void on_settings_save(bool saved, const char* path, const char* reason) {
+  if (saved) {
+    if (g_save_failure_count) svc_status_problem("settings-save", nullptr);
+    g_save_failure_count = 0;
+    return;
+  }
+  for (int i = 0; i < g_save_failure_count; ++i)
+    if (strcmp(g_save_failures[i].path, path) == 0 && strcmp(g_save_failures[i].reason, reason) == 0) return;
+  if (g_save_failure_count == kSaveFailureKinds) return;
+  SaveFailure& f = g_save_failures[g_save_failure_count++];
+  snprintf(f.path, sizeof f.path, "%s", path);
+  snprintf(f.reason, sizeof f.reason, "%s", reason);
+  f.logged = false;
+  char line[480];
+  snprintf(line, sizeof line, "settings could not be saved to %s: %s", path, reason);
+  svc_report_line(line);
+  svc_status_problem("settings-save", line);
+  if (g_events_ready) log_pending_save_failures();
+}
+
+// Refuses the start: one line on standard error, exit code 1.
+bool refuse_start(const char* line) {
+  svc_report_line(line);
+  g_start_exit_code = 1;
+  return false;
+}
+
+// After the event definitions are loaded: the keys the settings file had wrong, a damaged file,
+// the folder in use without a registry entry, and the saves that failed so far.
+void report_settings_start(const CfgStartReport& report, bool no_registry_entry) {
+  char line[1024];
+  if (no_registry_entry) {
+    snprintf(line, sizeof line, "no installation folder in the registry (%s): using the current folder %s",
+             reg_file_path(), InstallDir);
+    svc_report_line(line);
+    svc_status_problem("registry", line);
+  }
+  int replaced = cfg_replaced_count();
+  for (int i = 0; i < replaced; ++i) {
+    const CfgReplacedKey* k = cfg_replaced(i);
+    char used[24];
+    snprintf(used, sizeof used, "%lld", static_cast<long long>(k->used));
+    log_common_args(EVT_COMMON_SETTING_REPLACED, k->key, k->found, used);
+    snprintf(line, sizeof line, "agent.ini: key %s has value \"%s\", %s used", k->key, k->found, used);
+    svc_report_line(line);
+  }
+  if (replaced) {
+    snprintf(line, sizeof line, "agent.ini: %d value%s replaced (see the event log)", replaced, replaced == 1 ? "" : "s");
+    svc_status_problem("settings-values", line);
+  }
+  if (report.state == CFG_START_DAMAGED) {
+    char path[300], kept[320], reason[200];
+    cfg_install_file(path, sizeof path, "agent.ini");
+    snprintf(kept, sizeof kept, "%s.damaged", path);
+    snprintf(reason, sizeof reason, "%s%s", report.reason,
+             report.factory_accounts ? "; the factory web accounts, SNMPv3 users and passwords are in force" : "");
+    if (!report.kept) snprintf(kept, sizeof kept, "(not kept: the file is left as it is)");
+    log_common_args(EVT_COMMON_SETTINGS_DAMAGED, path, reason, kept);
+    snprintf(line, sizeof line, "settings file %s is damaged (%s): kept as %s, factory values used for what could not be read",
+             path, reason, kept);
+    svc_report_line(line);
+    svc_status_problem("settings-file", line);
+  }
+  g_events_ready = true;
+  log_pending_save_failures();
+}
+}  // namespace
 
 void agent_scheduler_step(uint32_t now) {
   if (now < g_last_tick) {  // the tick counter wrapped
@@ -178,8 +286,20 @@ bool agent_start() {
   thread_start(service_dispatch_thread);
   // One service per installation folder, however the folder is spelt.
   cfg_load_install_path();
+  char line[480];
+  if (cfg_install_path_state() == INSTALL_PATH_NOT_A_FOLDER) {
+    snprintf(line, sizeof line, "the installation folder %s named in the registry (%s) is not a folder it can use",
+             InstallDir, reg_file_path());
+    return refuse_start(line);
+  }
   if (instance_mutex_create_for_folder(u"Vellmar-Service", InstallDir, &g_instance_mutex) != INSTANCE_MUTEX_CREATED)
     return false;
+  // Copies that an interrupted save left behind (the only instance of this folder runs now).
+  static const char* const kSavedFiles[] = {"agent.ini", "snmp_engine_boots.txt", "Vellmar.url"};
+  for (const char* name : kSavedFiles) {
+    char path[300];
+    if (cfg_install_file(path, sizeof path, name)) fs_remove_temporary_copies(path);
+  }
   OPENSSL_init_ssl(0, nullptr);
   RAND_seed(kRandomSeed, sizeof kRandomSeed);
   if (!win_register_class(kWindowClass, agent_wndproc)) return false;
@@ -187,8 +307,17 @@ bool agent_start() {
   codec_table_init();
   g_last_tick = clock_tick_count();
   status_reset();
-  cfg_load(nullptr);
+  cfg_set_save_observer(on_settings_save);
+  CfgStartReport settings_report;
+  CfgStartState settings_state = cfg_load_at_start(&settings_report);
+  if (settings_state == CFG_START_IS_FOLDER || settings_state == CFG_START_UNREADABLE) {
+    char path[300];
+    cfg_install_file(path, sizeof path, "agent.ini");
+    snprintf(line, sizeof line, "settings file %s cannot be read (%s): not started", path, settings_report.reason);
+    return refuse_start(line);
+  }
   evt_init(InstallDirW, cfg_language_name());
+  report_settings_start(settings_report, cfg_install_path_state() == INSTALL_PATH_NO_ENTRY);
   status_copy_event_levels();
   sys_get_os_description(g_status.os_description, 128);
   WindowHandle window = win_create_window(kWindowClass, kWindowTitle);
@@ -229,7 +358,7 @@ void agent_stop() {
 }
 
 int agent_main() {
-  if (!agent_start()) return 0;
+  if (!agent_start()) return g_start_exit_code;
   int code = agent_run();
   agent_stop();
   return code;

@@ -10,6 +10,7 @@
 
 #include "common/text.h"
 #include "platform/fs.h"
+#include "platform/service_manager.h"
 #include "service/events/event_defs.h"
 
 uint32_t event_log_line_count;
@@ -22,6 +23,10 @@ constexpr size_t PATH_ROOM = 1200;
 
 // The count at which a trim that failed is tried again; 0 when none failed.
 uint32_t g_trim_retry_at;
+// Lines that could not be written since the last one that could.
+uint32_t g_lines_lost;
+bool g_reporting_lost;
+bool g_last_written;  // the last line went into the file
 
 bool file_path(char* out, const char* name) {
   const char* dir = evt_install_dir();
@@ -232,8 +237,6 @@ void evt_log(const char16_t* source, uint32_t level, const char16_t* text, ...) 
   clock_local_time(&t);
   char path[PATH_ROOM];
   if (!log_path(path)) return;
-  FILE* f = fopen(path, "a+b");
-  if (!f) return;
 
   char16_t message[EVENT_MESSAGE_UNITS];
   evt_format_message(message, EVENT_MESSAGE_UNITS, text, args, argc);
@@ -250,14 +253,21 @@ void evt_log(const char16_t* source, uint32_t level, const char16_t* text, ...) 
 
   char line[EVENT_SOURCE_BYTES + EVENT_MESSAGE_BYTES + 64];
   uint32_t len = evt_compose_line(line, sizeof line, source8, level, t, message8);
-  // A hand-edited log may end without a line end; the new line must not join it.
-  if (fseek(f, -1, SEEK_END) == 0 && fgetc(f) != '\n') {
-    fseek(f, 0, SEEK_END);
-    fwrite("\r\n", 1, 2, f);
+  // A hand-edited log may end without a line end; the new line must not join it. A line that does
+  // not fit (a full disk) leaves nothing behind and is not counted.
+  int error = 0;
+  g_last_written = fs_append_whole(path, line, len, true, &error);
+  if (!g_last_written) {
+    if (g_reporting_lost) return;
+    if (g_lines_lost++ == 0) {
+      char report[PATH_ROOM + 160];
+      snprintf(report, sizeof report, "event log %s cannot be written (%s): lines are lost until it can", path,
+               fs_error_text(error));
+      svc_report_line(report);
+      svc_status_problem("event-log", report);
+    }
+    return;
   }
-  fseek(f, 0, SEEK_END);
-  fwrite(line, 1, len, f);
-  fclose(f);
 
   event_log_line_count += 1;
   if (event_log_line_count > EVENT_LOG_MAX_LINES && event_log_line_count >= g_trim_retry_at) {
@@ -271,6 +281,23 @@ void evt_log(const char16_t* source, uint32_t level, const char16_t* text, ...) 
       // The count stays true to the file; the trim is tried again 2500 lines later.
       g_trim_retry_at = event_log_line_count + EVENT_LOG_TRIM_LINES;
     }
+  }
+
+  if (g_lines_lost && !g_reporting_lost) {
+    // Writing works again: one line says how many were lost.
+    char16_t count[16];
+    char count8[16];
+    snprintf(count8, sizeof count8, "%u", g_lines_lost);
+    text_utf8_to_utf16(count, 16, count8);
+    uint32_t lost = g_lines_lost;
+    g_lines_lost = 0;
+    g_reporting_lost = true;
+    evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, EVT_COMMON_LOG_LINES_LOST),
+            evt_name(EVT_GROUP_COMMON, EVT_COMMON_LOG_LINES_LOST), count, nullptr);
+    g_reporting_lost = false;
+    // When even that line did not fit, the next line that does tells.
+    if (g_last_written) svc_status_problem("event-log", nullptr);
+    else g_lines_lost = lost;
   }
 }
 
@@ -335,6 +362,8 @@ int evt_clear_log() {
   char path[PATH_ROOM];
   event_log_line_count = 0;
   g_trim_retry_at = 0;
+  g_lines_lost = 0;
+  svc_status_problem("event-log", nullptr);
   if (!log_path(path)) return 0;
   return remove(path) == 0 || errno == ENOENT ? 1 : 0;
 }

@@ -8,6 +8,7 @@
 
 #include "common/install.h"
 #include "common/settings_file.h"
+#include "common/settings_ranges.h"
 #include "common/text.h"
 #include "platform/account.h"
 #include "platform/clock.h"
@@ -126,15 +127,23 @@ void apply_settings(const uint8_t* body) {
 
   bool web_changed = image.web_protocols != g_settings.web_protocols || image.http_port != g_settings.http_port ||
                      image.https_port != g_settings.https_port;
+  bool language_changed = image.language != g_settings.language;
+  // Settings that could not be stored are not taken (the save observer logs the failure): the
+  // tray gets no acknowledgement, and the next settings frame shows it what is in use.
+  static AgentSettings before;
+  before = g_settings;
+  g_settings = image;
+  if (!cfg_save()) {
+    g_settings = before;
+    return;
+  }
   if (web_changed) WebServerOps.http_server_stop();
-  if (image.language != g_settings.language) {
-    g_settings.language = image.language;
+  if (language_changed) {
     util_install_manual(image.language);
     std::lock_guard<std::recursive_mutex> lock(g_state_lock);
     SchedulerApi.sched_add_once(SCHED_KIND_RELOAD_EVENTS, 1);
   }
-  g_settings = image;
-  cfg_save();
+  link_send(LINK_KIND_UPC, 0, nullptr);
   cfg_write_url_shortcut();
   // While the reactions are stopped the web server stays closed; the resume's timers open it.
   if (web_changed && !g_settings.stop_service)
@@ -198,8 +207,32 @@ bool link_settings_acceptable(const AgentSettings* s) {
   if (!text8_ends(s->kestra_power_fail, 33) || !text8_ends(s->kestra_battery_low, 33) ||
       !text8_plain(s->kestra_power_fail) || !text8_plain(s->kestra_battery_low))
     return false;
-  return s->language <= 3 && s->shutdown_type <= 3 && s->vm_type <= 1 && s->vm_password_mode <= 2 &&
-         s->web_password_mode <= 2 && s->web_protocols <= 3;
+  // The numbers the settings table gives a range.
+  struct Number {
+    SettingId id;
+    int64_t value;
+  };
+  const Number numbers[] = {
+      {SETTING_LANGUAGE, s->language},
+      {SETTING_HTTP_PORT, s->http_port},
+      {SETTING_HTTPS_PORT, s->https_port},
+      {SETTING_WEB_REFRESH, s->web_refresh},
+      {SETTING_LOGIN_RETRY, s->login_retry},
+      {SETTING_LOGIN_LOCK_MINUTES, s->login_lock_minutes},
+      {SETTING_SHUTDOWN_TYPE, s->shutdown_type},
+      {SETTING_DELAY_POWER_FAIL, s->condition_delay[0]},
+      {SETTING_DELAY_BATTERY_LOW, s->condition_delay[1]},
+      {SETTING_DELAY_OVERLOAD, s->condition_delay[2]},
+      {SETTING_DELAY_BYPASS, s->condition_delay[3]},
+      {SETTING_DELAY_SMART_SHUTDOWN, s->condition_delay[4]},
+      {SETTING_VM_TYPE, s->vm_type},
+      {SETTING_NOTIFY_PERIOD, s->notify_period},
+      {SETTING_COMMAND_BEFORE, s->command_before},
+  };
+  int64_t used;
+  for (const Number& n : numbers)
+    if (settings_clamp(n.id, n.value, &used) != SETTING_OK) return false;
+  return s->vm_password_mode <= 2 && s->web_password_mode <= 2 && s->web_protocols <= 3;
 }
 
 // The listener's status line, the first time it opens or fails and again when that changes.

@@ -1,6 +1,7 @@
 // Form handlers of the UPS pages other than the list editors.
 #include "service/pages/form_handlers.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,21 +71,25 @@ const char R11[] =
     "Message: Redirect=/en/sys_batch.asp\nTitle=Information\nBody=<font color=#008000>Upload successful.</font>\n";
 const char R12[] = "OK: Redirect=/debug.asp";
 const char R13[] = "OK: Redirect=/home.asp";
+const char kAdminCommand[] =
+    "Message: Title=Error\nBody=<font color=#F00000>Only the administrator may change the command file.</font>\n";
+const char kAdminVcli[] =
+    "Message: Title=Error\nBody=<font color=#F00000>Only the administrator may change the vCLI path.</font>\n";
 const char kCopyFailed[] =
     "Message: Redirect=/en/sys_batch.asp\nTitle=Error\nBody=<font color=#800000>The settings file could not be "
     "copied for download.</font>\n";
 
 bool begins(const char* name, const char* prefix) { return name && strncmp(name, prefix, strlen(prefix)) == 0; }
 
-uint32_t number(const char* value) { return value ? uint32_t(strtoul(value, nullptr, 10)) : 0; }
-
 // ---- hist_log ----
 
 void hist_log() {
   uint64_t marks = 0;
   for (int i = 0; i < FormFieldTable.count; ++i)
-    if (begins(FormFieldTable.rows[i].name, "LOG_SELID"))
-      marks |= uint64_t(1) << (strtoul(FormFieldTable.rows[i].name + 9, nullptr, 10) % 64);
+    if (begins(FormFieldTable.rows[i].name, "LOG_SELID")) {
+      int64_t id;
+      if (http_form_decimal(FormFieldTable.rows[i].name + 9, 0, INT64_MAX, &id)) marks |= uint64_t(1) << (id % 64);
+    }
   SessionApi.sess_var_set(8, uint32_t(marks));
   SessionApi.sess_var_set(9, uint32_t(marks >> 32));
   form_reply(R1);
@@ -92,12 +97,14 @@ void hist_log() {
     const FormField& f = FormFieldTable.rows[i];
     const char* value = f.value ? f.value : "";
     if (begins(f.name, "LOG_BUT")) {
-      uint32_t pages = (event_log_line_count + EVENT_PAGE_LINES - 1) / EVENT_PAGE_LINES;
-      long page;
+      int64_t pages = (int64_t(event_log_line_count) + EVENT_PAGE_LINES - 1) / EVENT_PAGE_LINES;
+      int64_t last = pages ? pages - 1 : 0;
+      // A page number outside the log shows its first or last page.
+      int64_t page;
       if (strcmp(value, "<<") == 0) page = 0;
-      else if (strcmp(value, ">>") == 0) page = pages ? long(pages) - 1 : 0;
-      else page = strtol(value, nullptr, 10) - 1;
-      SessionApi.sess_var_set(0, uint32_t(page < 0 ? 0 : page));
+      else if (strcmp(value, ">>") == 0) page = last;
+      else page = http_form_clamped(value, 1, last + 1) - 1;
+      SessionApi.sess_var_set(0, uint32_t(page));
       SessionApi.sess_var_set(1, 1);
       return;
     }
@@ -139,49 +146,88 @@ void hist_config() {
 
 // ---- dev_config ----
 
-void sub_shutdown() {
+// Puts the kept records back and leaves the reply; false, for the handlers to return.
+bool refuse(const char* reply) {
+  http_settings_restore();
+  form_reply(reply);
+  return false;
+}
+
+// A field's number inside the range of its setting; otherwise the post is refused.
+bool setting_field(SettingId id, const char* value, int64_t* out) {
+  return http_form_setting(id, value, out) || refuse(REPLY_BAD_INPUT);
+}
+
+bool sub_shutdown() {
   static const char* const kEnable[5] = {"CFG_PF_EN", "CFG_BL_EN", "CFG_OL_EN", "CFG_BP_EN", "CFG_SS_EN"};
   static const char* const kDelay[5] = {"CFG_OSD_PF", "CFG_OSD_BL", "CFG_OSD_OL", "CFG_OSD_BP", "CFG_OSD_SS"};
   memset(g_settings.condition_enable, 0, sizeof g_settings.condition_enable);
+  int64_t v;
   for (int i = 0; i < FormFieldTable.count; ++i) {
     const FormField& f = FormFieldTable.rows[i];
-    if (begins(f.name, "CFG_SHUT_TYPE")) g_settings.shutdown_type = uint8_t(number(f.value));
+    if (begins(f.name, "CFG_SHUT_TYPE")) {
+      if (!setting_field(SETTING_SHUTDOWN_TYPE, f.value, &v)) return false;
+      g_settings.shutdown_type = uint8_t(v);
+    }
     for (int c = 0; c < 5; ++c) {
       if (begins(f.name, kEnable[c])) g_settings.condition_enable[c] = 1;
-      if (begins(f.name, kDelay[c])) g_settings.condition_delay[c] = number(f.value);
+      if (begins(f.name, kDelay[c])) {
+        if (!setting_field(SettingId(SETTING_DELAY_POWER_FAIL + c), f.value, &v)) return false;
+        g_settings.condition_delay[c] = uint32_t(v);
+      }
     }
   }
+  return true;
 }
+
+// The paths the service runs as root are the administrator's: any other session may post them
+// only as they are stored.
+bool administrator() { return sess_current_level() == 0; }
 
 bool sub_reaction() {
   static const char* const kChecked[] = {"CFG_CMD_FILE"};
   if (http_form_check_inputs(1, "CFG_CMD_FILE") || form_refuse_controls(1, kChecked)) return false;
+  uint8_t enable = g_settings.command_enable;
+  char16_t file[256];
+  text_copy16(file, 256, g_settings.command_file);
   g_settings.notify_enable = 0;
   g_settings.command_enable = 0;
   for (int i = 0; i < FormFieldTable.count; ++i) {
     const FormField& f = FormFieldTable.rows[i];
     if (begins(f.name, "CFG_MSG_EN")) g_settings.notify_enable = 1;
     if (begins(f.name, "CFG_CMD_EN")) g_settings.command_enable = 1;
-    if (begins(f.name, "CFG_MSG_PERIOD")) g_settings.notify_period = uint16_t(number(f.value));
-    if (begins(f.name, "CFG_CMD_BEFORE")) g_settings.command_before = number(f.value);
+    int64_t v;
+    if (begins(f.name, "CFG_MSG_PERIOD")) {
+      if (!setting_field(SETTING_NOTIFY_PERIOD, f.value, &v)) return false;
+      g_settings.notify_period = uint16_t(v);
+    }
+    if (begins(f.name, "CFG_CMD_BEFORE")) {
+      if (!setting_field(SETTING_COMMAND_BEFORE, f.value, &v)) return false;
+      g_settings.command_before = uint32_t(v);
+    }
     if (begins(f.name, "CFG_CMD_FILE"))
       text_utf8_to_utf16(g_settings.command_file, 250, f.value ? f.value : "");
   }
+  if (!administrator() && (enable != g_settings.command_enable || !text_equal16(file, g_settings.command_file)))
+    return refuse(kAdminCommand);
   return true;
 }
 
-void sub_logical() {
+bool sub_logical() {
+  int64_t v;
   for (int i = 0; i < FormFieldTable.count; ++i) {
     const FormField& f = FormFieldTable.rows[i];
     if (begins(f.name, "CFG_TRAP_PORT")) {
-      uint16_t port = uint16_t(number(f.value));
-      if (port != g_source_ips.listen_port) {
-        g_source_ips.listen_port = port;
-        if (TrapReceiverApi.trap_close) TrapReceiverApi.trap_close();
-      }
+      if (!setting_field(SETTING_TRAP_PORT, f.value, &v)) return false;
+      g_source_ips.listen_port = uint16_t(v);
     }
-    if (begins(f.name, "CFG_SRC_LOGICAL")) g_source_ips.logical = uint8_t(number(f.value));
+    if (begins(f.name, "CFG_SRC_LOGICAL")) {
+      // 0 is OR, any other value AND.
+      if (!http_form_decimal(f.value, 0, 255, &v)) return refuse(REPLY_BAD_INPUT);
+      g_source_ips.logical = uint8_t(v);
+    }
   }
+  return true;
 }
 
 void sub_manageable() {
@@ -202,12 +248,18 @@ bool sub_vm() {
   if (http_form_check_inputs(4, kChecked[0], kChecked[1], kChecked[2], kChecked[3]) ||
       form_refuse_controls(4, kChecked))
     return false;
+  char16_t vcli[256];
+  text_copy16(vcli, 256, g_settings.vcli_path);
   g_settings.vm_enable = 0;
   g_settings.guest_enable = 0;
   for (int i = 0; i < FormFieldTable.count; ++i) {
     const FormField& f = FormFieldTable.rows[i];
     const char* v = f.value ? f.value : "";
-    if (begins(f.name, "CFG_VM_TYPE")) g_settings.vm_type = uint8_t(number(v));
+    if (begins(f.name, "CFG_VM_TYPE")) {
+      int64_t type;
+      if (!setting_field(SETTING_VM_TYPE, v, &type)) return false;
+      g_settings.vm_type = uint8_t(type);
+    }
     if (begins(f.name, "CFG_VM_EN")) g_settings.vm_enable = 1;
     if (begins(f.name, "CFG_GS_EN")) g_settings.guest_enable = 1;
     if (begins(f.name, "CFG_VM_HOST")) store_bytes(g_settings.vm_server, 128, v);
@@ -215,22 +267,28 @@ bool sub_vm() {
     if (begins(f.name, "CFG_VM_PASSWORD") && *v) store_bytes(g_settings.vm_password, 32, v);
     if (begins(f.name, "CFG_VM_VCLI")) store_bytes(g_settings.vcli_path, 255, v);
   }
+  if (!administrator() && !text_equal16(vcli, g_settings.vcli_path)) return refuse(kAdminVcli);
   return true;
 }
 
 void dev_config() {
   if (!form_token_ok()) return;
   static const char* const kSubs[] = {"SUB_SHUTDOWN", "SUB_REACTION", "SUB_LOGICAL", "SUB_MAG", "SUB_VM", "SUB_TSH"};
+  uint16_t trap_port = g_source_ips.listen_port;
   int sub = -1;
   for (int i = 0; i < FormFieldTable.count; ++i)
     for (int s = 0; s < 6; ++s)
       if (begins(FormFieldTable.rows[i].name, kSubs[s])) sub = s;
   switch (sub) {
-    case 0: sub_shutdown(); break;
+    case 0:
+      if (!sub_shutdown()) return;
+      break;
     case 1:
       if (!sub_reaction()) return;
       break;
-    case 2: sub_logical(); break;
+    case 2:
+      if (!sub_logical()) return;
+      break;
     case 3: sub_manageable(); break;
     case 4:
       if (!sub_vm()) return;
@@ -244,7 +302,9 @@ void dev_config() {
       form_reply(REPLY_NOT_FOUND);
       return;
   }
-  cfg_save();
+  if (!http_settings_save()) return;
+  // The 5-second timer opens the trap listeners again on the new port.
+  if (g_source_ips.listen_port != trap_port && TrapReceiverApi.trap_close) TrapReceiverApi.trap_close();
   form_reply(REPLY_CONFIG_UPDATED);
 }
 
@@ -292,12 +352,16 @@ void dev_snmpv1() {
   if (!form_token_ok()) return;
   const char* port = form_value("CFG_SNMP_PORT");
   if (!form_value("SUB_PORT") || !port) return;
-  uint16_t p = uint16_t(number(port));
-  if (p != g_snmp_agent.listen_port) {
-    g_snmp_agent.listen_port = p;
-    if (SnmpAgentApi.snmp_agent_close) SnmpAgentApi.snmp_agent_close();
+  int64_t v;
+  if (!http_form_setting(SETTING_AGENT_PORT, port, &v)) {
+    form_reply(REPLY_BAD_INPUT);
+    return;
   }
-  cfg_save();
+  uint16_t p = uint16_t(v);
+  bool changed = p != g_snmp_agent.listen_port;
+  g_snmp_agent.listen_port = p;
+  if (!http_settings_save()) return;
+  if (changed && SnmpAgentApi.snmp_agent_close) SnmpAgentApi.snmp_agent_close();
   form_reply(REPLY_SNMPV1_UPDATED);
 }
 
@@ -307,7 +371,7 @@ void dev_snmpv3() {
   const char* context = form_value("CFG_USM_CONTEXT");
   if (!form_value("SUB_CONTEXT") || !context) return;
   text_copy8(g_usm.context_name, sizeof g_usm.context_name, context);
-  cfg_save();
+  if (!http_settings_save()) return;
   form_reply(REPLY_SNMPV3_UPDATED);
 }
 
@@ -361,6 +425,7 @@ void sys_batch() {
       const char* last = form_value_end("UL_F_SYSTEM");
       if (!last) last = value + strlen(value) - 1;
       ListenerPorts before = listener_ports();
+      // The import saves what it applies; a refused file or a failed save leaves the settings in use.
       if (!cfg_import_uploaded(value, last)) {
         form_reply(R10);
         return;
@@ -440,6 +505,7 @@ void web_form_post(HttpConnection* c) {
   FormFieldTable.count = 0;
   if (c->body_fill != 0 && c->body && WebServerOps.http_parse_form_data)
     WebServerOps.http_parse_form_data(c->body, c->boundary);
+  http_settings_keep();
   switch (page) {
     case POST_HIST_LOG: hist_log(); break;
     case POST_HIST_CONFIG: hist_config(); break;

@@ -2,7 +2,6 @@
 // fields, the columns they fill, its key, limit and messages; one routine edits every list.
 #include "service/pages/list_forms.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "common/settings.h"
@@ -50,6 +49,14 @@ struct Column {
   ColumnKind kind;
   uint8_t* base;   // row 0 of the column
   size_t stride;   // bytes from one row to the next
+  SettingId setting;  // the range of a number (SETTING_COUNT for a text)
+};
+
+// The address column of a list: what it must hold to be written.
+enum AddressRule : uint8_t {
+  NO_ADDRESS,
+  HOST,      // one IPv4 or IPv6 host
+  ANY_HOST,  // the same, or 0.0.0.0 / :: for any sender
 };
 
 enum Action { NONE, ADD, EDIT, DEL, TEST };
@@ -62,43 +69,47 @@ struct ListPage {
   Column columns[5];
   int column_count;
   int key;                 // column compared on ADD and EDIT, -1 none
+  AddressRule address;     // of column 0
   int limit;
   const char* full;
   const char* duplicate;
   const char* success;
 };
 
-#define COL(f, k, arr) {f, k, reinterpret_cast<uint8_t*>(&arr[0]), sizeof arr[0]}
+#define COL(f, k, arr) {f, k, reinterpret_cast<uint8_t*>(&arr[0]), sizeof arr[0], SETTING_COUNT}
+#define NUM(f, k, arr, id) {f, k, reinterpret_cast<uint8_t*>(&arr[0]), sizeof arr[0], id}
 
 const ListPage kPages[] = {
     {POST_DEV_ISOURCE, {"CFG_DEV_ADD", "CFG_DEV_EDIT", "CFG_DEV_DEL", nullptr},
      {"CFG_DEV_IP", "CFG_DEV_COMM", "CFG_DEV_USER"}, 3,
      {COL("CFG_DEV_IP", TEXT, g_source_ips.ip), COL("CFG_DEV_COMM", TEXT, g_source_ips.community),
       COL("CFG_DEV_USER", TEXT, g_source_ips.usm_user)},
-     3, 0, SOURCE_IP_MAX, E1, E2, REPLY_CONFIG_UPDATED},
+     3, 0, HOST, SOURCE_IP_MAX, E1, E2, REPLY_CONFIG_UPDATED},
     {POST_DEV_IFORWARD, {"FWD_TARGET_ADD", "FWD_TARGET_EDIT", "FWD_TARGET_DEL", nullptr},
      {"FWD_TARGET_IP"}, 1,
-     {COL("FWD_TARGET_IP", TEXT, g_forward_traps.ip), COL("FWD_TARGET_PORT", U16, g_forward_traps.port)},
-     2, 0, FORWARD_TRAP_MAX, E4, E2, F1},
+     {COL("FWD_TARGET_IP", TEXT, g_forward_traps.ip),
+      NUM("FWD_TARGET_PORT", U16, g_forward_traps.port, SETTING_FORWARD_PORT)},
+     2, 0, HOST, FORWARD_TRAP_MAX, E4, E2, F1},
     {POST_DEV_IACCESS, {"CFG_DEV_ADD", "CFG_DEV_EDIT", "CFG_DEV_DEL", nullptr},
      {"CFG_DEV_IP", "CFG_DEV_COMM"}, 2,
      {COL("CFG_DEV_IP", TEXT, g_snmp_agent.ip), COL("CFG_DEV_COMM", TEXT, g_snmp_agent.community),
-      COL("CFG_DEV_PERMISSION", U8, g_snmp_agent.permission)},
-     3, 0, SNMP_MANAGER_MAX, E5, E2, REPLY_SNMPV1_UPDATED},
+      NUM("CFG_DEV_PERMISSION", U8, g_snmp_agent.permission, SETTING_MANAGER_PERMISSION)},
+     3, 0, ANY_HOST, SNMP_MANAGER_MAX, E5, E2, REPLY_SNMPV1_UPDATED},
     {POST_DEV_IUSM, {"CFG_DEV_ADD", "CFG_DEV_EDIT", "CFG_DEV_DEL", nullptr},
      {"CFG_USM_USER", "CFG_USM_AUTH", "CFG_USM_PRIV"}, 3,
-     {COL("CFG_USM_USER", TEXT, g_usm.user), COL("CFG_USM_SECURITY", U8, g_usm.security),
+     {COL("CFG_USM_USER", TEXT, g_usm.user), NUM("CFG_USM_SECURITY", U8, g_usm.security, SETTING_USM_SECURITY),
       COL("CFG_USM_AUTH", SECRET, g_usm.auth), COL("CFG_USM_PRIV", SECRET, g_usm.priv),
-      COL("CFG_USM_PERMISSION", U8, g_usm.permission)},
-     5, 0, USM_USER_MAX, E7, E8, REPLY_SNMPV3_UPDATED},
+      NUM("CFG_USM_PERMISSION", U8, g_usm.permission, SETTING_USM_PERMISSION)},
+     5, 0, NO_ADDRESS, USM_USER_MAX, E7, E8, REPLY_SNMPV3_UPDATED},
     {POST_DEV_ICLUSTER, {"CFG_CLUSTER_ADD", "CFG_CLUSTER_EDIT", "CFG_CLUSTER_DEL", "CFG_CLUSTER_TST"},
      {"CFG_CLUSTER_IP", "CFG_CLUSTER_ACCOUNT", "CFG_CLUSTER_NAME"}, 3,
      {COL("CFG_CLUSTER_IP", TEXT, g_clusters.vcenter), COL("CFG_CLUSTER_ACCOUNT", TEXT, g_clusters.account),
       COL("CFG_CLUSTER_PASSWORD", SECRET, g_clusters.password), COL("CFG_CLUSTER_NAME", TEXT, g_clusters.cluster)},
-     4, -1, CLUSTER_MAX, E11, nullptr, REPLY_CONFIG_UPDATED},
+     4, -1, NO_ADDRESS, CLUSTER_MAX, E11, nullptr, REPLY_CONFIG_UPDATED},
 };
 
 #undef COL
+#undef NUM
 
 int list_count(int page) {
   switch (page) {
@@ -125,20 +136,40 @@ uint8_t* cell(const Column& c, int row) { return c.base + size_t(row) * c.stride
 // The posted value cut to the column's room, as it would be stored.
 void stored_form(const Column& c, const char* value, char* out) { text_copy8(out, c.stride, value ? value : ""); }
 
-void write_row(const ListPage& p, int row, const char* const* values) {
+// True when every posted number is inside its range and the address is one the list takes.
+bool values_acceptable(const ListPage& p, const char* const* values) {
+  for (int k = 0; k < p.column_count; ++k) {
+    int64_t n;
+    if (p.columns[k].setting != SETTING_COUNT && values[k] && !http_form_setting(p.columns[k].setting, values[k], &n))
+      return false;
+  }
+  if (p.address == NO_ADDRESS) return true;
+  const char* address = values[0] ? values[0] : "";
+  return strlen(address) < p.columns[0].stride && http_form_address(address, p.address == ANY_HOST);
+}
+
+// Writes the posted columns into the row (an edited row keeps the numbers that were not posted;
+// a new row takes their factory values, which give the least access).
+void write_row(const ListPage& p, int row, const char* const* values, bool new_row) {
   for (int k = 0; k < p.column_count; ++k) {
     const Column& c = p.columns[k];
     const char* v = values[k] ? values[k] : "";
     uint8_t* at = cell(c, row);
+    int64_t n = 0;
+    if (c.setting != SETTING_COUNT) {
+      if (values[k]) http_form_setting(c.setting, v, &n);
+      else if (new_row) n = settings_range(c.setting).factory;
+      else continue;
+    }
     switch (c.kind) {
       case TEXT: text_copy8(reinterpret_cast<char*>(at), c.stride, v); break;
       case SECRET:
         if (*v) text_copy8(reinterpret_cast<char*>(at), c.stride, v);
         break;
-      case U8: *at = uint8_t(strtoul(v, nullptr, 10)); break;
+      case U8: *at = uint8_t(n); break;
       case U16: {
-        uint16_t n = uint16_t(strtoul(v, nullptr, 10));
-        memcpy(at, &n, sizeof n);
+        uint16_t port = uint16_t(n);
+        memcpy(at, &port, sizeof port);
         break;
       }
     }
@@ -192,7 +223,8 @@ void list_form_post(int page) {
       const char* name = p->actions[a];
       if (!name || strncmp(f.name, name, strlen(name)) != 0) continue;
       action = Action(ADD + a);
-      n = atoi(f.name + strlen(name));
+      int64_t row = 0;
+      n = http_form_decimal(f.name + strlen(name), 1, 255, &row) ? int(row) : 0;
       matched = true;
     }
     for (int k = 0; k < p->column_count && !matched; ++k) {
@@ -235,8 +267,12 @@ void list_form_post(int page) {
         form_reply(p->duplicate);
         return;
       }
+      if (!values_acceptable(*p, values)) {
+        form_reply(REPLY_BAD_INPUT);
+        return;
+      }
       clear_row(*p, count);
-      write_row(*p, count, values);
+      write_row(*p, count, values, true);
       set_list_count(page, count + 1);
       break;
     case EDIT:
@@ -244,8 +280,11 @@ void list_form_post(int page) {
         form_reply(p->duplicate);
         return;
       }
-      write_row(*p, n - 1, values);
-      if (page == POST_DEV_ISOURCE) ups_source_reset(uint8_t(n - 1));
+      if (!values_acceptable(*p, values)) {
+        form_reply(REPLY_BAD_INPUT);
+        return;
+      }
+      write_row(*p, n - 1, values, false);
       break;
     case DEL:
       for (int r = n - 1; r + 1 < count; ++r)
@@ -253,7 +292,6 @@ void list_form_post(int page) {
           memcpy(cell(p->columns[k], r), cell(p->columns[k], r + 1), p->columns[k].stride);
       clear_row(*p, count - 1);
       set_list_count(page, count - 1);
-      if (page == POST_DEV_ISOURCE) ups_source_remove(uint8_t(n - 1), uint8_t(count));
       break;
     case TEST:
       form_reply(F2);
@@ -263,7 +301,10 @@ void list_form_post(int page) {
     case NONE:
       return;
   }
-  cfg_save();
+  // A list that could not be stored stays as it was, and so does the alarm state of its sources.
+  if (!http_settings_save()) return;
+  if (page == POST_DEV_ISOURCE && action == EDIT) ups_source_reset(uint8_t(n - 1));
+  if (page == POST_DEV_ISOURCE && action == DEL) ups_source_remove(uint8_t(n - 1), uint8_t(count));
   form_reply(p->success);
   if (usm && SnmpAgentApi.snmp_usm_localize_keys) SnmpAgentApi.snmp_usm_localize_keys();
 }

@@ -14,6 +14,7 @@
 #include "service/core/host_metrics.h"
 #include "service/events/event_defs.h"
 #include "service/events/event_log.h"
+#include "service/events/event_views.h"
 #include "service/web/asp_template.h"
 #include "service/web/http_request.h"
 #include "service/web/session.h"
@@ -148,6 +149,13 @@ void put_date(FILE* out, uint32_t month, uint32_t day, uint32_t year) {
 }
 
 uint32_t session_var(int i) { return SessionApi.sess_var_get ? SessionApi.sess_var_get(i) : 0; }
+
+// The history page of the session; the log may have shrunk since it was chosen, and then its
+// last page is shown.
+uint32_t shown_page() {
+  uint32_t page = session_var(0), pages = (event_log_line_count + EVENT_PAGE_LINES - 1) / EVENT_PAGE_LINES;
+  return page < pages ? page : pages ? pages - 1 : 0;
+}
 
 void sum_source_list(FILE* out) {
   int n = clamp_count(g_source_ips.count, SOURCE_IP_MAX);
@@ -344,8 +352,8 @@ void write_var(FILE* out, const Entry& e) {
     case SUM_OS_CANCEL: put_number(out, g_status.shutdown_cancelled); break;
     case LOG_PAGE:
       if (session_var(1) != 0) {
-        uint32_t page = session_var(0);
-        snprintf(g_reply, sizeof g_reply, "Page%d", int(page) + 1);
+        uint32_t page = shown_page();
+        snprintf(g_reply, sizeof g_reply, "Page%u", unsigned(page) + 1);
         fputs(g_reply, out);
         if (EventApi.evt_render_page) EventApi.evt_render_page(page);
       } else {
@@ -359,7 +367,7 @@ void write_var(FILE* out, const Entry& e) {
       break;
     case LOG_BUTTON:
       g_reply[0] = 0;
-      if (EventApi.evt_render_pager) EventApi.evt_render_pager(g_reply, int32_t(session_var(0)));
+      if (EventApi.evt_render_pager) EventApi.evt_render_pager(g_reply, int32_t(shown_page()));
       fputs(g_reply, out);
       break;
     case LOG_ISPAGE: fputs(session_var(1) != 0 ? "Checked" : "", out); break;

@@ -169,8 +169,7 @@ PduResult decode_pdu(BerReader* body) {
 
 // ---- Processing ----
 
-void process_varbinds() {
-  if (R.error_status == 0) R.error_index = 0;
+void handle_varbinds() {
   for (uint32_t i = 0; i < R.varbind_count; ++i) {
     SnmpVarBind& b = R.varbinds[i];
     if (!g_handler(&b)) {
@@ -185,6 +184,21 @@ void process_varbinds() {
       return;
     }
   }
+}
+
+void process_varbinds() {
+  if (R.error_status == 0) R.error_index = 0;
+  bool set = R.pdu_type == SNMP_PDU_SET;
+  if (set) snmp_mib_set_begin();
+  handle_varbinds();
+  if (!set || snmp_mib_set_commit() || R.error_status != 0) return;
+  // The settings could not be stored: the SET is answered as failed (commitFailed, genErr in
+  // SNMPv1) with the values in force, which are the stored ones again.
+  R.pdu_type = SNMP_PDU_GET;
+  for (uint32_t i = 0; i < R.varbind_count; ++i) g_handler(&R.varbinds[i]);
+  R.pdu_type = SNMP_PDU_SET;
+  R.error_status = R.version == 3 ? 14 : 5;
+  R.error_index = 1;
 }
 
 // Marks a request as refused with error 9 and no varbinds.

@@ -7,6 +7,7 @@
 
 #include "common/settings.h"
 #include "common/settings_file.h"
+#include "common/settings_ranges.h"
 #include "common/text.h"
 #include "service/alarm/status.h"
 #include "service/core/host_metrics.h"
@@ -117,20 +118,46 @@ bool set_text(const SnmpVarBind* b, char16_t* field, size_t room) {
   return true;
 }
 
+// The saves a SET asks for wait until all its varbinds are handled, then go out as one.
+bool g_set_save;           // a varbind changed (or asked to save) the file's settings
+bool g_set_save_outside;   // a varbind asked to save only state that is not in the file
+AgentSettings g_set_before;
+
+void set_save() { g_set_save = true; }
+
 // SET of an enable: 1 on, 2 off, other values leave it; the file is saved for every INTEGER.
 void set_enable(uint8_t* flag, int32_t value) {
   if (value == 1) *flag = 1;
   else if (value == 2) *flag = 0;
-  cfg_save();
+  set_save();
 }
 
 void set_delay(uint32_t* delay, int32_t value) {
-  if (value < 0 || value > 99999) return;
-  *delay = static_cast<uint32_t>(value);
-  cfg_save();
+  int64_t used = 0;
+  if (settings_clamp(SETTING_DELAY_POWER_FAIL, value, &used) != SETTING_OK) return;
+  *delay = static_cast<uint32_t>(used);
+  set_save();
 }
 
 }  // namespace
+
+void snmp_mib_set_begin() {
+  g_set_save = false;
+  g_set_save_outside = false;
+  g_set_before = g_settings;
+}
+
+bool snmp_mib_set_commit() {
+  if (g_set_save) {
+    if (cfg_save()) return true;
+    // Nothing of the SET stays that the file does not hold.
+    g_settings = g_set_before;
+    return false;
+  }
+  // Only the cancel asked for a save: a failed one does not undo it.
+  if (g_set_save_outside) cfg_save();
+  return true;
+}
 
 uint32_t snmp_oid_parse_dotted(const char* text, uint32_t out[MIB_OID_MAX]) {
   if (std::strchr(text, '.') == nullptr) return 0;
@@ -266,7 +293,7 @@ int snmp_agent_mib_handler(SnmpVarBind* b) {
     case 7:
       if (set_int && v >= 1 && v <= 3) {
         s.shutdown_type = static_cast<uint8_t>(v - 1);
-        cfg_save();
+        set_save();
       }
       answer_integer(b, s.shutdown_type + 1);
       break;
@@ -283,7 +310,13 @@ int snmp_agent_mib_handler(SnmpVarBind* b) {
       break;
     }
     case 18:
-      if (set_int) set_enable(&g_status.shutdown_cancelled, v);
+      if (set_int) {
+        // The cancel lives outside the file: it takes effect whether or not the save succeeds.
+        bool file_save = g_set_save;
+        set_enable(&g_status.shutdown_cancelled, v);
+        g_set_save = file_save;
+        g_set_save_outside = true;
+      }
       answer_integer(b, g_status.shutdown_cancelled ? 1 : 2);
       break;
     case 19: case 20: case 21: case 22: case 23: case 24: case 25: case 26:
@@ -306,15 +339,15 @@ int snmp_agent_mib_handler(SnmpVarBind* b) {
       answer_integer(b, static_cast<int32_t>(g_status.sys_uptime));
       break;
     case 32:
-      if (set_text_value && set_text(b, s.contactor, 33)) cfg_save();
+      if (set_text_value && set_text(b, s.contactor, 33)) set_save();
       answer_setting_text(b, g_contact_text, s.contactor);
       break;
     case 33:
-      if (set_text_value && set_text(b, s.system_name, 33)) cfg_save();
+      if (set_text_value && set_text(b, s.system_name, 33)) set_save();
       answer_setting_text(b, g_name_text, s.system_name);
       break;
     case 34:
-      if (set_text_value && set_text(b, s.location, 65)) cfg_save();
+      if (set_text_value && set_text(b, s.location, 65)) set_save();
       answer_setting_text(b, g_location_text, s.location);
       break;
     default:

@@ -38,3 +38,9 @@ uint32_t snmp_mib_find(const uint32_t* oid, uint32_t count);
 uint32_t snmp_mib_find_next(const uint32_t* oid, uint32_t count, uint32_t* out, uint32_t* out_count);
 // Empties the registry (for tests).
 void snmp_mib_clear();
+
+// A SET's saves: begin before its first varbind is handled (remembers the settings), commit after
+// the last one (one save for all). When the save fails, commit puts the settings back as they were
+// and returns false; state outside the file (the countdown cancel) stays as set.
+void snmp_mib_set_begin();
+bool snmp_mib_set_commit();

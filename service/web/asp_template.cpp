@@ -215,6 +215,13 @@ int asp_render_template(const char* template_path, char* out_path, int message_p
     asp_device_vars(out, name, pair_count, pairs);
   }
   free(text);
-  fclose(out);
+  // A page that could not be written whole (a full disk) is not served.
+  bool written = !ferror(out);
+  if (fclose(out) != 0) written = false;
+  if (!written) {
+    remove(out_path);
+    out_path[0] = 0;
+    return 0;
+  }
   return 1;
 }

@@ -79,6 +79,55 @@ int http_form_check_inputs(int count, ...) {
   return 0;
 }
 
+bool http_form_setting(SettingId id, const char* text, int64_t* out) {
+  int64_t used = 0;
+  if (!text || settings_value_from_text(id, text, strlen(text), &used) != SETTING_OK) return false;
+  *out = used;
+  return true;
+}
+
+bool http_form_decimal(const char* text, int64_t minimum, int64_t maximum, int64_t* out) {
+  int64_t v = 0;
+  if (!text || settings_parse_decimal(text, strlen(text), &v) != SETTING_OK || v < minimum || v > maximum)
+    return false;
+  *out = v;
+  return true;
+}
+
+int64_t http_form_clamped(const char* text, int64_t minimum, int64_t maximum) {
+  if (!text) return minimum;
+  size_t length = strlen(text);
+  while (length && text[length - 1] == ' ') --length;
+  while (length && *text == ' ') ++text, --length;
+  int64_t v = minimum;
+  // A number past the 64-bit limits comes back saturated: it still clamps to its end.
+  if (settings_parse_decimal(text, length, &v) == SETTING_NOT_A_NUMBER) return minimum;
+  return v < minimum ? minimum : v > maximum ? maximum : v;
+}
+
+static bool form_ipv4(const char* text, uint8_t out[4]) {
+  const char* p = text;
+  for (int part = 0; part < 4; ++part) {
+    int digits = 0, value = 0;
+    for (; digits < 3 && p[digits] >= '0' && p[digits] <= '9'; ++digits) value = value * 10 + (p[digits] - '0');
+    if (digits == 0 || value > 255) return false;
+    p += digits;
+    out[part] = uint8_t(value);
+    if (part < 3 && *p++ != '.') return false;
+  }
+  return *p == 0;
+}
+
+bool http_form_address(const char* text, bool any_host) {
+  if (!text) return false;
+  static const uint8_t kAny[16] = {};
+  uint8_t address[16];
+  if (form_ipv4(text, address)) return any_host || memcmp(address, kAny, 4) != 0;
+  // IPv6 as it is written in a list: no brackets and no port.
+  if (!strchr(text, ':') || strpbrk(text, "[] ") || !net_parse_ipv6(address, text)) return false;
+  return any_host || memcmp(address, kAny, 16) != 0;
+}
+
 void cfg_decrypt_password(const char* coded, char* out, size_t room) {
   char plain[256];
   plain[0] = 0;
@@ -294,8 +343,52 @@ static void post_login() {
   sess_challenge_renew(client);
 }
 
+const char REPLY_SAVE_FAILED[] =
+    "Message: Title=Error\nBody=<font color=#F00000>The settings file could not be written: nothing was "
+    "changed.</font>\n";
+
+namespace {
+
+StoredRecords g_kept;
+
+}  // namespace
+
+void http_settings_keep() {
+  g_kept.settings = g_settings;
+  g_kept.sources = g_source_ips;
+  g_kept.targets = g_forward_traps;
+  g_kept.agent = g_snmp_agent;
+  g_kept.usm = g_usm;
+  g_kept.clusters = g_clusters;
+}
+
+void http_settings_restore() {
+  // Run-time state is not part of the file and stays as it is now.
+  AgentSettings settings = g_kept.settings;
+  memcpy(settings.login_fail_count, g_settings.login_fail_count, sizeof settings.login_fail_count);
+  memcpy(settings.login_lock_seconds, g_settings.login_lock_seconds, sizeof settings.login_lock_seconds);
+  settings.stop_service = g_settings.stop_service;
+  SnmpAgentSettings agent = g_kept.agent;
+  agent.engine_time = g_snmp_agent.engine_time;
+  agent.engine_boots = g_snmp_agent.engine_boots;
+  g_settings = settings;
+  g_source_ips = g_kept.sources;
+  g_forward_traps = g_kept.targets;
+  g_snmp_agent = agent;
+  g_usm = g_kept.usm;
+  g_clusters = g_kept.clusters;
+}
+
+bool http_settings_save() {
+  // A failed save is named in the event log by the settings file's save observer.
+  if (cfg_save()) return true;
+  http_settings_restore();
+  snprintf(g_reply, sizeof g_reply, "%s", REPLY_SAVE_FAILED);
+  return false;
+}
+
 static void settings_changed(const char* redirect) {
-  cfg_save();
+  if (!http_settings_save()) return;
   snprintf(g_reply, sizeof g_reply, "Message: Redirect=%s\n%s", redirect, kUpdated);
   link_send(LINK_KIND_UPC, 0, nullptr);
 }
@@ -326,9 +419,13 @@ static void post_sys_user() {
     } else if (strncmp(n, "USR_LOCK", 8) == 0) {
       s.login_lock_enable = 1;
     } else if (strncmp(n, "USR_RETRY", 9) == 0) {
-      s.login_retry = uint16_t(atoi(v));
+      int64_t number;
+      if (http_form_setting(SETTING_LOGIN_RETRY, v, &number)) s.login_retry = uint16_t(number);
+      else error = "Incorrect input!";
     } else if (strncmp(n, "USR_LTIME", 9) == 0) {
-      s.login_lock_minutes = uint16_t(atoi(v));
+      int64_t number;
+      if (http_form_setting(SETTING_LOGIN_LOCK_MINUTES, v, &number)) s.login_lock_minutes = uint16_t(number);
+      else error = "Incorrect input!";
     }
   }
   if (error) {
@@ -365,13 +462,34 @@ static void post_sys_info() {
   settings_changed("/en/sys_info.asp");
 }
 
+// The setting of a numeric field of the web settings page; SETTING_COUNT for a switch (0 or 1),
+// -1 for a field that is no number.
+static int web_field_setting(const char* name) {
+  if (strncmp(name, "HTTP_WEB", 8) == 0 || strncmp(name, "HTTPS_WEB", 9) == 0 || strncmp(name, "WEB_FORCEHTTPS", 14) == 0)
+    return SETTING_COUNT;
+  if (strncmp(name, "WEB_HTTP_PORT", 13) == 0) return SETTING_HTTP_PORT;
+  if (strncmp(name, "WEB_HTTPS_PORT", 14) == 0) return SETTING_HTTPS_PORT;
+  if (strncmp(name, "WEB_REFRESH", 11) == 0) return SETTING_WEB_REFRESH;
+  return -1;
+}
+
 static void post_sys_web() {
+  // Every number is checked before anything changes.
   for (int i = 0; i < FormFieldTable.count; ++i) {
     const FormField& f = FormFieldTable.rows[i];
-    if (f.name && f.value && strncmp(f.name, "WEB_REFRESH", 11) == 0 && atoi(f.value) < 1) {
+    if (!f.name || !f.value) continue;
+    int setting = web_field_setting(f.name);
+    int64_t v;
+    if (setting == SETTING_WEB_REFRESH && settings_parse_decimal(f.value, strlen(f.value), &v) == SETTING_OK && v < 1) {
       snprintf(g_reply, sizeof g_reply,
                "Message: Title=Illegal refresh period\nBody=<font color=#808000>The refresh period should greater "
                "than 0.</font>\n");
+      return;
+    }
+    bool ok = setting < 0 || (setting == SETTING_COUNT ? http_form_decimal(f.value, 0, 1, &v)
+                                                       : http_form_setting(SettingId(setting), f.value, &v));
+    if (!ok) {
+      snprintf(g_reply, sizeof g_reply, "%s", kIncorrectInput);
       return;
     }
   }
@@ -379,7 +497,8 @@ static void post_sys_web() {
   for (int i = 0; i < FormFieldTable.count; ++i) {
     const FormField& f = FormFieldTable.rows[i];
     if (!f.name || !f.value) continue;
-    int v = atoi(f.value);
+    int64_t v = 0;
+    if (web_field_setting(f.name) >= 0) settings_parse_decimal(f.value, strlen(f.value), &v);
     if (strncmp(f.name, "HTTP_WEB", 8) == 0 || strncmp(f.name, "HTTPS_WEB", 9) == 0) {
       uint8_t bit = f.name[4] == 'S' ? 2 : 1;
       uint8_t now = v ? uint8_t(g_settings.web_protocols | bit) : uint8_t(g_settings.web_protocols & ~bit);
@@ -400,8 +519,8 @@ static void post_sys_web() {
       }
     }
   }
+  if (!http_settings_save()) return;
   if (changed) WebServerOps.http_server_stop();
-  cfg_save();
   cfg_write_url_shortcut();
   snprintf(g_reply, sizeof g_reply, "Message: Redirect=/en/sys_web.asp\n%s", kUpdated);
   link_send(LINK_KIND_UPC, 0, nullptr);
@@ -413,16 +532,15 @@ static void post_sys_web() {
 static void post_language() {
   int k = http_find_field("LANG");
   if (k < 0 || strncmp(FormFieldTable.rows[k].name, "LANG", 4) != 0) return;
-  char* end = nullptr;
-  long v = strtol(FormFieldTable.rows[k].value, &end, 10);
+  int64_t v;
   // Only the four language folders exist.
-  if (end == FormFieldTable.rows[k].value || v < 0 || v > 3) {
+  if (!http_form_setting(SETTING_LANGUAGE, FormFieldTable.rows[k].value, &v)) {
     snprintf(g_reply, sizeof g_reply, "%s", kIncorrectInput);
     return;
   }
   g_settings.language = uint8_t(v);
+  if (!http_settings_save()) return;
   util_install_manual(uint32_t(v));
-  cfg_save();
   snprintf(g_reply, sizeof g_reply, "OK: Redirect=/en/device/index.asp");
   link_send(LINK_KIND_UPC, 0, nullptr);
   std::lock_guard<std::recursive_mutex> lock(g_state_lock);
@@ -441,6 +559,7 @@ void http_device_form_post(HttpConnection* c) {
   }
   FormFieldTable.count = 0;
   if (c->body && c->body_fill > 0) http_parse_form_data(c->body, c->boundary);
+  http_settings_keep();
   if (p >= 1) {
     int t = http_find_field("SYS_UCTOKEN");
     if (t < 0 || !SessionApi.sess_token_check(g_client_address.address, FormFieldTable.rows[t].value)) return;

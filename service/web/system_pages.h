@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdio>
 
+#include "common/settings.h"
+#include "common/settings_ranges.h"
 #include "service/web/http_server.h"
 
 // Writes a template variable; names of no system group go to the page-variable callback.
@@ -19,3 +21,32 @@ void cfg_decrypt_password(const char* coded, char* out, size_t room);
 // Lowest access level a POST to the page needs (0 admin, 1 device manager, 2 user), or 3 for
 // the login, which needs no session.
 int http_post_required_level(const char* page);
+// The records agent.ini is written from.
+struct StoredRecords {
+  AgentSettings settings;
+  SourceIpList sources;
+  ForwardTrapList targets;
+  SnmpAgentSettings agent;
+  UsmSettings usm;
+  ClusterList clusters;
+};
+// The stored records as they are before a form changes them. A form that refuses a value, or
+// whose save fails, puts them back with http_settings_restore, so that nothing in use changes.
+void http_settings_keep();
+void http_settings_restore();
+// Saves agent.ini after a form's change. When the file cannot be replaced the kept records are
+// put back and the reply is the save-failure message. True when saved.
+bool http_settings_save();
+extern const char REPLY_SAVE_FAILED[];
+
+// Numbers of a form, each read with overflow checks: true with *out when the text is a decimal
+// number (an optional sign and digits, nothing else) inside the setting's range, or inside
+// minimum..maximum; false for anything else.
+bool http_form_setting(SettingId id, const char* text, int64_t* out);
+bool http_form_decimal(const char* text, int64_t minimum, int64_t maximum, int64_t* out);
+// A page or index of a view, never refused: blanks around the number are skipped, a number past
+// either end gives that end, and a text that is no number gives minimum.
+int64_t http_form_clamped(const char* text, int64_t minimum, int64_t maximum);
+// An address of a list: dotted-decimal IPv4 or IPv6 text (a zone allowed); 0.0.0.0 and :: only
+// where any_host allows any sender.
+bool http_form_address(const char* text, bool any_host);

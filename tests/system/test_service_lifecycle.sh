@@ -36,13 +36,18 @@ log_has "IPv4-Trap: OK" || fail "trap listeners not opened at start-up"
 tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "stop event not logged"
 head -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -q '^0\.0\.0\.0 ' || fail "start line has no service source"
 
-# SIGINT stops it too (Ctrl-C of the demo).
-vellmar_start
-kill -INT "$VELLMAR_PID"
-code=0
-wait "$VELLMAR_PID" || code=$?
-[ "$code" = 0 ] || fail "SIGINT stop ended with $code"
-[ "$(event_lines)" = 4 ] || fail "second run did not log start and stop"
+# SIGINT (Ctrl-C of the demo) and SIGHUP (its terminal closed) stop it the same way.
+lines=2
+for sig in INT HUP; do
+  vellmar_start
+  kill -$sig "$VELLMAR_PID"
+  code=0
+  wait "$VELLMAR_PID" || code=$?
+  [ "$code" = 0 ] || fail "SIG$sig stop ended with $code"
+  lines=$((lines + 2))
+  [ "$(event_lines)" = $lines ] || fail "SIG$sig run did not log start and stop"
+  tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "stop event not logged after SIG$sig"
+done
 
 # The stop signals are blocked before any thread starts, so a stop that comes right away still
 # runs the whole stop sequence.
@@ -80,5 +85,5 @@ except subprocess.TimeoutExpired:
 sys.exit(0 if code == 0 else "ended with %d" % code)
 PY
 done
-[ "$(event_lines)" = 10 ] || fail "early stops did not each log start and stop"
+[ "$(event_lines)" = 12 ] || fail "early stops did not each log start and stop"
 tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "early stop not logged"

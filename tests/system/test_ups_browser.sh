@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The UPS pages in headless Chromium (playwright-core from the build tree's node folder): the
-# summary's live countdown after a real power failure trap, the event history, and the trap target
-# list editor. Screenshots go to ups-browser/ beside the program in the build tree.
+# summary's live countdown after a real power failure trap, the event history, the trap target
+# list editor and the SNMPv3 users' permission. Screenshots go to ups-browser/ beside the program
+# in the build tree.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/web_lib.sh"
 
@@ -43,5 +44,13 @@ for f in summary summary_countdown history dev_forward dev_config; do
   [ -s "$ARTIFACTS/$f.png" ] || fail "no screenshot $f.png"
 done
 grep -q "^Number=0" <(sed -n '/^\[Forward Trap\]/,/^\[/p' "$VELLMAR_DIR/agent.ini") || fail "the deleted target stayed"
+# The users the browser added and edited read through the agent (a permission of 0 would refuse them).
+USM_SECTION=$(sed -n '/^\[USM\]/,/^\[/p' "$VELLMAR_DIR/agent.ini")
+grep -q "^Permission2=1" <<<"$USM_SECTION" || fail "reader not stored with permission 1"
+grep -q "^Permission3=1" <<<"$USM_SECTION" || fail "legacy not stored with permission 1"
+for user in reader legacy; do
+  snmpget -v3 -l noAuthNoPriv -u "$user" -n rt5830 -m '' -r 1 -t 3 udp:127.0.0.1:161 1.3.6.1.2.1.1.1.0 \
+    | grep -q "STRING" || fail "SNMPv3 user $user cannot read"
+done
 vellmar_stop
 echo "ok"

@@ -5,7 +5,9 @@
 # snmptrap trap, the SNMP port changed on the page answers snmpget after the next 5-second tick,
 # the simulated power failure reaches snmptrapd as an SNMPv1 trap 6/3 of the first source, and a
 # settings file downloaded and uploaded again leaves agent.ini unchanged. Also the history view
-# with its pager, dates and CSV export, and a user name typed at the login shown escaped.
+# with its pager, dates and CSV export, a user name typed at the login shown escaped, numbers and
+# addresses out of their ranges refused, and the command file and vCLI path kept from the device
+# manager.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/web_lib.sh"
 
@@ -222,6 +224,35 @@ login "$H" user quillbox
 UT=$(token "$H" /en/device/dev_config.asp)
 post dev_config --data "SYS_UCTOKEN=$UT&CFG_SHUT_TYPE=0&SUB_SHUTDOWN=1" >/dev/null
 grep -q "^Type=3" "$INI" || fail "a user changed the shutdown settings"
+COOKIE=$ADMIN
+
+# --- Numbers: a page number past the log shows its last page; values outside their range and
+# addresses that are no host are refused, and nothing is saved.
+post hist_log --data "LOG_BUT1=2147483648" >/dev/null
+grep -q '<span id="view">Page1</span>' <<<"$(page /en/hist_log.asp)" || fail "a page past the log is not its last"
+cp "$INI" "$VELLMAR_DIR/before.ini"
+for form in "dev_config CFG_PF_EN=on&CFG_OSD_PF=999999999999&SUB_SHUTDOWN=Apply" \
+            "dev_config CFG_TRAP_PORT=70000&SUB_LOGICAL=Apply" \
+            "dev_config CFG_MSG_PERIOD=65536&SUB_REACTION=Apply" \
+            "dev_iforward FWD_TARGET_IP=ups.example&FWD_TARGET_PORT=162&FWD_TARGET_ADD1=Add" \
+            "dev_iforward FWD_TARGET_IP=127.0.0.2&FWD_TARGET_PORT=0&FWD_TARGET_ADD1=Add" \
+            "dev_iaccess CFG_DEV_IP=10.0.0.300&CFG_DEV_COMM=c&CFG_DEV_PERMISSION=1&CFG_DEV_ADD1=Add"; do
+  post "${form%% *}" --data "SYS_UCTOKEN=$(cfg_tok)&${form#* }" >/dev/null
+  expect_error "${form#* }" "Incorrect input!"
+done
+cmp -s "$VELLMAR_DIR/before.ini" "$INI" || fail "a refused value changed agent.ini"
+
+# --- What the service runs is the administrator's: the device manager may post the command
+# file and the vCLI path only as they are stored.
+login "$H" "<script>alert(1)</script>" quillbox   # the device manager of this file
+post dev_config --data "SYS_UCTOKEN=$(cfg_tok)&CFG_CMD_EN=on&CFG_CMD_FILE=%2Ftmp%2Fx.sh&CFG_MSG_PERIOD=50&SUB_REACTION=Apply" >/dev/null
+expect_error "device manager's command file" "Only the administrator may change the command file."
+post dev_config --data "SYS_UCTOKEN=$(cfg_tok)&SUB_VM=Apply&CFG_VM_VCLI=%2Ftmp%2Fmine" >/dev/null
+expect_error "device manager's vCLI path" "Only the administrator may change the vCLI path."
+cmp -s "$VELLMAR_DIR/before.ini" "$INI" || fail "a refused path changed agent.ini"
+post dev_config --data "SYS_UCTOKEN=$(cfg_tok)&CFG_MSG_EN=on&CFG_MSG_PERIOD=50&CFG_CMD_FILE=%2Fopt%2Fups%2Fbefore.sh&CFG_CMD_BEFORE=20&SUB_REACTION=Apply" >/dev/null
+expect_info "device manager's reactions with the stored command file"
+grep -q "^Notify Message Period=50" "$INI" || fail "the device manager's period was not saved"
 COOKIE=$ADMIN
 
 # --- Debug page replies.

@@ -1,6 +1,6 @@
 // Drives headless Chromium through the UPS pages: the summary with its live countdown, the event
-// history with its pager, date range and export, and the trap target list editor (add, select,
-// edit, delete, a duplicate refused). No page it opens keeps a template tag.
+// history with its pager, date range and export, the trap target list editor (add, select,
+// edit, delete, a duplicate refused) and the SNMPv3 users' permission. No page it opens keeps a template tag.
 // node ups_browser.js BASE_URL ARTIFACT_DIR TRAP_COMMAND   (NODE_PATH names playwright-core's folder)
 const { chromium } = require("playwright-core");
 const { execSync } = require("child_process");
@@ -106,6 +106,35 @@ async function message(page) {
     await submit(page, "#fwd-del");
     await open(page, "/en/device/dev_forward.asp");
     check(!(await page.textContent("#fwd-table")).includes("11170"), "the target was not deleted");
+
+    // SNMPv3 users: "Read" stores 1, a row's number is the stored value, and an Edit that leaves
+    // the permission as it was keeps it (0 included); choosing "Read" gives a 0 user access again.
+    const usmPermission = async (row) =>
+      (await page.locator("#usm-table tbody tr").nth(row - 1).locator("td").nth(5).textContent()).trim();
+    const addUser = async (user, permission) => {
+      await open(page, "/en/device/dev_snmpv3.asp");
+      await page.fill("#usm-user", user);
+      await page.selectOption("#usm-security", "0");
+      await page.selectOption("#usm-perm", { label: permission });
+      await submit(page, "#usm-add");
+      check((await message(page)).title === "Information", "adding SNMPv3 user " + user + " failed");
+    };
+    const editUser = async (row, permission) => {
+      await open(page, "/en/device/dev_snmpv3.asp");
+      await page.click("#usm-table a#\\3" + row);
+      if (permission !== null) await page.selectOption("#usm-perm", { label: permission });
+      await submit(page, "#usm-edit");
+      check((await message(page)).title === "Information", "editing SNMPv3 row " + row + " failed");
+      await open(page, "/en/device/dev_snmpv3.asp");
+    };
+    await addUser("reader", "Read");
+    await addUser("legacy", "No access");
+    await editUser(2, null);
+    check((await usmPermission(2)) === "1", "Read is not stored as 1 or an edit changed it");
+    await editUser(3, null);
+    check((await usmPermission(3)) === "0", "an edit that left the permission changed a stored 0");
+    await editUser(3, "Read");
+    check((await usmPermission(3)) === "1", "choosing Read did not give the user access again");
 
     // The other pages render whole too.
     for (const p of ["/en/hist_config.asp", "/en/device/dev_config.asp", "/en/device/dev_control.asp",

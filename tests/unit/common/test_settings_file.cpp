@@ -18,6 +18,7 @@
 #include "common/settings_file.h"
 #include "common/text.h"
 #include "platform/clock.h"
+#include "platform/fs.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -168,7 +169,7 @@ TEST_F(SettingsFile, ReaderEdgeCases) {
   EXPECT_EQ(g_settings.stop_service, 0);
   load_v8("[Configuration]\r\nStop Service=Yes\r\nLanguage=258\r\n");
   EXPECT_EQ(g_settings.stop_service, 1);
-  EXPECT_EQ(g_settings.language, 2);
+  EXPECT_EQ(g_settings.language, 3) << "clamped to the last language";
 
   g_forward_traps.count = 0;
   load_v8("[Forward Trap]\r\nIP3=10.1.1.3\r\nNumber=5\r\n");
@@ -177,7 +178,7 @@ TEST_F(SettingsFile, ReaderEdgeCases) {
   EXPECT_STREQ(g_forward_traps.ip[2], "10.1.1.3");
 
   load_v8("[USM]\r\nNumber=40\r\n");
-  EXPECT_EQ(g_usm.count, 1);
+  EXPECT_EQ(g_usm.count, USM_USER_MAX) << "clamped to the table's room";
 
   load_v8("[System]\r\nDisk9=Z:\\\r\nDisk=Y:\\\r\n[Web]\r\nUser3=nobody\r\n");
   for (int i = 0; i < 8; ++i) EXPECT_NE(narrow(g_settings.disk_name[i]), "Z:\\");
@@ -195,12 +196,73 @@ TEST_F(SettingsFile, ReaderEdgeCases) {
   EXPECT_EQ(g_settings.https_port, 8443) << "[web] selects nothing; the line stays in [Web]";
 
   load_v8("[Web]\r\nHTTP Port=70000\r\nWeb Refresh=-1\r\n[Shutdown]\r\nPower Fail Delay=99999999999\r\n");
-  EXPECT_EQ(g_settings.http_port, uint16_t(70000));
-  EXPECT_EQ(g_settings.web_refresh, 0xFFFF);
-  EXPECT_EQ(g_settings.condition_delay[0], UINT32_MAX);
+  EXPECT_EQ(g_settings.http_port, 65535) << "clamped, not wrapped";
+  EXPECT_EQ(g_settings.web_refresh, 1);
+  EXPECT_EQ(g_settings.condition_delay[0], 99999u);
 
   load_v8("[Shutdown]\r\nPower Fail Delay=12\r\n\r\n;Power Fail Delay=99\r\nPower Fail Delay 13\r\n");
   EXPECT_EQ(g_settings.condition_delay[0], 12u);
+}
+
+std::vector<std::string> replaced_keys() {
+  std::vector<std::string> keys;
+  for (int i = 0; i < cfg_replaced_count(); ++i) {
+    const CfgReplacedKey* k = cfg_replaced(i);
+    keys.push_back(std::string(k->key) + "|" + k->found + "|" + std::to_string(k->used));
+  }
+  return keys;
+}
+
+TEST_F(SettingsFile, WrongAndMissingNumbersOfAVersion8FileAreNamed) {
+  // A whole file of the writer has nothing to name.
+  cfg_save();
+  cfg_load(nullptr);
+  EXPECT_EQ(cfg_replaced_count(), 0);
+
+  std::string file = ini();
+  auto replace = [&](const std::string& from, const std::string& to) {
+    size_t at = file.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    file.replace(at, from.size(), to);
+  };
+  replace("Power Fail Delay=300\r\n", "Power Fail Delay=abc\r\n");
+  replace("HTTPS Port=443\r\n", "");
+  replace("Language=0\r\n", "Language=99999999999999999999\r\n");
+  replace("Permission1=1\r\n", "Permission1=7\r\n");     // the manager: no access
+  replace("Security1=2\r\n", "Security1=-1\r\n");        // the v3 user: the highest level
+  replace("[Source IP]\r\nListen Port=162\r\n", "[Source IP]\r\n");
+  g_settings.https_port = 0;
+  g_source_ips.listen_port = 0;
+  write_file(dir.file("agent.ini"), file);
+  cfg_load(nullptr);
+  EXPECT_EQ(g_settings.condition_delay[0], 300u);
+  EXPECT_EQ(g_settings.https_port, 443);
+  EXPECT_EQ(g_settings.language, 3);
+  EXPECT_EQ(g_snmp_agent.permission[0], 0);
+  EXPECT_EQ(g_usm.security[0], 2);
+  EXPECT_EQ(g_source_ips.listen_port, 162);
+  std::vector<std::string> keys = replaced_keys();
+  std::sort(keys.begin(), keys.end());
+  const std::vector<std::string> expected = {
+      "[Configuration] Language|99999999999999999999|3", "[SNMP Server] Permission1|7|0",
+      "[Shutdown] Power Fail Delay|abc|300",            "[Source IP] Listen Port|(missing)|162",
+      "[USM] Security1|-1|2",                           "[Web] HTTPS Port|(missing)|443"};
+  EXPECT_EQ(keys, expected);
+
+  // An older version's missing keys keep their silent migration (factory values first).
+  g_settings.https_port = 0;
+  write_file(dir.file("agent.ini"), "[Format]\r\nVersion=7\r\n[Web]\r\nHTTP Port=81\r\n[End]\r\n");
+  cfg_load(nullptr);
+  EXPECT_EQ(g_settings.https_port, 443);
+  EXPECT_EQ(cfg_replaced_count(), 0);
+}
+
+TEST_F(SettingsFile, ACutLastLineIsNotTaken) {
+  g_settings.http_port = 1234;
+  write_file(dir.file("agent.ini"), "[Format]\r\nVersion=8\r\n[Web]\r\nHTTPS Port=4443\r\nHTTP Port=8");
+  cfg_load(nullptr);
+  EXPECT_EQ(g_settings.https_port, 4443);
+  EXPECT_EQ(g_settings.http_port, 80) << "the cut value is not read; the missing key takes its factory value";
 }
 
 TEST_F(SettingsFile, OverlongLinesAreCutAndTheirRestSkipped) {
@@ -285,13 +347,16 @@ TEST_F(SettingsFile, FullFieldsRoundTrip) {
     set8(g_clusters.account[0], 33, ascii(32, 12));
     set8(g_clusters.password[0], 33, ascii(32, 13));
     set8(g_clusters.cluster[0], 33, ascii(32, 14));
-    s.condition_delay[0] = 0x80000001u;
-    s.condition_delay[4] = UINT32_MAX;
-    s.command_before = 3000000000u;
+    // The ends of the ranges.
+    s.condition_delay[0] = 99999;
+    s.condition_delay[4] = 0;
+    s.command_before = 99999;
+    s.http_port = 65535;
+    s.https_port = 1;
     expect_round_trip();
     EXPECT_EQ(g_settings.shutdown_type, 0);
-    EXPECT_EQ(g_settings.command_before, 3000000000u);
-    EXPECT_EQ(g_settings.condition_delay[0], 0x80000001u);
+    EXPECT_EQ(g_settings.command_before, 99999u);
+    EXPECT_EQ(g_settings.condition_delay[0], 99999u);
   }
 }
 
@@ -338,6 +403,73 @@ TEST_F(SettingsFile, NewFileIsPrivateAndAReplacedOneKeepsModeAndOwner) {
     EXPECT_EQ(st.st_gid, 2345u);
   }
   EXPECT_NE(ini().find("HTTP Port=8088\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsFile, AReplacedFileIsNeverLeftOpenToOthers) {
+  const struct {
+    mode_t before;
+    mode_t after;
+  } cases[] = {{0644, 0640}, {0666, 0660}, {0604, 0600}, {0600, 0600}, {0660, 0660}, {0777, 0770}};
+  for (const auto& c : cases) {
+    cfg_save();
+    ASSERT_EQ(chmod(dir.file("agent.ini").c_str(), c.before), 0);
+    EXPECT_TRUE(cfg_save());
+    struct stat st;
+    ASSERT_EQ(stat(dir.file("agent.ini").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.after) << std::oct << c.before;
+  }
+}
+
+TEST_F(SettingsFile, CopiesOfAnInterruptedSaveAreRemovedAndOtherNamesKept) {
+  const char* const removed[] = {"agent.ini.a1B2c3", "agent.ini.ZZZZZZ", "agent.ini.000000"};
+  const char* const kept[] = {"agent.ini.tmp", "agent.ini.a1B2c3d", "agent.ini.a1B2c", "agent.ini.a1-2c3",
+                              "agent.ini.damaged", "xagent.ini.a1B2c3", "agent.iniXa1B2c3"};
+  for (const char* f : removed) write_file(dir.file(f), "copy");
+  for (const char* f : kept) write_file(dir.file(f), "other");
+  mkdir(dir.file("agent.ini.D1R2X3").c_str(), 0700);   // a folder of that name is not a copy
+  EXPECT_EQ(fs_remove_temporary_copies(dir.file("agent.ini").c_str()), 3);
+  for (const char* f : removed) EXPECT_FALSE(fs_exists(dir.file(f))) << f;
+  for (const char* f : kept) EXPECT_TRUE(fs_exists(dir.file(f))) << f;
+  EXPECT_TRUE(fs_exists(dir.file("agent.ini.D1R2X3")));
+}
+
+TEST_F(SettingsFile, UploadWhoseSaveFailsChangesNothingInUse) {
+  mkdir(dir.file("httpd").c_str(), 0755);
+  mkdir(dir.file("httpd/htdocs").c_str(), 0755);
+  mkdir(dir.file("httpd/htdocs/tmp").c_str(), 0755);
+  // agent.ini cannot be replaced: a folder stands in its place.
+  ASSERT_EQ(mkdir(dir.file("agent.ini").c_str(), 0700), 0);
+  std::vector<std::string> reasons;
+  static std::vector<std::string>* seen;
+  seen = &reasons;
+  cfg_set_save_observer([](bool saved, const char*, const char* reason) { seen->push_back(saved ? "saved" : reason); });
+  std::string upload = "[Format]\nVersion=8\n[Web]\nHTTP Port=81\n[Shutdown]\nPower Fail Delay=5\n[End]\n";
+  EXPECT_EQ(cfg_import_uploaded(upload.data(), upload.data() + upload.size() - 1), 0);
+  EXPECT_EQ(g_settings.http_port, 80);
+  EXPECT_EQ(g_settings.condition_delay[0], 300u);
+  ASSERT_EQ(rmdir(dir.file("agent.ini").c_str()), 0);
+  EXPECT_EQ(cfg_import_uploaded(upload.data(), upload.data() + upload.size() - 1), 1);
+  EXPECT_EQ(g_settings.http_port, 81);
+  cfg_set_save_observer(nullptr);
+  ASSERT_EQ(reasons.size(), 2u);
+  EXPECT_NE(reasons[0], "saved");
+  EXPECT_FALSE(reasons[0].empty()) << "a failed save names its reason";
+  EXPECT_EQ(reasons[1], "saved");
+
+  // A number a form would refuse refuses the whole upload; nothing is saved.
+  const struct {
+    const char* section;
+    const char* line;
+  } refused[] = {{"Web", "HTTP Port=0"}, {"Web", "HTTP Port=99999"}, {"Shutdown", "Power Fail Delay=abc"},
+                 {"Configuration", "Language=4"}, {"SNMP Server", "Listen Port=-1"}};
+  std::string stored = ini();
+  for (const auto& r : refused) {
+    std::string bad = std::string("[Format]\nVersion=8\n[Web]\nHTTPS Port=8443\n[") + r.section + "]\n" + r.line +
+                      "\n[End]\n";
+    EXPECT_EQ(cfg_import_uploaded(bad.data(), bad.data() + bad.size() - 1), 0) << r.line;
+    EXPECT_EQ(g_settings.https_port, 443) << r.line;
+    EXPECT_EQ(ini(), stored) << r.line;
+  }
 }
 
 TEST_F(SettingsFile, AnotherSaversCopyIsLeftAlone) {
@@ -413,6 +545,36 @@ TEST_F(SettingsFile, FileWithoutVersionIsMigratedButNotReset) {
   EXPECT_EQ(g_settings.http_port, 1234) << "not reset to the factory settings";
   EXPECT_EQ(g_settings.https_port, 4443);
   EXPECT_EQ(lines_of(ini())[1], "Version=8") << "written back as version 8";
+}
+
+// At the service's start the same file is damaged: kept aside, factory values under its keys.
+TEST_F(SettingsFile, FileWithoutVersionAtTheServicesStartIsKeptAndReadOverFactoryValues) {
+  g_settings.http_port = 1234;
+  const std::string bytes = "[Web]\r\nHTTPS Port=4443\r\n[End]\r\n";
+  write_file(dir.file("agent.ini"), bytes);
+  CfgStartReport report;
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_DAMAGED);
+  EXPECT_TRUE(report.kept);
+  EXPECT_TRUE(report.factory_accounts) << "[USM] was not read";
+  EXPECT_EQ(read_file(dir.file("agent.ini.damaged")), bytes);
+  struct stat st;
+  ASSERT_EQ(stat(dir.file("agent.ini.damaged").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(g_settings.http_port, 80);
+  EXPECT_EQ(g_settings.https_port, 4443);
+  EXPECT_EQ(lines_of(ini())[1], "Version=8");
+
+  // A whole file is loaded as it is and nothing is kept aside.
+  ASSERT_EQ(remove(dir.file("agent.ini.damaged").c_str()), 0);
+  std::string whole = ini();
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_LOADED);
+  EXPECT_FALSE(fs_exists(dir.file("agent.ini.damaged")));
+  EXPECT_EQ(ini(), whole);
+  ASSERT_EQ(remove(dir.file("agent.ini").c_str()), 0);
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_CREATED);
+  ASSERT_EQ(remove(dir.file("agent.ini").c_str()), 0);
+  ASSERT_EQ(mkdir(dir.file("agent.ini").c_str(), 0700), 0);
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_IS_FOLDER);
 }
 
 TEST_F(SettingsFile, Version5FileIsMigratedAndRewritten) {

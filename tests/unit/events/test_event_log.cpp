@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <regex>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 #include "common/text.h"
 #include "service/events/event_defs.h"
@@ -359,6 +362,43 @@ TEST_F(EventLog, UnwritableLogIsANoOp) {
   EXPECT_EQ(event_log_line_count, 0u);
   EventApi.evt_log(u"0.0.0.0", 0, u"lost", nullptr);
   EXPECT_EQ(event_log_line_count, 0u);
+}
+
+// A file that cannot grow (a full disk, here a file size limit): a line goes in whole or not at
+// all, the count follows the file, and once lines fit again one line says how many were lost.
+TEST_F(EventLog, LinesThatDoNotFitLeaveNothingAndAreCountedAsLost) {
+  std::filesystem::copy(std::string(VELLMAR_SOURCE_DIR) + "/data/Language", dir_ + "/Language",
+                        std::filesystem::copy_options::recursive);
+  evt_init(u16(dir_).c_str(), u"English");
+  std::string lost_text = u8(evt_name(EVT_GROUP_COMMON, EVT_COMMON_LOG_LINES_LOST));
+  ASSERT_NE(lost_text.find("%s"), std::string::npos);
+  lost_text = lost_text.substr(0, lost_text.find("%s"));
+  EventApi.evt_clear_log();   // no loss of an earlier folder is told here
+  EventApi.evt_log(u"0.0.0.0", 0, u"first", nullptr);
+  ASSERT_EQ(event_log_line_count, 1u);
+  size_t first = read_all(log_).size();
+
+  signal(SIGXFSZ, SIG_IGN);
+  rlimit old, small;
+  getrlimit(RLIMIT_FSIZE, &old);
+  small.rlim_cur = first + 60;   // room for part of one more line
+  small.rlim_max = old.rlim_max;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  for (int i = 0; i < 5; ++i)
+    EventApi.evt_log(u"0.0.0.0", 0, u"a line too long to fit in the little room that is left here", nullptr);
+  setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(read_all(log_).size(), first) << "nothing of a cut line stays";
+  EXPECT_EQ(event_log_line_count, 1u);
+
+  EventApi.evt_log(u"0.0.0.0", 0, u"after", nullptr);
+  std::vector<std::string> l = lines();
+  ASSERT_EQ(l.size(), 3u);
+  EXPECT_EQ(event_log_line_count, 3u);
+  EXPECT_NE(l[1].find(" after"), std::string::npos);
+  EXPECT_NE(l[2].find(lost_text + "5"), std::string::npos) << l[2];
+  for (const std::string& line : l) EXPECT_TRUE(std::regex_search(line, std::regex(R"(^0\.0\.0\.0 \d+ \d\d/\d\d/\d{4} )")));
+  EventApi.evt_log(u"0.0.0.0", 0, u"later", nullptr);
+  EXPECT_EQ(lines().size(), 4u) << "the loss is told once";
 }
 
 TEST_F(EventLog, HandEditedLogStaysWithinBuffers) {

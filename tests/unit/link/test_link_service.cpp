@@ -14,6 +14,7 @@
 #include "common/codec.h"
 #include "common/install.h"
 #include "common/settings.h"
+#include "common/settings_file.h"
 #include "common/text.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
@@ -448,6 +449,15 @@ TEST_F(LinkService, UnsoundSettingsAreRefused) {
       {"vcli path beyond U+00FF", [](AgentSettings& s) { text_copy16(s.vcli_path, 256, u"/opt/\u4e2d"); }},
       {"delete in system name", [](AgentSettings& s) { text_copy16(s.system_name, 33, u"a\x7f"); }},
       {"control in install date", [](AgentSettings& s) { text_copy16(s.install_date, 33, u"\x01"); }},
+      // Numbers outside the ranges of the settings table.
+      {"http port 0", [](AgentSettings& s) { s.http_port = 0; }},
+      {"https port 0", [](AgentSettings& s) { s.https_port = 0; }},
+      {"web refresh 0", [](AgentSettings& s) { s.web_refresh = 0; }},
+      {"login retry 100", [](AgentSettings& s) { s.login_retry = 100; }},
+      {"lock time 1000 minutes", [](AgentSettings& s) { s.login_lock_minutes = 1000; }},
+      {"power fail delay 100000", [](AgentSettings& s) { s.condition_delay[0] = 100000; }},
+      {"smart shutdown delay 2^32-1", [](AgentSettings& s) { s.condition_delay[4] = 0xFFFFFFFFu; }},
+      {"command before 100000", [](AgentSettings& s) { s.command_before = 100000; }},
   };
   connect_slot(0);
   EXPECT_TRUE(link_settings_acceptable(&g_settings));
@@ -488,6 +498,32 @@ TEST_F(LinkService, UnsoundSettingsAreRefused) {
   all.http_port = 8282;
   deliver(0, upc(all));
   EXPECT_EQ(g_settings.http_port, 8282);
+}
+
+// Settings that cannot be stored are not taken: nothing changes and the tray gets no
+// acknowledgement. A stored change is acknowledged with the settings frame UPC.
+TEST_F(LinkService, SettingsThatCannotBeStoredAreNotTaken) {
+  connect_slot(0);
+  AgentSettings before = g_settings;
+  AgentSettings s = g_settings;
+  s.http_port = 8080;
+  s.language = 2;
+  cfg_set_read_only(true);  // every save fails
+  deliver(0, upc(s));
+  cfg_set_read_only(false);
+  EXPECT_EQ(memcmp(&g_settings, &before, sizeof before), 0);
+  EXPECT_EQ(received(0), "");
+  EXPECT_EQ(g_calls.http_stop, 0);
+  EXPECT_FALSE(SchedulerApi.sched_find_kind(SCHED_KIND_RELOAD_EVENTS));
+
+  deliver(0, upc(s));
+  EXPECT_EQ(g_settings.http_port, 8080);
+  LinkFrame f;
+  ASSERT_TRUE(decode_frame(received(0), &f));
+  EXPECT_EQ(f.kind, LINK_KIND_UPC);
+  AgentSettings acknowledged;
+  memcpy(&acknowledged, f.body, sizeof acknowledged);
+  EXPECT_EQ(acknowledged.http_port, 8080);
 }
 
 // A client whose peer is not an administrator only watches.

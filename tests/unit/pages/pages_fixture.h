@@ -17,6 +17,7 @@
 #include "service/snmp/trap_receiver.h"
 #include "service/web/http_request.h"
 #include "service/web/session.h"
+#include "service/web/system_pages.h"
 
 namespace pages_test {
 
@@ -59,7 +60,22 @@ class PagesFixture : public alarm_test::AlarmFixture {
     SnmpAgentApi.snmp_agent_close = fake_agent_close;
     SnmpAgentApi.snmp_usm_localize_keys = fake_localize;
     NOT_DELAY = 5;
+    session_level(0);
     cfg_save();
+  }
+
+  void TearDown() override {
+    g_current_session = -1;
+    WebSessionTable[0] = WebSession{};
+    AlarmFixture::TearDown();
+  }
+
+  // The posts come from a session of this access level (0 administrator, 1 device manager).
+  void session_level(int level) {
+    WebSessionTable[0] = WebSession{};
+    WebSessionTable[0].in_use = 1;
+    WebSessionTable[0].level = uint8_t(level);
+    g_current_session = 0;
   }
 
   // Posts the body to the page (the last segment of path) and gives the reply line; "-" when
@@ -90,6 +106,17 @@ class PagesFixture : public alarm_test::AlarmFixture {
   }
 
   std::string ini() { return read_file(dir.file("agent.ini")); }
+
+  // Every stored record, to show that a refused post changed none of them.
+  using Stored = StoredRecords;
+  static Stored stored() { return {g_settings, g_source_ips, g_forward_traps, g_snmp_agent, g_usm, g_clusters}; }
+  static bool unchanged(const Stored& s) {
+    return memcmp(&s.settings, &g_settings, sizeof s.settings) == 0 &&
+           memcmp(&s.sources, &g_source_ips, sizeof s.sources) == 0 &&
+           memcmp(&s.targets, &g_forward_traps, sizeof s.targets) == 0 &&
+           memcmp(&s.agent, &g_snmp_agent, sizeof s.agent) == 0 && memcmp(&s.usm, &g_usm, sizeof s.usm) == 0 &&
+           memcmp(&s.clusters, &g_clusters, sizeof s.clusters) == 0;
+  }
 
   // Empties the four lists that the factory settings fill (the SNMPv3 users keep the manager).
   void empty_lists() {

@@ -8,6 +8,7 @@
 #include "service/core/scheduler.h"
 #include "service/events/event_views.h"
 #include "service/snmp/trap_state.h"
+#include "service/web/system_pages.h"
 
 namespace pages_test {
 namespace {
@@ -31,6 +32,12 @@ const std::string NONE = "-";
 
 class FormHandlers : public PagesFixture {
  protected:
+  // The factory listener ports, stored.
+  void store_ports() {
+    g_source_ips.listen_port = 162;
+    g_snmp_agent.listen_port = 161;
+    cfg_save();
+  }
   void log_lines(int n) {
     for (int i = 0; i < n; ++i) EventApi.evt_log(u"0.0.0.0", 1, u"x", nullptr);
   }
@@ -71,6 +78,12 @@ TEST_F(FormHandlers, HistoryPaging) {
       {61, "LOG_BUT3=+3+", 2},
       {61, "LOG_BUTTON=%3C%3C", 0},
       {61, "LOG_BUT1=+0+", 0},
+      // Out of the log: its first or last page, however many digits.
+      {61, "LOG_BUT1=2147483648", 2},
+      {61, "LOG_BUT1=99999999999999999999999", 2},
+      {61, "LOG_BUT1=-5", 0},
+      {61, "LOG_BUT1=abc", 0},
+      {0, "LOG_BUT1=7", 0},
   };
   for (const Case& c : cases) {
     evt_clear_log();
@@ -82,6 +95,56 @@ TEST_F(FormHandlers, HistoryPaging) {
     EXPECT_EQ(counters().vars[1], 1u) << c.body;
   }
   EXPECT_EQ(post("/en/hist_log", ""), R1);
+  // A page chosen before the log shrank shows the last page there is.
+  evt_clear_log();
+  log_lines(61);
+  counters().vars[0] = 4000000000u;
+  counters().vars[1] = 1;
+  EXPECT_EQ(var("LOG_PAGE").substr(0, 5), "Page3");
+}
+
+// A number that is no decimal number or lies outside its range refuses the whole post: nothing
+// changes, nothing is saved, no listener is closed.
+TEST_F(FormHandlers, NumbersOutsideTheirRangeAreRefused) {
+  store_ports();
+  std::string before = ini();
+  Stored records = stored();
+  const char* posts[][2] = {
+      {"dev_config", "SUB_SHUTDOWN=1&CFG_PF_EN=on&CFG_OSD_PF=abc"},
+      {"dev_config", "SUB_SHUTDOWN=1&CFG_OSD_PF=999999999999"},
+      {"dev_config", "SUB_SHUTDOWN=1&CFG_OSD_BL=100000"},
+      {"dev_config", "SUB_SHUTDOWN=1&CFG_OSD_OL=-5"},
+      {"dev_config", "SUB_SHUTDOWN=1&CFG_OSD_BP="},
+      {"dev_config", "SUB_SHUTDOWN=1&CFG_OSD_SS=+3+"},
+      {"dev_config", "SUB_SHUTDOWN=1&CFG_OSD_PF=60&CFG_SHUT_TYPE=4"},
+      {"dev_config", "SUB_REACTION=1&CFG_MSG_EN=on&CFG_MSG_PERIOD=65536"},
+      {"dev_config", "SUB_REACTION=1&CFG_CMD_BEFORE=99999999999999999999999"},
+      {"dev_config", "SUB_LOGICAL=1&CFG_TRAP_PORT=0"},
+      {"dev_config", "SUB_LOGICAL=1&CFG_TRAP_PORT=70000"},
+      {"dev_config", "SUB_LOGICAL=1&CFG_TRAP_PORT=1162&CFG_SRC_LOGICAL=x"},
+      {"dev_config", "SUB_VM=1&CFG_VM_EN=on&CFG_VM_TYPE=2"},
+      {"dev_snmpv1", "SUB_PORT=1&CFG_SNMP_PORT=0"},
+      {"dev_snmpv1", "SUB_PORT=1&CFG_SNMP_PORT=65536"},
+      {"dev_snmpv1", "SUB_PORT=1&CFG_SNMP_PORT=16x"},
+  };
+  for (const auto& p : posts) {
+    EXPECT_EQ(post(std::string("/en/device/") + p[0], std::string("SYS_UCTOKEN=tok&") + p[1]), BAD) << p[1];
+    EXPECT_TRUE(unchanged(records)) << p[1];
+  }
+  EXPECT_EQ(ini(), before);
+  EXPECT_EQ(counters().trap_close, 0);
+  EXPECT_EQ(counters().agent_close, 0);
+
+  // The ends of each range are taken.
+  EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_SHUTDOWN=1&CFG_OSD_PF=0&CFG_OSD_BL=99999"), R4);
+  EXPECT_EQ(g_settings.condition_delay[0], 0u);
+  EXPECT_EQ(g_settings.condition_delay[1], 99999u);
+  EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_LOGICAL=1&CFG_TRAP_PORT=65535"), R4);
+  EXPECT_EQ(g_source_ips.listen_port, 65535);
+  EXPECT_EQ(post("/en/device/dev_snmpv1", "SYS_UCTOKEN=tok&SUB_PORT=1&CFG_SNMP_PORT=1"),
+            "Message: Redirect=/en/device/dev_snmpv1.asp\nTitle=Information\nBody=<font color=#008000>Update "
+            "successful.</font>\n");
+  EXPECT_EQ(g_snmp_agent.listen_port, 1);
 }
 
 TEST_F(FormHandlers, HistorySelectionMarks) {
@@ -132,14 +195,14 @@ TEST_F(FormHandlers, HistoryExportAndClear) {
 TEST_F(FormHandlers, ShutdownSettings) {
   memset(g_settings.condition_enable, 1, 5);
   EXPECT_EQ(post("/en/device/dev_config",
-                 "SYS_UCTOKEN=tok&CFG_SHUT_TYPE=3&CFG_PF_EN=on&CFG_SS_EN=&CFG_OSD_PF=90&CFG_OSD_BP=4294967295&SUB_"
+                 "SYS_UCTOKEN=tok&CFG_SHUT_TYPE=3&CFG_PF_EN=on&CFG_SS_EN=&CFG_OSD_PF=90&CFG_OSD_BP=99999&SUB_"
                  "SHUTDOWN=Apply"),
             R4);
   uint8_t enables[5] = {1, 0, 0, 0, 1};
   EXPECT_EQ(memcmp(g_settings.condition_enable, enables, 5), 0);
   EXPECT_EQ(g_settings.shutdown_type, 3);
   EXPECT_EQ(g_settings.condition_delay[0], 90u);
-  EXPECT_EQ(g_settings.condition_delay[3], 4294967295u);
+  EXPECT_EQ(g_settings.condition_delay[3], 99999u);
   std::string file = ini();
   EXPECT_NE(file.find("Bypass Enable=No"), std::string::npos);
   EXPECT_NE(file.find("Power Fail Delay=90"), std::string::npos);
@@ -147,12 +210,12 @@ TEST_F(FormHandlers, ShutdownSettings) {
 
 TEST_F(FormHandlers, ReactionSettings) {
   EXPECT_EQ(post("/en/device/dev_config",
-                 "SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_MSG_EN=on&CFG_MSG_PERIOD=65601&CFG_CMD_BEFORE=30&CFG_CMD_FILE=%2Fopt%"
+                 "SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_MSG_EN=on&CFG_MSG_PERIOD=65535&CFG_CMD_BEFORE=30&CFG_CMD_FILE=%2Fopt%"
                  "2F%C3%A9.sh"),
             R4);
   EXPECT_EQ(g_settings.notify_enable, 1);
   EXPECT_EQ(g_settings.command_enable, 0);
-  EXPECT_EQ(g_settings.notify_period, 65);  // cut to 16 bits
+  EXPECT_EQ(g_settings.notify_period, 65535);
   EXPECT_EQ(g_settings.command_before, 30u);
   EXPECT_TRUE(text_equal16(g_settings.command_file, u"/opt/\u00e9.sh"));
   for (const char* value : {"a%3Cb", "a%0Db", "a%0Ab", "x%22"}) {
@@ -200,6 +263,88 @@ TEST_F(FormHandlers, VmwareHost) {
   }
   EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_VM=1&CFG_VM_PASSWORD=n%C3%A9w"), R4);
   EXPECT_TRUE(text_equal16(g_settings.vm_password, u"n\u00c3\u00a9w"));
+}
+
+// The paths the service runs as root are the administrator's: a device manager's post that
+// would change one is refused whole; posting them as stored leaves the other fields open.
+TEST_F(FormHandlers, OnlyTheAdministratorChangesWhatTheServiceRuns) {
+  const std::string kCommand =
+      "Message: Title=Error\nBody=<font color=#F00000>Only the administrator may change the command file.</font>\n";
+  const std::string kVcli =
+      "Message: Title=Error\nBody=<font color=#F00000>Only the administrator may change the vCLI path.</font>\n";
+  text_copy16(g_settings.command_file, 256, u"/opt/cmd.sh");
+  g_settings.command_enable = 1;
+  text_copy16(g_settings.vcli_path, 256, u"/opt/vcli");
+  g_settings.notify_period = 30;
+  g_settings.vm_type = 0;
+  cfg_save();
+  const std::string stored_reaction = "SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_EN=on&CFG_CMD_FILE=%2Fopt%2Fcmd.sh";
+  const std::string stored_vm = "SYS_UCTOKEN=tok&SUB_VM=1&CFG_VM_VCLI=%2Fopt%2Fvcli";
+  struct Case {
+    std::string body;
+    std::string reply;
+  } refused[] = {
+      {"SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_EN=on&CFG_MSG_PERIOD=60&CFG_CMD_FILE=%2Ftmp%2Fx.sh", kCommand},
+      {"SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_MSG_PERIOD=60&CFG_CMD_FILE=%2Fopt%2Fcmd.sh", kCommand},  // enable off
+      {"SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_EN=on&CFG_MSG_PERIOD=60&CFG_CMD_FILE=", kCommand},
+      {"SYS_UCTOKEN=tok&SUB_VM=1&CFG_VM_TYPE=1&CFG_VM_VCLI=%2Ftmp%2Fmine", kVcli},
+  };
+  session_level(1);
+  std::string before = ini();
+  for (const Case& c : refused) {
+    EXPECT_EQ(post("/en/device/dev_config", c.body), c.reply) << c.body;
+    EXPECT_EQ(ini(), before) << c.body;
+    EXPECT_TRUE(text_equal16(g_settings.command_file, u"/opt/cmd.sh")) << c.body;
+    EXPECT_EQ(g_settings.command_enable, 1) << c.body;
+    EXPECT_TRUE(text_equal16(g_settings.vcli_path, u"/opt/vcli")) << c.body;
+    EXPECT_EQ(g_settings.notify_period, 30) << c.body;
+    EXPECT_EQ(g_settings.vm_type, 0) << c.body;
+  }
+  EXPECT_EQ(post("/en/device/dev_config", stored_reaction + "&CFG_MSG_PERIOD=60"), R4);
+  EXPECT_EQ(g_settings.notify_period, 60);
+  EXPECT_EQ(post("/en/device/dev_config", stored_vm + "&CFG_VM_TYPE=1&CFG_VM_HOST=esx"), R4);
+  EXPECT_EQ(g_settings.vm_type, 1);
+
+  session_level(0);
+  EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_FILE=%2Fopt%2Fother.sh"), R4);
+  EXPECT_TRUE(text_equal16(g_settings.command_file, u"/opt/other.sh"));
+  EXPECT_EQ(g_settings.command_enable, 0);
+  EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_VM=1&CFG_VM_VCLI=%2Fopt%2Fvcli2"), R4);
+  EXPECT_TRUE(text_equal16(g_settings.vcli_path, u"/opt/vcli2"));
+}
+
+// A change whose save fails answers an error, and nothing of it is in use: the records, the
+// listeners and the file stay as they were.
+TEST_F(FormHandlers, FailedSaveChangesNothing) {
+  const std::string kFailed =
+      "Message: Title=Error\nBody=<font color=#F00000>The settings file could not be written: nothing was "
+      "changed.</font>\n";
+  store_ports();
+  std::string before = ini();
+  Stored records = stored();
+  const char* posts[][2] = {
+      {"/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_SHUTDOWN=1&CFG_OSD_PF=90"},
+      {"/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_LOGICAL=1&CFG_TRAP_PORT=10162&CFG_SRC_LOGICAL=1"},
+      {"/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_MAG=1"},
+      {"/en/device/dev_snmpv1", "SYS_UCTOKEN=tok&SUB_PORT=1&CFG_SNMP_PORT=1161"},
+      {"/en/device/dev_snmpv3", "SYS_UCTOKEN=tok&SUB_CONTEXT=1&CFG_USM_CONTEXT=other"},
+      {"/en/device/dev_isource", "SYS_UCTOKEN=tok&CFG_DEV_DEL1=1"},
+      {"/en/device/dev_iusm", "SYS_UCTOKEN=tok&CFG_DEV_ADD1=1&CFG_USM_USER=new&CFG_USM_SECURITY=0&CFG_USM_PERMISSION=1"},
+  };
+  cfg_set_read_only(true);  // every save fails
+  for (const auto& p : posts) {
+    EXPECT_EQ(post(p[0], p[1]), kFailed) << p[1];
+    EXPECT_TRUE(unchanged(records)) << p[1];
+  }
+  cfg_set_read_only(false);
+  EXPECT_EQ(ini(), before);
+  EXPECT_EQ(counters().trap_close, 0);
+  EXPECT_EQ(counters().agent_close, 0);
+  EXPECT_EQ(counters().localize, 0);
+  // With room again the same change is taken.
+  EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_LOGICAL=1&CFG_TRAP_PORT=10162"), R4);
+  EXPECT_EQ(counters().trap_close, 1);
+  EXPECT_NE(ini().find("Listen Port=10162"), std::string::npos);
 }
 
 TEST_F(FormHandlers, VmwareTestShutdown) {

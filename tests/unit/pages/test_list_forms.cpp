@@ -94,13 +94,12 @@ TEST_F(ListForms, DuplicateKeys) {
   EXPECT_STREQ(g_source_ips.community[1], "new");
   EXPECT_EQ(list("dev_isource", "CFG_DEV_EDIT2=1&CFG_DEV_IP=10.0.0.1&CFG_DEV_COMM=x"), E2);
   EXPECT_STREQ(g_source_ips.ip[1], "10.0.0.2");
-  // Keys are compared as stored: a longer text equals its cut form.
-  std::string longip(60, '9');
-  ASSERT_EQ(list("dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=" + longip), R4);
-  EXPECT_EQ(std::string(g_source_ips.ip[2]), longip.substr(0, 51));
-  EXPECT_EQ(list("dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=" + longip + "0"), E2);
-
   EXPECT_EQ(list("dev_iusm", "CFG_DEV_ADD1=1&CFG_USM_USER=manager&CFG_USM_SECURITY=0"), E8);
+  // Keys are compared as stored: a longer text equals its cut form.
+  std::string longuser(20, 'u');
+  ASSERT_EQ(list("dev_iusm", "CFG_DEV_ADD1=1&CFG_USM_USER=" + longuser + "&CFG_USM_SECURITY=0"), R8);
+  EXPECT_EQ(std::string(g_usm.user[g_usm.count - 1]), longuser.substr(0, 16));
+  EXPECT_EQ(list("dev_iusm", "CFG_DEV_ADD1=1&CFG_USM_USER=" + longuser + "x&CFG_USM_SECURITY=0"), E8);
   // Clusters have no key.
   ASSERT_EQ(list("dev_icluster", "CFG_CLUSTER_ADD1=1&CFG_CLUSTER_IP=vc&CFG_CLUSTER_NAME=c"), R4);
   EXPECT_EQ(list("dev_icluster", "CFG_CLUSTER_ADD1=1&CFG_CLUSTER_IP=vc&CFG_CLUSTER_NAME=c"), R4);
@@ -148,6 +147,67 @@ TEST_F(ListForms, RowNumbersOutsideTheListAreRefused) {
   EXPECT_EQ(memcmp(&fwd, &g_forward_traps, sizeof fwd), 0);
   EXPECT_EQ(ini(), before);
   EXPECT_EQ(log_count("cluster shutdown"), 0);
+}
+
+// Addresses must be hosts (or any host where the list allows it) and numbers inside their
+// ranges; a refused row changes nothing.
+TEST_F(ListForms, AddressesAndNumbersAreChecked) {
+  const std::string BAD = error("Incorrect input!");
+  std::string before = ini();
+  const char* refused[][2] = {
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_COMM=c"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP="},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=10.0.0"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=10.0.0.256"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=10.0.0.1x"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=10.0.0.1+"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=ups.example"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=0.0.0.0"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=%3A%3A"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=%5B%3A%3A1%5D"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=fe80%3A%3A1%25abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwx"},
+      {"dev_iforward", "FWD_TARGET_ADD1=1&FWD_TARGET_IP=0.0.0.0&FWD_TARGET_PORT=162"},
+      {"dev_iforward", "FWD_TARGET_ADD1=1&FWD_TARGET_IP=10.0.0.9&FWD_TARGET_PORT=0"},
+      {"dev_iforward", "FWD_TARGET_ADD1=1&FWD_TARGET_IP=10.0.0.9&FWD_TARGET_PORT=70000"},
+      {"dev_iforward", "FWD_TARGET_ADD1=1&FWD_TARGET_IP=10.0.0.9&FWD_TARGET_PORT=abc"},
+      {"dev_iforward", "FWD_TARGET_ADD1=1&FWD_TARGET_IP=10.0.0.9&FWD_TARGET_PORT="},
+      {"dev_iaccess", "CFG_DEV_ADD1=1&CFG_DEV_IP=1.2.3&CFG_DEV_COMM=c&CFG_DEV_PERMISSION=1"},
+      {"dev_iaccess", "CFG_DEV_ADD1=1&CFG_DEV_IP=10.0.0.9&CFG_DEV_COMM=c&CFG_DEV_PERMISSION=3"},
+      {"dev_iaccess", "CFG_DEV_ADD1=1&CFG_DEV_IP=10.0.0.9&CFG_DEV_COMM=c&CFG_DEV_PERMISSION=-1"},
+      {"dev_iusm", "CFG_DEV_ADD1=1&CFG_USM_USER=u&CFG_USM_SECURITY=3&CFG_USM_PERMISSION=1"},
+      {"dev_iusm", "CFG_DEV_ADD1=1&CFG_USM_USER=u&CFG_USM_SECURITY=0&CFG_USM_PERMISSION=256"},
+  };
+  uint8_t users = g_usm.count;
+  for (const auto& r : refused) {
+    EXPECT_EQ(list(r[0], r[1]), BAD) << r[1];
+    EXPECT_EQ(g_source_ips.count + g_forward_traps.count + g_snmp_agent.count, 0) << r[1];
+    EXPECT_EQ(g_usm.count, users) << r[1];
+  }
+  EXPECT_EQ(ini(), before);
+
+  const char* taken[][2] = {
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=10.0.0.1"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=2001%3Adb8%3A%3A5"},
+      {"dev_isource", "CFG_DEV_ADD1=1&CFG_DEV_IP=fe80%3A%3A1%25lo"},
+      {"dev_iforward", "FWD_TARGET_ADD1=1&FWD_TARGET_IP=10.0.0.9&FWD_TARGET_PORT=65535"},
+      {"dev_iforward", "FWD_TARGET_ADD1=1&FWD_TARGET_IP=10.0.0.10"},  // no port: the factory 162
+      {"dev_iaccess", "CFG_DEV_ADD1=1&CFG_DEV_IP=0.0.0.0&CFG_DEV_COMM=c&CFG_DEV_PERMISSION=1"},
+      {"dev_iaccess", "CFG_DEV_ADD1=1&CFG_DEV_IP=%3A%3A&CFG_DEV_COMM=c&CFG_DEV_PERMISSION=2"},
+      {"dev_iaccess", "CFG_DEV_ADD1=1&CFG_DEV_IP=10.0.0.9&CFG_DEV_COMM=c"},  // no permission: none
+  };
+  for (const auto& t : taken) EXPECT_NE(list(t[0], t[1]).find("Update successful."), std::string::npos) << t[1];
+  EXPECT_EQ(g_source_ips.count, 3);
+  EXPECT_EQ(g_forward_traps.port[0], 65535);
+  EXPECT_EQ(g_forward_traps.port[1], 162);
+  EXPECT_EQ(g_snmp_agent.count, 3);
+  EXPECT_EQ(g_snmp_agent.permission[2], 0);
+  // An edit that posts no permission keeps the stored one; one that posts it sets it.
+  EXPECT_EQ(list("dev_iaccess", "CFG_DEV_EDIT1=1&CFG_DEV_IP=0.0.0.0&CFG_DEV_COMM=d"), R7);
+  EXPECT_EQ(g_snmp_agent.permission[0], 1);
+  EXPECT_EQ(list("dev_iaccess", "CFG_DEV_EDIT1=1&CFG_DEV_IP=0.0.0.0&CFG_DEV_COMM=d&CFG_DEV_PERMISSION=0"), R7);
+  EXPECT_EQ(g_snmp_agent.permission[0], 0);
+  EXPECT_EQ(list("dev_iaccess", "CFG_DEV_EDIT1=1&CFG_DEV_IP=10.0.0.256&CFG_DEV_COMM=d"), BAD);
+  EXPECT_STREQ(g_snmp_agent.ip[0], "0.0.0.0");
 }
 
 TEST_F(ListForms, MissingActionOrFields) {

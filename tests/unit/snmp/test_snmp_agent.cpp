@@ -8,11 +8,15 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "common/cipher.h"
 #include "common/codec.h"
 #include "common/digest.h"
 #include "common/install.h"
 #include "common/settings.h"
+#include "common/settings_file.h"
 #include "common/text.h"
 #include "platform/inet.h"
 #include "service/alarm/status.h"
@@ -395,6 +399,49 @@ TEST_F(AgentTest, EnableSetToAnOtherValueStillSaves) {
   Answer a = ask(v1("fenwix", pdu(0xA3, {vb(E({2, 2, 0}), integer(3))})));
   EXPECT_EQ(a.binds[0].number, 1);
   EXPECT_TRUE(fs_exists(dir.file("agent.ini")));
+}
+
+// agent.ini cannot be replaced (a folder stands in its place): a SET is answered as failed, every
+// varbind of it goes back to the stored value together, and the countdown cancel still holds.
+TEST_F(AgentTest, SetWhoseSaveFailsIsAnsweredAsFailedAndUndone) {
+  g_snmp_agent.permission[0] = 2;
+  cfg_save();
+  ASSERT_EQ(std::remove(dir.file("agent.ini").c_str()), 0);
+  ASSERT_EQ(mkdir(dir.file("agent.ini").c_str(), 0700), 0);
+  const std::vector<Bytes> binds = {vb(E({2, 1, 0}), integer(2)), vb(E({2, 3, 0}), integer(45)),
+                                    vb(kSysContact, octets("ops desk")), vb(E({3, 1, 0}), integer(1))};
+  Answer a = ask(v1("fenwix", pdu(0xA3, binds)));
+  EXPECT_EQ(a.error_status, 5) << "genErr";
+  EXPECT_EQ(a.error_index, 1);
+  ASSERT_EQ(a.binds.size(), 4u);
+  EXPECT_EQ(a.binds[0].number, 1) << "the stored type";
+  EXPECT_EQ(a.binds[1].number, 300) << "the stored delay";
+  EXPECT_EQ(a.binds[2].text, "");
+  EXPECT_EQ(a.binds[3].number, 1) << "the cancel took effect";
+  EXPECT_EQ(g_settings.shutdown_type, 0);
+  EXPECT_EQ(g_settings.condition_delay[0], 300u);
+  EXPECT_EQ(g_settings.contactor[0], 0);
+  EXPECT_EQ(g_status.shutdown_cancelled, 1);
+
+  // A cancel alone is not refused for a save that does not hold it.
+  Answer c = ask(v1("fenwix", pdu(0xA3, {vb(E({3, 1, 0}), integer(2))})));
+  EXPECT_EQ(c.error_status, 0);
+  EXPECT_EQ(g_status.shutdown_cancelled, 0);
+
+  V3Request v;
+  v.pdu = pdu(0xA3, {vb(E({2, 5, 0}), integer(45))});
+  Answer three = ask_v3(v);
+  EXPECT_EQ(three.error_status, 14) << "commitFailed";
+  ASSERT_EQ(three.binds.size(), 1u);
+  EXPECT_EQ(three.binds[0].number, 30);
+  EXPECT_EQ(g_settings.condition_delay[1], 30u);
+
+  // Once the file can be written again the same SET is stored.
+  ASSERT_EQ(rmdir(dir.file("agent.ini").c_str()), 0);
+  three = ask_v3(v);
+  EXPECT_EQ(three.error_status, 0);
+  EXPECT_EQ(three.binds[0].number, 45);
+  EXPECT_NE(read_file(dir.file("agent.ini")).find("Battery Low Delay=45"), std::string::npos);
 }
 
 TEST_F(AgentTest, HostFiguresAreAnswered) {

@@ -284,9 +284,9 @@ TEST_F(Tray, StopServiceSendsStopAndResumeOnlyWithKnownSettings) {
 
 TEST_F(Tray, PropertyPageKeepsTheLanguageWithNoSelectionAndSendsTheRecord) {
   g_settings.language = 3;
-  input("set 112 1157 99999\nselect 112 1162 -1\ncheck 112 1077 0\npress 112 1\n");
+  input("set 112 1157 65535\nselect 112 1162 -1\ncheck 112 1077 0\npress 112 1\n");
   tray_open_property_sheet();
-  EXPECT_EQ(34463, g_settings.http_port);   // low 16 bits of what was typed
+  EXPECT_EQ(65535, g_settings.http_port);
   EXPECT_EQ(3, g_settings.language);
   EXPECT_EQ(1, g_settings.web_protocols);
   std::vector<uint8_t> body;
@@ -296,8 +296,34 @@ TEST_F(Tray, PropertyPageKeepsTheLanguageWithNoSelectionAndSendsTheRecord) {
   ASSERT_GE(body.size(), sizeof(AgentSettings));
   AgentSettings got;
   memcpy(&got, body.data(), sizeof got);
-  EXPECT_EQ(34463, got.http_port);
+  EXPECT_EQ(65535, got.http_port);
   EXPECT_EQ(3, got.language);
+}
+
+// A port the service would refuse is named in a message box; nothing is kept or sent.
+TEST_F(Tray, PropertyPageRefusesPortsOutsideTheirRange) {
+  const char* typed[][2] = {
+      {"1157", "70000"}, {"1157", "99999"}, {"1157", ""}, {"1157", "0"}, {"1158", "44a"},
+      {"1158", "65536"}, {"1158", "-1"}, {"1158", "4.4"},
+  };
+  for (const auto& t : typed) {
+    AgentSettings before = g_settings;
+    input(std::string("set 112 ") + t[0] + " " + t[1] + "\npress 112 1\n");
+    tray_open_property_sheet();
+    EXPECT_EQ(0, memcmp(&before, &g_settings, sizeof before)) << t[0] << " " << t[1];
+    EXPECT_TRUE(sent().empty()) << t[0] << " " << t[1];
+  }
+  std::string log = shown();
+  size_t boxes = 0;
+  for (size_t at = log.find("msgbox error Configuration: Port must be a number from 1 to 65535.");
+       at != std::string::npos; at = log.find("msgbox error Configuration: Port must", at + 1))
+    ++boxes;
+  EXPECT_EQ(8u, boxes);
+  input("set 112 1157 1\nset 112 1158 8443\npress 112 1\n");
+  tray_open_property_sheet();
+  EXPECT_EQ(1, g_settings.http_port);
+  EXPECT_EQ(8443, g_settings.https_port);
+  EXPECT_EQ(1u, sent().size());
 }
 
 TEST_F(Tray, PropertyPageSendsNothingWithoutKnownSettingsOrLink) {

@@ -8,7 +8,15 @@
 
 namespace {
 
-using SystemPages = WebTest;
+class SystemPages : public WebTest {
+ protected:
+  // Posts the form of a page (its path under /en/, as shown) with a fresh token; the answer.
+  std::string post_form(const std::string& cookie, const std::string& page, const std::string& form) {
+    std::string tok = token(cookie, page);
+    std::string name = page.substr(4, page.size() - 8);
+    return post("/orvik/" + name, "SYS_UCTOKEN=" + tok + "&" + form, cookie);
+  }
+};
 
 std::string utf8(const char16_t* s) {
   char out[200];
@@ -73,9 +81,7 @@ TEST_F(SystemPages, LineBreaksAreRefusedEverywhere) {
       {"/en/sys_user.asp", "USR_PASSWD1=longenough%0A"},
   };
   for (const Case& c : cases) {
-    std::string tok = token(admin, c.page);
-    std::string page = std::string(c.page).substr(4);
-    post("/orvik/" + page.substr(0, page.size() - 4), "SYS_UCTOKEN=" + tok + "&" + c.form, admin);
+    post_form(admin, c.page, c.form);
     EXPECT_STREQ(g_message_body, "<font color=#F00000>Incorrect input!</font>") << c.form;
   }
   EXPECT_EQ(utf8(g_settings.account_user[0]), "admin");
@@ -93,6 +99,62 @@ TEST_F(SystemPages, LanguageOnlyZeroToThree) {
   std::string answer = post("/orvik/language", "SYS_UCTOKEN=" + token(admin, "/en/language.asp") + "&LANG=3", admin);
   EXPECT_EQ(g_settings.language, 3);
   EXPECT_NE(answer.find("Location: http://unit/en/device/index.asp"), std::string::npos);
+}
+
+// Numbers of the system pages: a value that is no decimal number or lies outside its range
+// refuses the post, and nothing changes.
+TEST_F(SystemPages, NumbersOutsideTheirRangeAreRefused) {
+  std::string admin = login("admin", "quillbox");
+  std::string before = read_file(dir.file("agent.ini"));
+  AgentSettings settings = g_settings;
+  struct Case {
+    const char* page;
+    const char* form;
+  } cases[] = {
+      {"/en/sys_web.asp", "WEB_HTTP_PORT=0&WEB_REFRESH=10"},
+      {"/en/sys_web.asp", "WEB_HTTP_PORT=70000&WEB_REFRESH=10"},
+      {"/en/sys_web.asp", "WEB_HTTPS_PORT=44x&WEB_REFRESH=10"},
+      {"/en/sys_web.asp", "WEB_HTTP_PORT=8080&WEB_REFRESH=65536"},
+      {"/en/sys_web.asp", "HTTP_WEB=2&WEB_REFRESH=10"},
+      {"/en/sys_web.asp", "WEB_FORCEHTTPS=yes&WEB_REFRESH=10"},
+      {"/en/sys_user.asp", "USR_ACCOUNT1=admin&USR_RETRY=abc"},
+      {"/en/sys_user.asp", "USR_ACCOUNT1=admin&USR_LOCK=1&USR_LTIME=99999999999999999999"},
+      {"/en/language.asp", "LANG=99999999999999999999"},
+  };
+  for (const Case& c : cases) {
+    post_form(admin, c.page, c.form);
+    EXPECT_STREQ(g_message_body, "<font color=#F00000>Incorrect input!</font>") << c.form;
+    EXPECT_EQ(memcmp(&settings, &g_settings, sizeof settings), 0) << c.form;
+  }
+  EXPECT_EQ(read_file(dir.file("agent.ini")), before);
+  post_form(admin, "/en/sys_web.asp", "WEB_HTTPS_PORT=65535&WEB_REFRESH=1");
+  EXPECT_EQ(g_settings.https_port, 65535);
+  EXPECT_EQ(g_settings.web_refresh, 1);
+}
+
+// A change whose save fails is answered with an error and is not in use.
+TEST_F(SystemPages, FailedSaveChangesNothing) {
+  std::string admin = login("admin", "quillbox");
+  AgentSettings settings = g_settings;
+  cfg_set_read_only(true);
+  struct Case {
+    const char* page;
+    const char* form;
+  } cases[] = {
+      {"/en/sys_info.asp", "INF_NAME=Rack+9"},
+      {"/en/sys_user.asp", "USR_ACCOUNT1=root&USR_RETRY=3"},
+      {"/en/sys_web.asp", "WEB_REFRESH=20"},
+      {"/en/language.asp", "LANG=2"},
+  };
+  for (const Case& c : cases) {
+    std::string answer = post_form(admin, c.page, c.form);
+    EXPECT_NE(answer.find("Location: http://unit/message.asp"), std::string::npos) << c.form;
+    EXPECT_STREQ(g_message_title, "Error") << c.form;
+    EXPECT_STREQ(g_message_body, "<font color=#F00000>The settings file could not be written: nothing was changed.</font>")
+        << c.form;
+    EXPECT_EQ(memcmp(&settings, &g_settings, sizeof settings), 0) << c.form;
+  }
+  cfg_set_read_only(false);
 }
 
 TEST_F(SystemPages, EmptyLoginPostNeverReusesTheLastReply) {

@@ -15,6 +15,23 @@
   }
 })();
 
+// Selects the option of a stored value; a value that no option offers gets an option of its own,
+// so that an edit leaving the field as it was posts the stored value.
+function upsSelectValue(select, value) {
+  var text = String(value);
+  for (var i = 0; i < select.options.length; i++) {
+    if (select.options[i].value === text) {
+      select.value = text;
+      return;
+    }
+  }
+  var option = document.createElement("option");
+  option.value = text;
+  option.textContent = "Stored value " + text;
+  select.appendChild(option);
+  select.value = text;
+}
+
 // Fills the editor fields of a list and points its edit and delete buttons at row n; a
 // placeholder row (real 0) leaves only adding possible.
 function upsSelectRow(prefix, n, values, real) {
@@ -22,6 +39,7 @@ function upsSelectRow(prefix, n, values, real) {
     var field = document.getElementById(id);
     if (!field) continue;
     if (field.type === "checkbox") field.checked = !!values[id];
+    else if (field.tagName === "SELECT") upsSelectValue(field, values[id]);
     else field.value = values[id];
   }
   var edit = document.getElementById(prefix + "-edit"), del = document.getElementById(prefix + "-del");

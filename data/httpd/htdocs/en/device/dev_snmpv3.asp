@@ -30,7 +30,7 @@
 <div class="row"><label for="usm-auth">Auth pass phrase</label><input type="password" name="CFG_USM_AUTH" id="usm-auth" maxlength="16" placeholder="8 to 16 characters, unchanged when empty"></div>
 <div class="row"><label for="usm-priv">Privacy pass phrase</label><input type="password" name="CFG_USM_PRIV" id="usm-priv" maxlength="16" placeholder="8 to 16 characters, unchanged when empty"></div>
 <div class="row"><label for="usm-perm">Permission</label>
-<select name="CFG_USM_PERMISSION" id="usm-perm"><option value="0">Read</option><option value="2">Read and write</option></select></div>
+<select name="CFG_USM_PERMISSION" id="usm-perm"><option value="1">Read</option><option value="2">Read and write</option><option value="0">No access</option></select></div>
 <div class="buttons"><button type="submit" name="CFG_DEV_ADD1" value="Add" id="usm-add">Add</button>
 <button type="submit" name="CFG_DEV_EDIT1" data-action="CFG_DEV_EDIT" value="Edit" id="usm-edit">Edit</button>
 <button type="submit" class="secondary" name="CFG_DEV_DEL1" data-action="CFG_DEV_DEL" value="Delete" id="usm-del">Delete</button></div>
@@ -42,7 +42,7 @@
 <script>
 function Func_Select(n, user, security, auth, priv, permission, real) {
   upsSelectRow("usm", n, {"usm-user": user, "usm-security": security, "usm-auth": "", "usm-priv": "",
-                          "usm-perm": permission >= 2 ? 2 : 0}, real);
+                          "usm-perm": real ? permission : 1}, real);
   // The manager user (row 1) is neither edited nor deleted here.
   if (n === 1) { document.getElementById("usm-edit").disabled = true; document.getElementById("usm-del").disabled = true; }
   return false;
