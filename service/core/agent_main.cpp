@@ -144,9 +144,10 @@ void report_settings_start(const CfgStartReport& report, bool no_registry_entry)
   if (report.state == CFG_START_DAMAGED) {
     char path[300], kept[320], reason[200];
     cfg_install_file(path, sizeof path, "agent.ini");
-    snprintf(kept, sizeof kept, "%s.damaged", path);
+    // Beside the file: its name says where.
+    snprintf(kept, sizeof kept, "agent.ini.damaged");
     snprintf(reason, sizeof reason, "%s%s", report.reason,
-             report.factory_accounts ? "; the factory web accounts, SNMPv3 users and passwords are in force" : "");
+             report.factory_accounts ? "; factory web accounts, SNMPv3 users and passwords in force" : "");
     if (!report.kept) snprintf(kept, sizeof kept, "(not kept: the file is left as it is)");
     log_common_args(EVT_COMMON_SETTINGS_DAMAGED, path, reason, kept);
     snprintf(line, sizeof line, "settings file %s is damaged (%s): kept as %s, factory values used for what could not be read",

@@ -132,6 +132,7 @@ void set_enable(uint8_t* flag, int32_t value) {
   set_save();
 }
 
+// The five delays share one range.
 void set_delay(uint32_t* delay, int32_t value) {
   int64_t used = 0;
   if (settings_clamp(SETTING_DELAY_POWER_FAIL, value, &used) != SETTING_OK) return;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A full disk under the installation folder (a small tmpfs in a mount namespace of the test's own):
 # an SNMP SET answers an error and a get returns the stored value, the event log keeps only whole
-# lines; once space is freed the next save and line succeed and the lost lines are told.
+# lines; once space is freed the next save and line succeed and the lost lines are told. A start on
+# a full disk runs on and reports its failed save.
 if [ -z "${VELLMAR_IN_NETNS:-}" ]; then
   export VELLMAR_IN_NETNS=1
   exec unshare -rmn bash "$0" "$@"
@@ -73,6 +74,8 @@ rm -f "$INST/filler"
 out=$(snmpset "${V3[@]}" "${SNMP[@]}" 127.0.0.1 $E.2.3.0 i 45 2>&1 || true)
 echo "$out" | grep -q "INTEGER: 45$" || fail "SET after freeing space answered: $out"
 grep -q $'^Power Fail Delay=45\r$' "$INST/agent.ini" || fail "agent.ini not saved after freeing space"
+# One of the two changes the power state, whichever the last trap above was.
+local_power_trap 3
 local_power_trap 4
 lost_text=$(grep -a '^name21=' "$VELLMAR_DIR/Language/English/event-common.ini" | cut -d= -f2- | tr -d '\r' | sed 's/%s.*//')
 wait_for "lost-lines event" 10 inst_log_has "$lost_text"
@@ -80,3 +83,17 @@ wait_for "lost-lines event" 10 inst_log_has "$lost_text"
 whole_lines || fail "a cut line in the log after freeing space"
 kill -0 "$VELLMAR_PID" || fail "the service is gone"
 ok "after freeing space the save and the lines succeed, the loss is told"
+
+# A start on a full disk runs on (protection first) and says that its save failed.
+kill -TERM "$VELLMAR_PID"
+wait "$VELLMAR_PID" || fail "stop ended with $?"
+sed -i 's/^Power Fail Delay=45\r$/Power Fail Delay=46\r/' "$INST/agent.ini"
+dd if=/dev/zero of="$INST/filler" bs=4k 2>/dev/null || true
+(cd "$INST" && exec "$VELLMAR_DIR/Brevanta") > "$VELLMAR_DIR/brevanta2.out" 2>&1 &
+VELLMAR_PID=$!
+VELLMAR_PIDS+=("$VELLMAR_PID")
+wait_for "failed start-up save reported" 15 grep -q "settings could not be saved to $INST/agent.ini" "$VELLMAR_DIR/brevanta2.out"
+wait_for "agent answers" 15 sh -c "snmpget ${V3[*]} ${SNMP[*]} 127.0.0.1 $E.2.3.0 2>&1 | grep -q 'INTEGER: 46$'"
+kill -0 "$VELLMAR_PID" || fail "the service did not run on"
+rm -f "$INST/filler"
+ok "a start on a full disk runs on and reports its failed save"

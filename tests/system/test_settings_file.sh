@@ -39,6 +39,7 @@ damaged_row() {
   cmp -s "$VELLMAR_DIR/case.ini" "$VELLMAR_DIR/agent.ini.damaged" || fail "$what: original bytes not kept"
   [ "$(stat -c %a "$VELLMAR_DIR/agent.ini.damaged")" = 600 ] || fail "$what: agent.ini.damaged not 0600"
   log_has "$DAMAGED_TEXT" || fail "$what: no damaged-file event"
+  log_has "kept as agent.ini.damaged, factory values used" || fail "$what: damaged-file event cut"
   grep -q "is damaged" "$VELLMAR_DIR/brevanta.out" || fail "$what: nothing on stderr"
   grep -q $'^Version=8\r$' "$VELLMAR_DIR/agent.ini" || fail "$what: no version line written"
   # What the file did not hold whole is at its factory value, never 0.
@@ -171,3 +172,32 @@ echo "$out" | grep -q "INTEGER: 43$" || fail "get after the failed SET: $out"
 vellmar_stop
 rmdir "$VELLMAR_DIR/agent.ini"
 ok "failed saves at run time"
+
+# ---- The problems are in the unit's status (systemd's STATUS=) ----
+sock="$VELLMAR_DIR/notify.sock"
+python3 - "$sock" > "$VELLMAR_DIR/notify.out" <<'PY' &
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind(sys.argv[1])
+s.settimeout(30)
+try:
+    while True:
+        m = s.recv(8192).decode()
+        print(m.replace("\n", " "), flush=True)
+        if m.startswith("STOPPING=1"):
+            break
+except socket.timeout:
+    pass
+PY
+listener=$!
+wait_for "notify socket" 5 test -S "$sock"
+printf '[Web]\r\nHTTPS Port=4443\r\n' > "$VELLMAR_DIR/agent.ini"
+printf '[Other]\nPath=/x\n' > "$VELLMAR_DIR/registry"
+NOTIFY_SOCKET="$sock" fresh_start
+vellmar_stop
+wait "$listener" || true
+# The last status before the stop lists both.
+status=$(grep -v '^STOPPING=1' "$VELLMAR_DIR/notify.out" | tail -n 1)
+echo "$status" | grep -q "STATUS=.*no installation folder in the registry" || fail "registry problem not in the status: $status"
+echo "$status" | grep -q "STATUS=.*agent.ini is damaged" || fail "damaged file not in the status: $status"
+ok "problems in the status"
