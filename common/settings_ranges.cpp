@@ -27,8 +27,8 @@ const SettingRange kRanges[SETTING_COUNT] = {
     {"Source IP", "Number=", 0, 32, 0, SETTING_KIND_RANGE},
     {"Forward Trap", "Number=", 0, 255, 0, SETTING_KIND_RANGE},
     {"SNMP Server", "Listen Port=", 1, 65535, 161, SETTING_KIND_RANGE},
-    {"SNMP Server", "Number=", 0, 255, 0, SETTING_KIND_RANGE},
-    {"USM", "Number=", 0, 32, 0, SETTING_KIND_RANGE},
+    {"SNMP Server", "Number=", 0, 255, 1, SETTING_KIND_RANGE},
+    {"USM", "Number=", 0, 32, 1, SETTING_KIND_RANGE},
     {"Cluster", "Number=", 0, 16, 0, SETTING_KIND_RANGE},
     {"Forward Trap", "Port", 1, 65535, 162, SETTING_KIND_RANGE},
     // 0 no access, 1 read only, 2 read and write.

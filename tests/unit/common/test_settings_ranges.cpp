@@ -159,6 +159,10 @@ TEST(SettingsRanges, FactoryValuesAreTheFactorySettings) {
       {SETTING_COMMAND_BEFORE, g_settings.command_before},
       {SETTING_TRAP_PORT, g_source_ips.listen_port},
       {SETTING_AGENT_PORT, g_snmp_agent.listen_port},
+      {SETTING_SOURCE_COUNT, g_source_ips.count},
+      {SETTING_FORWARD_COUNT, g_forward_traps.count},
+      {SETTING_MANAGER_COUNT, g_snmp_agent.count},
+      {SETTING_USM_COUNT, g_usm.count},
   };
   for (const auto& f : fields) EXPECT_EQ(settings_range(f.id).factory, f.value) << settings_range(f.id).key;
 }
