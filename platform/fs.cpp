@@ -131,6 +131,8 @@ bool fs_create_private_directory(const char* path) {
   struct stat st;
   if (errno != EEXIST || lstat(path, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   return (st.st_mode & 07777) == 0700 || chmod(path, 0700) == 0;
+}
+
 // mkstemp's suffix: six letters or digits.
 static bool is_temporary_suffix(const char* s) {
   for (int i = 0; i < 6; ++i) {
