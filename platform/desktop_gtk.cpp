@@ -6,6 +6,7 @@
 
 #include "platform/desktop_internal.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -60,13 +61,50 @@ void drop_icon(Icon& i) {
 
 // ---- Icon signals
 
+// The last left press on an icon: a second one close to it in time and place is a double click,
+// wherever it lands (the menu that the first press opened holds the pointer by then).
+struct LeftPress {
+  bool valid;
+  bool doubled;    // the double click has been posted: the rest of the sequence is ignored
+  guint32 time;
+  double x, y;     // screen pixels
+  int icon;        // index in g_icons
+};
+LeftPress g_left_press;
+
+bool second_press(const GdkEventButton* event) {
+  if (!g_left_press.valid || event->button != 1) return false;
+  gint time = 400, distance = 5;
+  g_object_get(gtk_settings_get_default(), "gtk-double-click-time", &time, "gtk-double-click-distance", &distance,
+               nullptr);
+  return event->time - g_left_press.time <= guint32(time) && fabs(event->x_root - g_left_press.x) <= distance &&
+         fabs(event->y_root - g_left_press.y) <= distance;
+}
+
+// A left double click: the menu that the first press opened closes, and the icon's window gets
+// WM_LBUTTONDBLCLK once.
+void post_double_click() {
+  g_left_press.doubled = true;
+  if (g_menu && gtk_widget_get_visible(g_menu)) gtk_menu_shell_deactivate(GTK_MENU_SHELL(g_menu));
+  int k = g_left_press.icon;
+  if (k < 0 || k >= kMaxIcons || !g_icons[k].icon) return;
+  win_post_message(g_icons[k].window, g_icons[k].callback_message, g_icons[k].id, intptr_t(WM_LBUTTONDBLCLK));
+}
+
 gboolean icon_pressed(GtkStatusIcon* icon, GdkEventButton* event, gpointer) {
-  for (Icon& i : g_icons) {
+  for (int k = 0; k < kMaxIcons; ++k) {
+    Icon& i = g_icons[k];
     if (i.icon != icon) continue;
-    uint32_t mouse = event->type == GDK_2BUTTON_PRESS ? WM_LBUTTONDBLCLK
-                     : event->button == 3             ? WM_RBUTTONDOWN
-                                                      : WM_LBUTTONDOWN;
     if (event->type == GDK_3BUTTON_PRESS) return TRUE;
+    if (second_press(event) && g_left_press.icon == k) {
+      // The second press, or its double-press event: one double click.
+      if (!g_left_press.doubled) post_double_click();
+      return TRUE;
+    }
+    if (event->type == GDK_2BUTTON_PRESS) return TRUE;   // of a pair that was not a double click
+    if (event->button == 1) g_left_press = LeftPress{true, false, event->time, event->x_root, event->y_root, k};
+    else g_left_press.valid = false;
+    uint32_t mouse = event->button == 3 ? WM_RBUTTONDOWN : WM_LBUTTONDOWN;
     if (g_last_press) gdk_event_free(g_last_press);
     g_last_press = gdk_event_copy(reinterpret_cast<GdkEvent*>(event));
     win_post_message(i.window, i.callback_message, i.id, intptr_t(mouse));
@@ -74,6 +112,16 @@ gboolean icon_pressed(GtkStatusIcon* icon, GdkEventButton* event, gpointer) {
   }
   return FALSE;
 }
+
+// A press while the menu is open: the second press of a double click on the icon closes the menu
+// and opens what a double click opens; any other press is the menu's.
+gboolean menu_pressed(GtkWidget*, GdkEventButton* event, gpointer) {
+  if (event->type == GDK_3BUTTON_PRESS || !second_press(event)) return FALSE;
+  if (!g_left_press.doubled) post_double_click();
+  return TRUE;
+}
+
+void menu_closed(GtkMenuShell*, gpointer) { desktop_record("menu closed"); }
 
 void icon_embedded(GObject* object, GParamSpec*, gpointer) {
   GtkStatusIcon* icon = GTK_STATUS_ICON(object);
@@ -365,6 +413,13 @@ bool gtkd_notify_icon(uint32_t action, const NotifyIconData* data) {
 }
 
 void gtkd_popup_menu(const MenuItem* items, int32_t count, WindowHandle owner) {
+  // The first press of a double click that is already over: no menu.
+  if (g_last_press && g_left_press.valid && g_left_press.doubled &&
+      gdk_event_get_time(g_last_press) == g_left_press.time) {
+    gdk_event_free(g_last_press);
+    g_last_press = nullptr;
+    return;
+  }
   if (g_menu) gtk_widget_destroy(g_menu);
   g_menu = gtk_menu_new();
   for (int32_t k = 0; k < count; ++k) {
@@ -388,6 +443,8 @@ void gtkd_popup_menu(const MenuItem* items, int32_t count, WindowHandle owner) {
   gtk_widget_show_all(g_menu);
   g_menu_reported = false;
   g_signal_connect_after(g_menu, "draw", G_CALLBACK(menu_drawn), nullptr);
+  g_signal_connect(g_menu, "button-press-event", G_CALLBACK(menu_pressed), nullptr);
+  g_signal_connect(g_menu, "deactivate", G_CALLBACK(menu_closed), nullptr);
   GtkStatusIcon* at = nullptr;
   for (Icon& i : g_icons)
     if (i.icon && i.window == owner) at = i.icon;

@@ -39,6 +39,7 @@ void on_status(const LinkFrame& f) {
   for (auto& m : TrayMenu)
     if (m.id == CMD_CANCEL_COUNTDOWN) m.checked = TrayStatus.shutdown_cancelled != 0;
   if (TrayStatus.tray_state == 10) TrayStatus.countdown_left = 0;
+  if (TrayStatus.shutdown_cancelled || TrayStatus.countdown_left <= 0) tray_countdown_destroy();
 }
 
 void on_alarm_line(const LinkFrame& f) {
@@ -51,9 +52,10 @@ void on_alarm_line(const LinkFrame& f) {
   tray_broadcast_add(line);
 }
 
-// Settings of the service, whole.
+// Settings of the service, whole; a watcher's tray keeps only what it shows and opens.
 void on_settings(const LinkFrame& f) {
   memcpy(&g_settings, f.body, sizeof g_settings);
+  if (!TrayUserIsAdmin) link_settings_for_watcher(&g_settings);
   TraySettingsFrom = TRAY_SETTINGS_FRAME;
   tray_settings_changed();
 }

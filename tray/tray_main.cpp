@@ -235,7 +235,8 @@ void tray_timer_icon() {
 
 void tray_timer_link() {
   tray_link_step();
-  if (TrayStatus.countdown_left <= 0) {
+  // A cancelled countdown stands still: its window goes until the cancel is withdrawn.
+  if (TrayStatus.countdown_left <= 0 || TrayStatus.shutdown_cancelled) {
     tray_countdown_destroy();
   } else if (TrayShowCountdown == 1) {
     TrayStatus.countdown_left -= 1;
@@ -297,7 +298,7 @@ void tray_command(uint32_t id) {
         tray_countdown_destroy();
       } else {
         TrayShowCountdown = 1;
-        if (TrayStatus.countdown_left > 0) tray_countdown_show(TrayStatus.countdown_left);
+        if (TrayStatus.countdown_left > 0 && !TrayStatus.shutdown_cancelled) tray_countdown_show(TrayStatus.countdown_left);
       }
       menu_check(CMD_SHOW_COUNTDOWN, TrayShowCountdown == 1);
       break;

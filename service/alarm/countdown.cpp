@@ -8,7 +8,6 @@
 
 #include "common/settings.h"
 #include "common/text.h"
-#include "platform/shell.h"
 #include "service/alarm/alarm_state.h"
 #include "service/alarm/shutdown_actions.h"
 #include "service/alarm/status.h"
@@ -170,7 +169,9 @@ void shutdown_countdown_tick(uint32_t elapsed) {
   if (!g_status.pre_command_started && g_settings.command_enable == 1 && minimum < g_settings.command_before) {
     char file[1024];
     settings_text_utf8(file, sizeof file, g_settings.command_file, 256);
-    shell_open(file, 0);
+    // A file that cannot be trusted is logged and not run; the countdown goes on as after a
+    // failed command.
+    if (file[0]) shell_open_trusted(file, 0);
     g_status.pre_command_started = 1;
   }
 }

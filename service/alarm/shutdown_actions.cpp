@@ -13,6 +13,7 @@
 #include "common/settings_file.h"
 #include "common/text.h"
 #include "platform/clock.h"
+#include "platform/file_trust.h"
 #include "platform/fs.h"
 #include "platform/power.h"
 #include "platform/shell.h"
@@ -74,9 +75,48 @@ Fill write_variables(const char* tmpl, const char* target, const TemplateArg* ar
   return n >= 0 ? Fill::kWritten : Fill::kRefused;
 }
 
-void start_command(const char* name, int32_t wait) {
+// Logs a file that is not run, with the reason.
+void log_refused(const char* path, const char* reason) {
+  char16_t path16[1024], reason16[512];
+  text_utf8_to_utf16(path16, 1024, path);
+  text_utf8_to_utf16(reason16, 512, reason);
+  EventApi.evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, EVT_COMMON_PROGRAM_REFUSED),
+                   evt_name(EVT_GROUP_COMMON, EVT_COMMON_PROGRAM_REFUSED), path16, reason16, nullptr);
+}
+
+// True when the file (or folder) may be run from: trusted, or absent when absent_ok.
+bool path_trusted(const char* path, bool absent_ok) {
+  if (absent_ok && !fs_file_exists(path)) return true;
+  char reason[PROGRAM_REFUSAL_MAX];
+  if (file_trusted(path, nullptr, 0, reason, sizeof reason)) return true;
+  log_refused(path, reason);
+  return false;
+}
+
+// The vCLI folder and the tools a VMware script may run from it (each place the scripts look).
+bool vcli_trusted(const char* const* tools, int count) {
+  char vcli[800];
+  settings_text_utf8(vcli, sizeof vcli, g_settings.vcli_path, 256);
+  if (vcli[0] == 0) return true;
+  char bin[840];
+  snprintf(bin, sizeof bin, "%s/bin", vcli);
+  if (!path_trusted(vcli, true) || !path_trusted(bin, true)) return false;
+  for (int i = 0; i < count; ++i) {
+    const char* formats[] = {"%s/%s", "%s/%s.pl", "%s/bin/%s", "%s/bin/%s.pl"};
+    for (const char* format : formats) {
+      char tool[900];
+      snprintf(tool, sizeof tool, format, vcli, tools[i]);
+      if (!path_trusted(tool, true)) return false;
+    }
+  }
+  return true;
+}
+
+void start_command(const char* name, int32_t wait, const char* const* tools, int count) {
   char path[400];
-  if (cfg_install_file(path, sizeof path, name)) shell_open(path, wait ? VM_SCRIPT_WAIT_MS : 0);
+  if (!cfg_install_file(path, sizeof path, name)) return;
+  if (!vcli_trusted(tools, count)) return;
+  shell_open_trusted(path, wait ? VM_SCRIPT_WAIT_MS : 0);
 }
 
 void repeat_notice() {
@@ -103,7 +143,6 @@ bool hibernate() {
   if (TrapReceiverApi.trap_close) TrapReceiverApi.trap_close();
   if (SnmpAgentApi.snmp_agent_close) SnmpAgentApi.snmp_agent_close();
   if (!power_hibernate(InstallDir)) return false;
-  log_common(EVT_COMMON_OS_SHUTDOWN);
   // The time asleep is not counted by the scheduler or the countdowns.
   g_last_tick = clock_tick_count();
   clock_local_time(&g_last_time);
@@ -124,23 +163,33 @@ void os_action_failed(uint8_t type) {
     SchedulerApi.sched_add_once(SCHED_KIND_POWER_RETRY, POWER_RETRY_UNITS);
 }
 
+// Whether event 9 has been logged for the current shutdown: its retries do not log it again.
+bool g_os_action_logged;
+
 // The operating-system action of shutdown type 0, 1 or 2, with its privilege; false when it failed.
+// The action is logged before it is called, so that the line is written when the machine goes down.
 bool os_action(uint8_t type) {
   if (!power_enable_shutdown_privilege()) return false;
+  if (type <= 2 && !g_os_action_logged) {
+    log_common(EVT_COMMON_OS_SHUTDOWN);
+    g_os_action_logged = true;
+  }
   switch (type) {
     case 0:
+      return power_shutdown(InstallDir);
     case 1:
-      if (!(type == 0 ? power_shutdown(InstallDir) : power_poweroff(InstallDir))) return false;
-      log_common(EVT_COMMON_OS_SHUTDOWN);
-      return true;
+      return power_poweroff(InstallDir);
     case 2:
-      return hibernate();
+      if (!hibernate()) return false;
+      g_os_action_logged = false;   // back from sleep: the next shutdown is a new one
+      return true;
     default:
       return true;
   }
 }
 
 void shutdown_action() {
+  g_os_action_logged = false;
   if (g_settings.vm_enable) {
     log_text(u"Execute the VMWare cluster shutdown command.");
     int clusters = g_clusters.count < CLUSTER_MAX ? g_clusters.count : CLUSTER_MAX;
@@ -184,7 +233,17 @@ void settings_text_utf8(char* out, size_t room, const char16_t* field, size_t un
 
 int32_t g_shutdown_condition = -1;
 
+bool shell_open_trusted(const char* path, uint32_t wait_ms) {
+  char resolved[1024], reason[PROGRAM_REFUSAL_MAX];
+  if (!file_trusted(path, resolved, sizeof resolved, reason, sizeof reason)) {
+    log_refused(path, reason);
+    return false;
+  }
+  return shell_open(resolved, wait_ms);
+}
+
 void shutdown_request() {
+  g_os_action_logged = false;
   if (!power_enable_shutdown_privilege()) {
     if (g_settings.shutdown_type < 3) os_action_failed(g_settings.shutdown_type);
     return;
@@ -283,7 +342,8 @@ void vm_run_esxi_script(int32_t wait) {
   settings_text_utf8(vcli, sizeof vcli, g_settings.vcli_path, 256);
   const TemplateArg args[5] = {{account, 0}, {password, 0}, {server, 0}, {vcli, 0}, {nullptr, g_settings.guest_enable}};
   if (write_variables("command/SetVar.ESX65.template", "command/SetVar.ESX65.cmd", args, 5) != Fill::kWritten) return;
-  start_command(script, wait);
+  static const char* const kTools[] = {"esxcli", "vicfg-hostops", "vmware-cmd"};
+  start_command(script, wait, kTools, 3);
 }
 
 void vm_run_cluster_script(int32_t wait, int32_t i) {
@@ -301,7 +361,8 @@ void vm_run_cluster_script(int32_t wait, int32_t i) {
     if (write_variables("command/SetVar.VMCluster.template", "command/SetVar.VMCluster.cmd", args, 5) == Fill::kRefused)
       return;
   }
-  start_command("command/command.VMCluster.cmd", wait);
+  static const char* const kTools[] = {"vicfg-hostops"};
+  start_command("command/command.VMCluster.cmd", wait, kTools, 1);
 }
 
 char* util_read_file(const char* path) {

@@ -153,3 +153,13 @@ LinkFrameResult link_frame_next(LinkRxBuffer* rx, uint8_t* decode, LinkFrame* fr
   rx->fill -= total;
   return LINK_FRAME_OK;
 }
+
+void link_settings_for_watcher(AgentSettings* s) {
+  memset(s->account_user, 0, sizeof s->account_user);
+  memset(s->account_password, 0, sizeof s->account_password);
+  memset(s->vm_server, 0, sizeof s->vm_server);
+  memset(s->vm_account, 0, sizeof s->vm_account);
+  memset(s->vm_password, 0, sizeof s->vm_password);
+  memset(s->vcli_path, 0, sizeof s->vcli_path);
+  memset(s->command_file, 0, sizeof s->command_file);
+}

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/settings.h"
 #include "platform/clock.h"
 
 enum : uint32_t {
@@ -80,3 +81,8 @@ enum LinkFrameResult : int {
 // digits, the space; the length must be the kind's body size; the body must be crypt64. The body
 // is decoded into decode (LINK_DECODE_SIZE bytes).
 LinkFrameResult link_frame_next(LinkRxBuffer* rx, uint8_t* decode, LinkFrame* frame);
+
+// What a client that only watches may see of the settings: the web account names and passwords,
+// the VMware server, account, password and vCLI folder, and the command file are zeroed; the rest
+// (reactions stopped, language, web protocols and ports) stays.
+void link_settings_for_watcher(AgentSettings* settings);

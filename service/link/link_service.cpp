@@ -43,8 +43,13 @@ constexpr uint32_t kClientEvents = FD_READ | FD_WRITE | FD_CLOSE;
 
 char LinkTxBuffer[LINK_FRAME_MAX];      // the frame being sent
 char LinkTxWatcher[LINK_FRAME_MAX];     // its copy for the clients that may only watch
-AgentSettings LinkWatcherSettings;      // the settings without their passwords
+AgentSettings LinkWatcherSettings;      // the settings a watching client may see
 uint8_t LinkDecodeArea[LINK_DECODE_SIZE];  // decoded body of the frame being handled
+
+constexpr uint32_t kUnknownUser = 0xFFFFFFFFu;
+uint32_t LinkClientUid[LINK_CLIENT_SLOTS];      // owner of each slot's peer (kUnknownUser: not found)
+uint32_t LinkClientSerial[LINK_CLIENT_SLOTS];   // accept order of each slot: the oldest is lowest
+uint32_t LinkAcceptSerial;
 
 int slot_of(int s) {
   if (s == INVALID_SOCKET) return -1;
@@ -53,23 +58,45 @@ int slot_of(int s) {
   return -1;
 }
 
+// The slot for a new connection: a free one; for an administrator, when none is free, the slot of
+// the oldest watching connection, which is closed. -1 when the connection is to be turned away:
+// the table is full of administrators, or a watching user already holds LINK_WATCHER_SLOTS_PER_USER.
+int slot_for(bool admin, uint32_t uid) {
+  if (!admin) {
+    int held = 0;
+    for (int i = 0; i < LINK_CLIENT_SLOTS; ++i)
+      held += LinkClients[i] != INVALID_SOCKET && !LinkClientAdmin[i] && LinkClientUid[i] == uid;
+    if (held >= LINK_WATCHER_SLOTS_PER_USER) return -1;
+  }
+  for (int i = 0; i < LINK_CLIENT_SLOTS; ++i)
+    if (LinkClients[i] == INVALID_SOCKET) return i;
+  if (!admin) return -1;
+  int oldest = -1;
+  for (int i = 0; i < LINK_CLIENT_SLOTS; ++i)
+    if (!LinkClientAdmin[i] && (oldest < 0 || int32_t(LinkClientSerial[i] - LinkClientSerial[oldest]) < 0)) oldest = i;
+  if (oldest >= 0) link_client_close(oldest);
+  return oldest;
+}
+
 void on_accept() {
-  int slot = -1;
-  for (int i = 0; i < LINK_CLIENT_SLOTS && slot < 0; ++i)
-    if (LinkClients[i] == INVALID_SOCKET) slot = i;
   int s = sock_accept(LinkListener, nullptr, nullptr);
   if (s == INVALID_SOCKET) return;
-  if (slot < 0) {
-    // Every slot is taken: turn the connection away instead of leaving it in the backlog, where
-    // it would hold back every later accept.
+  // Every local user can reach the port: only an administrator's tray program may act.
+  uint32_t uid = kUnknownUser;
+  if (!account_peer_user(s, &uid)) uid = kUnknownUser;
+  bool admin = uid != kUnknownUser && account_is_administrator(uid);
+  int slot = slot_for(admin, uid);
+  if (slot < 0 || slot >= LINK_CLIENT_SLOTS) {
+    // Turned away at once instead of left in the backlog, where it would hold back every later
+    // accept.
     sock_close(s);
     return;
   }
   LinkClients[slot] = s;
   LinkRxBuffers[slot].fill = 0;
-  // Every local user can reach the port: only an administrator's tray program may act.
-  uint32_t uid = 0;
-  LinkClientAdmin[slot] = account_peer_user(s, &uid) && account_is_administrator(uid);
+  LinkClientAdmin[slot] = admin ? 1 : 0;
+  LinkClientUid[slot] = uid;
+  LinkClientSerial[slot] = ++LinkAcceptSerial;
   if (win_async_select(s, g_main_hwnd, WM_LINK_SOCKET, kClientEvents)) LinkState = 2;
   else link_client_close(slot);
 }
@@ -283,6 +310,7 @@ void link_client_close(int slot) {
   if (LinkClients[slot] != INVALID_SOCKET) sock_close(LinkClients[slot]);
   LinkClients[slot] = INVALID_SOCKET;
   LinkClientAdmin[slot] = 0;
+  LinkClientUid[slot] = kUnknownUser;
   LinkRxBuffers[slot].fill = 0;
 }
 
@@ -345,15 +373,14 @@ void link_send(uint32_t kind, uint32_t code, const char* data) {
   }
   int32_t size = link_frame_build(LinkTxBuffer, int32_t(sizeof LinkTxBuffer), kind, code, body, length);
   if (size == 0) return;
-  // Watching clients get the status, the alarm lines and the settings without their passwords.
+  // Watching clients get the status, the alarm lines and the settings without their secrets.
   int32_t watcher_size = 0;
   if (kind == LINK_KIND_VAL || kind == LINK_KIND_LOG) {
     memcpy(LinkTxWatcher, LinkTxBuffer, size_t(size));
     watcher_size = size;
   } else if (kind == LINK_KIND_CFG) {
     LinkWatcherSettings = g_settings;
-    memset(LinkWatcherSettings.account_password, 0, sizeof LinkWatcherSettings.account_password);
-    memset(LinkWatcherSettings.vm_password, 0, sizeof LinkWatcherSettings.vm_password);
+    link_settings_for_watcher(&LinkWatcherSettings);
     watcher_size = link_frame_build(LinkTxWatcher, int32_t(sizeof LinkTxWatcher), kind, code,
                                     reinterpret_cast<const uint8_t*>(&LinkWatcherSettings), length);
     memset(&LinkWatcherSettings, 0, sizeof LinkWatcherSettings);

@@ -8,6 +8,8 @@
 #include "service/link/link_frames.h"
 
 constexpr int LINK_CLIENT_SLOTS = 10;
+// Slots one user who is no administrator may hold at a time; further connections are closed.
+constexpr int LINK_WATCHER_SLOTS_PER_USER = 2;
 
 // 0 no listener, 1 listening and no client accepted yet, 2 a client has been accepted (it stays 2
 // after the clients have gone, until the listener closes).
@@ -19,8 +21,10 @@ extern int LinkClients[LINK_CLIENT_SLOTS];
 // Receive buffer of each client slot.
 extern LinkRxBuffer LinkRxBuffers[LINK_CLIENT_SLOTS];
 // 1 when the slot's peer process belongs to an administrator (root or the "sudo" group): it gets
-// every frame and may send. Other peers only watch: they get VAL, LOG and a CFG whose web account
-// and VMware passwords are zeroed, and anything they send closes their connection.
+// every frame and may send. Other peers only watch: they get VAL, LOG and a CFG without what
+// link_settings_for_watcher removes, and anything they send closes their connection. A watching
+// user holds at most LINK_WATCHER_SLOTS_PER_USER slots; when the table is full, an administrator's
+// connection takes the slot of the oldest watching connection, which is closed.
 extern uint8_t LinkClientAdmin[LINK_CLIENT_SLOTS];
 
 // Closes an open listener, then opens a TCP socket bound to 127.0.0.1:5515. False when it cannot

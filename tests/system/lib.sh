@@ -28,6 +28,7 @@ fail() { echo "FAIL: $*" >&2; [ -f "$VELLMAR_DIR/_FILE_LOG.TXT" ] && { echo "---
 # ends are turned into CR LF).
 vellmar_install() {
   cp -r "$VELLMAR_SOURCE_DIR/data/." "$VELLMAR_DIR/"
+  chmod -R go-w "$VELLMAR_DIR"   # as an installation is: the service runs no script others can change
   cp "$BREVANTA" "$VELLMAR_DIR/Brevanta"
   printf '[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=%s\n' "$VELLMAR_DIR" > "$VELLMAR_DIR/registry"
   export VELLMAR_REGISTRY="$VELLMAR_DIR/registry"

@@ -34,7 +34,11 @@ start_trayer() {
 start_trayer
 sleep 1
 
-(cd "$VELLMAR_DIR" && VELLMAR_TRAY_RECORD="$SHOWN" exec "$LUMISK") > "$VELLMAR_DIR/tray.out" 2>&1 &
+# The browser stand-in notes the addresses it is asked to open.
+mkdir "$VELLMAR_DIR/bin"
+printf '#!/bin/sh\necho "$1" >> "%s/opened"\n' "$VELLMAR_DIR" > "$VELLMAR_DIR/bin/xdg-open"
+chmod 755 "$VELLMAR_DIR/bin/xdg-open"
+(cd "$VELLMAR_DIR" && VELLMAR_TRAY_RECORD="$SHOWN" PATH="$VELLMAR_DIR/bin:$PATH" exec "$LUMISK") > "$VELLMAR_DIR/tray.out" 2>&1 &
 VELLMAR_PIDS+=($!)
 TRAY_PID=$!
 
@@ -89,6 +93,27 @@ import -window root "$ARTIFACTS/property.png"
 sheet=$(xdotool search --name '^Vellmar - Property$' | head -n 1)
 xdotool windowfocus --sync "$sheet" key Escape
 wait_for "sheet closed" 10 grep -qF "dialog close 112" "$SHOWN"
+
+# --- A right press opens the menu too; a left double click opens the web monitor and leaves no
+# menu open.
+menu_open_after() {   # the last menu line since line $1 says shown
+  tail -n +"$(($1 + 1))" "$SHOWN" | grep -E '^menu (shown|closed)' | tail -n 1 | grep -q '^menu shown'
+}
+m=$(wc -l < "$SHOWN")
+xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 3
+wait_for "menu of the right button" 10 shown_after "$m" "menu shown items=5"
+xdotool key Escape
+sleep 1
+m=$(wc -l < "$SHOWN")
+xdotool mousemove $((x + w / 2)) $((y + h / 2)) click --repeat 2 --delay 80 1
+wait_for "web monitor" 10 shown_after "$m" "open http://127.0.0.1"
+wait_for "browser started" 10 test -s "$VELLMAR_DIR/opened"
+grep -q '^http://127.0.0.1:[0-9]*?encrypt=1&account=' "$VELLMAR_DIR/opened" || fail "web monitor address: $(cat "$VELLMAR_DIR/opened")"
+sleep 1
+import -window root "$ARTIFACTS/double-click.png"
+menu_open_after "$m" && fail "the menu stayed open after the double click"
+[ "$(tail -n +"$((m + 1))" "$SHOWN" | grep -c '^open http')" = 1 ] || fail "the web monitor opened other than once"
+import -window root "$ARTIFACTS/double-click.png"
 
 # --- A power failure: the countdown window shows its digits (white: five minutes left).
 sleep 5   # the trap receiver opens on the service's first housekeeping tick

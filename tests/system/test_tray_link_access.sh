@@ -36,7 +36,8 @@ vellmar_start
 wait_for "tray listener" 10 sh -c "ss -ltn | grep -q '127.0.0.1:5515 '"
 
 # An administrator stores the passwords.
-"${ROOT_CLIENT[@]}" upc vm_password=vm-secret account_password0=web-secret || fail "administrator's UPC refused"
+"${ROOT_CLIENT[@]}" upc vm_password=vm-secret account_password0=web-secret vm_server=esx.example \
+  || fail "administrator's UPC refused"
 wait_for "passwords saved" 5 grep -q '^VM Password=.' "$INI"
 
 # Both watch for a while; a power failure gives an alarm line to both.
@@ -48,7 +49,8 @@ ROOT_PID=$!
 "${NOBODY_CLIENT[@]}" watch "$NOBODY_WATCH" 14 &
 VELLMAR_PIDS+=($!)
 NOBODY_PID=$!
-sleep 2
+# Both are connected (their first status frame came) before the trap is sent.
+wait_for "both watching" 10 sh -c "grep -q ' VAL ' '$ROOT_WATCH' 2>/dev/null && grep -q ' VAL ' '$NOBODY_WATCH' 2>/dev/null"
 snmptrap -v 1 -c public -m '' 127.0.0.1 1.3.6.1.4.1.7342.2.4.20 127.0.0.1 6 3 '' || fail "snmptrap failed"
 wait "$ROOT_PID" || fail "administrator's watcher failed"
 wait "$NOBODY_PID" || fail "unprivileged watcher failed"
@@ -62,6 +64,9 @@ done
 has "$ROOT_WATCH" CFG 'secrets=1' || fail "administrator's settings frame without the passwords"
 has "$NOBODY_WATCH" CFG 'secrets=1' && fail "unprivileged client got the passwords"
 has "$NOBODY_WATCH" CFG 'secrets=0' || fail "unprivileged settings frame missing"
+# Nor the account names, the VMware server and account, the vCLI folder or the command file.
+has "$ROOT_WATCH" CFG 'private=1' || fail "administrator's settings frame without the account names and paths"
+has "$NOBODY_WATCH" CFG 'private=1' && fail "unprivileged client got the account names, VMware server or paths"
 echo "ok   unprivileged client watches, without the passwords"
 
 # Whatever the unprivileged client sends closes its link and changes nothing.

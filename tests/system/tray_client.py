@@ -9,6 +9,9 @@ edited settings and bad frames, each on its own connection to 127.0.0.1:5515.
   bad CASE [HOLD]         sends a bad frame; exit 0 if the service closes the link within HOLD s,
                           3 if it stays open
   connect HOST            exit 0 if a connect to HOST:5515 is refused, 1 if it is accepted
+  hold COUNT SECONDS OUT  opens COUNT connections one after another and keeps them SECONDS;
+                          then writes "<i> open" or "<i> closed <seconds after the start>" per
+                          connection into OUT
 """
 import socket
 import struct
@@ -37,6 +40,8 @@ FIELDS = {
 }
 # The password fields a watching (non-administrator) client must get zeroed.
 SECRETS = [(356, 66), (1662, 198)]
+# What else it must get zeroed: web account names, VMware server and account, vCLI folder, command file.
+PRIVATE = [(1464, 198), (32, 258), (290, 66), (424, 512), (944, 512)]
 
 
 def encode(data):
@@ -110,8 +115,9 @@ def describe(kind, code, text, data):
         detail = "tray_state=%d cancelled=%d" % (record[256], record[257])
     elif kind == "CFG":
         secrets = int(any(any(record[o:o + n]) for o, n in SECRETS))
-        detail = "stop=%d http_port=%d language=%d secrets=%d" % (
-            record[0], struct.unpack_from("<H", record, 1456)[0], record[1888], secrets)
+        private = int(any(any(record[o:o + n]) for o, n in PRIVATE))
+        detail = "stop=%d http_port=%d language=%d secrets=%d private=%d" % (
+            record[0], struct.unpack_from("<H", record, 1456)[0], record[1888], secrets, private)
     elif kind in ("LOG", "DEL"):
         detail = data.split(b"\0", 1)[0].decode("utf-8", "replace")
     return "%.3f %s %02d %d %d %s" % (time.time(), kind, code, len(text), len(record), detail)
@@ -214,8 +220,38 @@ def cmd_connect(host):
     return 1
 
 
+def cmd_hold(count, seconds, out):
+    start = time.monotonic()
+    socks = []
+    for _ in range(int(count)):
+        s = socket.create_connection(("127.0.0.1", PORT), timeout=5)
+        s.setblocking(False)
+        socks.append(s)
+        time.sleep(0.05)
+    closed = [None] * len(socks)
+    end = start + float(seconds)
+    while time.monotonic() < end:
+        for i, s in enumerate(socks):
+            if closed[i] is not None:
+                continue
+            try:
+                while s.recv(65536):
+                    pass
+                closed[i] = time.monotonic() - start
+            except BlockingIOError:
+                pass
+            except ConnectionError:
+                closed[i] = time.monotonic() - start
+        time.sleep(0.05)
+    with open(out, "w") as f:
+        for i, c in enumerate(closed):
+            f.write("%d open\n" % i if c is None else "%d closed %.1f\n" % (i, c))
+    return 0
+
+
 def main(argv):
-    commands = {"watch": cmd_watch, "send": cmd_send, "upc": cmd_upc, "bad": cmd_bad, "connect": cmd_connect}
+    commands = {"watch": cmd_watch, "send": cmd_send, "upc": cmd_upc, "bad": cmd_bad, "connect": cmd_connect,
+                "hold": cmd_hold}
     if len(argv) < 2 or argv[1] not in commands:
         print(__doc__, file=sys.stderr)
         return 2

@@ -63,6 +63,9 @@ class AlarmFixture : public ::testing::Test {
     std::string data = std::string(VELLMAR_SOURCE_DIR) + "/data";
     fs::copy(data + "/Language", dir.file("Language"), fs::copy_options::recursive);
     fs::copy(data + "/command", dir.file("command"), fs::copy_options::recursive);
+    // As an installation is, whatever the checkout's umask: nobody else may change the scripts.
+    for (const auto& e : fs::recursive_directory_iterator(dir.path))
+      fs::permissions(e.path(), fs::perms::group_write | fs::perms::others_write, fs::perm_options::remove);
     snprintf(InstallDir, sizeof InstallDir, "%s", dir.path.c_str());
     text_utf8_to_utf16(InstallDirW, 260, InstallDir);
 

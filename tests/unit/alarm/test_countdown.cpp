@@ -3,7 +3,11 @@
 // the pre-shutdown command file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -219,6 +223,95 @@ TEST_F(Countdown, CommandFileStartsOnceBelowItsLead) {
   for (int i = 0; i < 200 && read_file(mark).empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(read_file(mark), "ran\n");
+}
+
+// A command file that someone other than root could have written is not run: the refusal is
+// logged with the file and the reason, and the countdown goes on to the shutdown request. A
+// root-owned sticky folder (as /tmp) above it is safe.
+TEST_F(Countdown, CommandFileThatOthersCouldChangeIsNotRun) {
+  struct Case {
+    const char* name;
+    bool needs_root;   // chown
+    bool runs;
+    void (*spoil)(const std::string& folder, const std::string& file);
+    const char* reason;   // part of the logged reason
+  } cases[] = {
+      {"file group-writable", false, false, [](const std::string&, const std::string& f) { chmod(f.c_str(), 0664); },
+       "writable by group or others"},
+      {"file writable by others", false, false, [](const std::string&, const std::string& f) { chmod(f.c_str(), 0646); },
+       "writable by group or others"},
+      {"file of nobody", true, false,
+       [](const std::string&, const std::string& f) { EXPECT_EQ(chown(f.c_str(), 65534, 65534), 0); },
+       "owned by uid 65534"},
+      {"folder group-writable", false, false, [](const std::string& d, const std::string&) { chmod(d.c_str(), 0775); },
+       "writable by group or others"},
+      {"folder writable by others", false, false,
+       [](const std::string& d, const std::string&) { chmod(d.c_str(), 0757); }, "writable by group or others"},
+      {"folder of nobody", true, false,
+       [](const std::string& d, const std::string&) { EXPECT_EQ(chown(d.c_str(), 65534, 65534), 0); },
+       "owned by uid 65534"},
+      {"sticky folder of nobody", true, false,
+       [](const std::string& d, const std::string&) {
+         EXPECT_EQ(chown(d.c_str(), 65534, 65534), 0);
+         chmod(d.c_str(), 01777);
+       },
+       "owned by uid 65534"},
+      {"sticky folder of root", true, true, [](const std::string& d, const std::string&) { chmod(d.c_str(), 01777); },
+       nullptr},
+      {"nothing spoiled", false, true, [](const std::string&, const std::string&) {}, nullptr},
+  };
+  int i = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ++i;
+    if (c.needs_root && geteuid() != 0) continue;
+    std::string folder = dir.file("reaction" + std::to_string(i));
+    std::string inner = folder + "/scripts";
+    std::filesystem::create_directories(inner);
+    chmod(folder.c_str(), 0755);
+    chmod(inner.c_str(), 0755);
+    std::string file = inner + "/before.sh";
+    std::string mark = inner + "/ran.txt";
+    write_file(file, "echo ran > '" + mark + "'\n");
+    chmod(file.c_str(), 0755);
+    c.spoil(folder, file);
+
+    sched_init();
+    status_reset();
+    EventApi.evt_clear_log();
+    g_countdown_announced = -1;
+    g_settings.command_enable = 1;
+    g_settings.command_before = 120;
+    g_settings.condition_delay[kPowerFail] = 10;
+    text_utf8_to_utf16(g_settings.command_file, 256, file.c_str());
+    trap(0, 0, 3);
+    status_aggregate();
+    shutdown_countdown_tick(1);
+    EXPECT_EQ(g_status.pre_command_started, 1);
+    std::string refused = common(15);
+    if (c.runs) {
+      EXPECT_EQ(log_count(refused), 0);
+      for (int k = 0; k < 1000 && read_file(mark).empty(); ++k)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      EXPECT_EQ(read_file(mark), "ran\n");
+    } else {
+      EXPECT_EQ(log_count(refused + file), 1);
+      EXPECT_EQ(log_count(c.reason), 1);
+    }
+    // Once a countdown: later ticks neither start nor log it again, and the shutdown follows.
+    for (int k = 0; k < 9; ++k) shutdown_countdown_tick(1);
+    EXPECT_EQ(log_count(refused), c.runs ? 0 : 1);
+    EXPECT_EQ(shutdowns_queued(), 1);
+    trap(0, 0, 4);
+    status_aggregate();
+    shutdown_countdown_tick(1);
+  }
+  // Nothing refused ever ran.
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  for (int k = 1; k <= i; ++k) {
+    if (cases[k - 1].runs) continue;
+    EXPECT_FALSE(fs_exists(dir.file("reaction" + std::to_string(k) + "/scripts/ran.txt"))) << cases[k - 1].name;
+  }
 }
 
 TEST_F(Countdown, AnnouncementTexts) {

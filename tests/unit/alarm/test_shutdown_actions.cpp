@@ -231,14 +231,20 @@ TEST_F(ShutdownActions, FailedPowerActionIsReportedAndRetriedWhileTheConditionLa
     action_execute(SCHED_KIND_SHUTDOWN);
     EXPECT_EQ(log_count(failed), failed_before + 1);
     EXPECT_EQ(log_count(failed + c.name), 1);
-    EXPECT_EQ(log_count(common(9)), 0) << "not logged as carried out";
+    // The action is logged once its privilege is there, before it is called.
+    EXPECT_EQ(log_count(common(9)), 1) << "logged before the call";
+    EXPECT_LT(log_index(common(9)), log_index(failed + c.name));
     EXPECT_EQ(log_count(common(1)), started_before) << "not logged as started again";
     EXPECT_EQ(pending(0, 0), 2u) << "the alarm state is kept";
     ASSERT_TRUE(SchedulerApi.sched_find_kind(SCHED_KIND_POWER_RETRY));
     EXPECT_EQ(sched_once_ring.slot[sched_once_ring.head].countdown, POWER_RETRY_UNITS);
-    // A second failure within the minute queues no second retry.
+    // A second failure within the minute queues no second retry; failing retries do not log
+    // the action again.
+    action_execute(SCHED_KIND_POWER_RETRY);
     action_execute(SCHED_KIND_POWER_RETRY);
     EXPECT_EQ(sched_once_ring.count, 1);
+    EXPECT_EQ(log_count(common(9)), 1);
+    EXPECT_EQ(log_count(failed + c.name), 3);
     // The retry runs the operating-system action alone: no script, no command file.
     sched_init();
     auto scripts = recorded();
@@ -376,6 +382,70 @@ TEST_F(ShutdownActions, EsxiGuestsAreShutDownBeforeTheHost) {
   ASSERT_EQ(r.size(), 1u);
   EXPECT_TRUE(starts(r[0], "vicfg-hostops" + kHostShutdown)) << r[0];
   EXPECT_NE(read_file(dir.file("command/SetVar.ESX65.cmd")).find("GUEST_ENABLE=0\n"), std::string::npos);
+}
+
+// A VMware script, the vCLI folder or a tool in it that others could have changed: no script of
+// the shutdown runs, each refusal is logged with the path and the reason, and the operating-system
+// action still follows.
+TEST_F(ShutdownActions, ScriptsAndToolsThatOthersCouldChangeAreNotRun) {
+  struct Case {
+    const char* name;
+    bool needs_root;
+    const char* path;   // under the installation folder
+    int mode;           // or -1 to give it to nobody
+    const char* reason;
+    const char* still_runs;   // the line of the script that is not concerned, if any
+  } cases[] = {
+      {"cluster script group-writable", false, "command/command.VMCluster.cmd", 0664, "writable by group or others",
+       "vicfg-hostops [--operation]"},
+      {"ESXi script writable by others", false, "command/command.ESX65.cmd", 0646, "writable by group or others",
+       "vicfg-hostops [--cluster]"},
+      {"command folder group-writable", false, "command", 0775, "writable by group or others", nullptr},
+      {"vCLI folder writable by others", false, "vcli", 0757, "writable by group or others", nullptr},
+      {"vCLI tool group-writable", false, "vcli/vicfg-hostops", 0775, "writable by group or others", nullptr},
+      {"vCLI tool of nobody", true, "vcli/vicfg-hostops", -1, "owned by uid 65534", nullptr},
+      {"vCLI bin folder of nobody", true, "vcli/bin", -1, "owned by uid 65534", nullptr},
+      {"installation folder of nobody", true, "", -1, "owned by uid 65534", nullptr},
+  };
+  std::filesystem::create_directories(dir.file("vcli/bin"));
+  g_settings.shutdown_type = 0;
+  g_settings.vm_enable = 1;
+  g_settings.vm_type = 0;
+  g_settings.guest_enable = 0;
+  esxi("esx.example", "root", "pw");
+  add_cluster("vc1.example", "a1", "p1", "One");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needs_root && geteuid() != 0) continue;
+    std::string path = c.path[0] ? dir.file(c.path) : dir.path;
+    struct stat before;
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    int changed = c.mode >= 0 ? chmod(path.c_str(), mode_t(c.mode)) : chown(path.c_str(), 65534, 65534);
+    ASSERT_EQ(changed, 0);
+    EventApi.evt_clear_log();
+    std::remove(record.c_str());
+    std::remove(dir.file("power.log").c_str());
+    action_execute(SCHED_KIND_SHUTDOWN);
+    auto r = recorded();
+    if (c.still_runs) {
+      ASSERT_EQ(r.size(), 1u) << read_file(record);
+      EXPECT_TRUE(starts(r[0], c.still_runs)) << r[0];
+    } else {
+      EXPECT_TRUE(r.empty()) << read_file(record);
+    }
+    EXPECT_GE(log_count(c.path[0] ? path + " " : path), 1) << "the path is named";
+    std::string refused = common(15).substr(0, common(15).find('%'));
+    EXPECT_GE(log_count(refused), 1);
+    EXPECT_EQ(log_count(refused), log_count(c.reason));
+    EXPECT_EQ(power_log(), "shutdown\n") << "the shutdown goes on";
+    EXPECT_EQ(log_count(common(9)), 1);
+    // Put back: the scripts run again.
+    ASSERT_EQ(chown(path.c_str(), before.st_uid, before.st_gid), 0);
+    ASSERT_EQ(chmod(path.c_str(), before.st_mode & 07777), 0);
+    std::remove(record.c_str());
+    action_execute(SCHED_KIND_SHUTDOWN);
+    EXPECT_EQ(recorded().size(), 2u) << read_file(record);
+  }
 }
 
 TEST_F(ShutdownActions, EsxiScriptNeedsAServerATemplateAndAKnownType) {

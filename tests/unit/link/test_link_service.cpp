@@ -527,13 +527,18 @@ TEST_F(LinkService, SettingsThatCannotBeStoredAreNotTaken) {
 }
 
 // A client whose peer is not an administrator only watches.
-TEST_F(LinkService, WatchingClientGetsStatusAlarmsAndSettingsWithoutPasswords) {
+TEST_F(LinkService, WatchingClientGetsStatusAlarmsAndSettingsWithoutSecrets) {
   connect_slot(0);
   connect_slot(1);
   LinkClientAdmin[1] = 0;
   text_copy16(g_settings.account_password[0], 33, u"adminpw");
   text_copy16(g_settings.account_password[2], 33, u"userpw");
   text_copy16(g_settings.vm_password, 33, u"vmpw");
+  text_copy16(g_settings.vm_server, 129, u"esx.example");
+  text_copy16(g_settings.vm_account, 33, u"vmadmin");
+  text_copy16(g_settings.vcli_path, 256, u"/opt/vcli");
+  text_copy16(g_settings.command_file, 256, u"/opt/reaction.sh");
+  g_settings.http_port = 8088;
   g_settings.notify_enable = 1;
 
   link_send(LINK_KIND_VAL, 0, nullptr);
@@ -557,11 +562,23 @@ TEST_F(LinkService, WatchingClientGetsStatusAlarmsAndSettingsWithoutPasswords) {
         EXPECT_EQ(s.account_password[0][0] == 0, zeroed);
         EXPECT_EQ(s.account_password[2][0] == 0, zeroed);
         EXPECT_EQ(s.vm_password[0] == 0, zeroed);
+        // Nor the account names, the VMware server and account, the vCLI folder or the command file.
+        for (int a = 0; a < 3; ++a) EXPECT_EQ(s.account_user[a][0] == 0, zeroed) << a;
+        EXPECT_EQ(s.vm_server[0] == 0, zeroed);
+        EXPECT_EQ(s.vm_account[0] == 0, zeroed);
+        EXPECT_EQ(s.vcli_path[0] == 0, zeroed);
+        EXPECT_EQ(s.command_file[0] == 0, zeroed);
         if (zeroed) {
           AgentSettings expected = g_settings;
+          memset(expected.account_user, 0, sizeof expected.account_user);
           memset(expected.account_password, 0, sizeof expected.account_password);
+          memset(expected.vm_server, 0, sizeof expected.vm_server);
+          memset(expected.vm_account, 0, sizeof expected.vm_account);
           memset(expected.vm_password, 0, sizeof expected.vm_password);
-          EXPECT_EQ(memcmp(&s, &expected, sizeof s), 0);
+          memset(expected.vcli_path, 0, sizeof expected.vcli_path);
+          memset(expected.command_file, 0, sizeof expected.command_file);
+          EXPECT_EQ(memcmp(&s, &expected, sizeof s), 0) << "the rest stays";
+          EXPECT_EQ(s.http_port, 8088);
         }
       }
       rest = rest.substr(size);

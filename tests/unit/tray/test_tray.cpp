@@ -436,4 +436,70 @@ TEST_F(Tray, CountdownWindowFollowsTheShowCountdownItem) {
   EXPECT_EQ(nullptr, TrayCountdownWindow);
 }
 
+// The countdown window follows the service's cancel flag: it closes when the countdown is cancelled
+// (the seconds the service keeps stand still) and comes back when the cancel is withdrawn while
+// the countdown runs; it closes when the countdown ends.
+TEST_F(Tray, CountdownWindowClosesOnCancelAndComesBackWhenWithdrawn) {
+  StatusRecord s{};
+  s.tray_state = 2;
+  s.countdown_left = 90;
+  struct Step {
+    uint8_t cancelled;
+    int32_t left;
+    bool open;
+  } steps[] = {{0, 90, true}, {1, 88, false}, {1, 88, false}, {0, 88, true}, {0, -1, false}};
+  for (const Step& step : steps) {
+    s.shutdown_cancelled = step.cancelled;
+    s.countdown_left = step.left;
+    receive(frame(LINK_KIND_VAL, 0, &s, sizeof s));
+    if (step.cancelled) {
+      EXPECT_EQ(nullptr, TrayCountdownWindow) << "closed as the frame comes";
+    }
+    tray_timer_link();
+    tray_timer_link();
+    EXPECT_EQ(step.open, TrayCountdownWindow != nullptr) << int(step.cancelled) << " " << step.left;
+  }
+  // Shown again from the item while cancelled: nothing opens.
+  s.shutdown_cancelled = 1;
+  s.countdown_left = 60;
+  receive(frame(LINK_KIND_VAL, 0, &s, sizeof s));
+  tray_command(CMD_SHOW_COUNTDOWN);
+  tray_command(CMD_SHOW_COUNTDOWN);
+  EXPECT_EQ(nullptr, TrayCountdownWindow);
+  EXPECT_TRUE(item(CMD_SHOW_COUNTDOWN).checked);
+}
+
+// A watcher's tray keeps none of the account names, VMware server and account, vCLI folder and
+// command file, even when a settings frame carries them; an administrator's keeps the record whole.
+TEST_F(Tray, WatcherKeepsOnlyWhatItShowsOfTheSettings) {
+  AgentSettings s = g_settings;
+  text_copy16(s.account_user[0], 33, u"admin");
+  text_copy16(s.account_password[0], 33, u"secret");
+  text_copy16(s.vm_server, 129, u"esx.example");
+  text_copy16(s.vm_account, 33, u"vmadmin");
+  text_copy16(s.vcli_path, 256, u"/opt/vcli");
+  text_copy16(s.command_file, 256, u"/opt/reaction.sh");
+  s.http_port = 8088;
+  s.stop_service = 1;
+  for (int admin : {1, 0}) {
+    SCOPED_TRACE(admin);
+    TrayUserIsAdmin = admin;
+    receive(frame(LINK_KIND_CFG, 0, &s, sizeof s));
+    bool kept = admin == 1;
+    EXPECT_EQ(kept, g_settings.account_user[0][0] != 0);
+    EXPECT_EQ(kept, g_settings.account_password[0][0] != 0);
+    EXPECT_EQ(kept, g_settings.vm_server[0] != 0);
+    EXPECT_EQ(kept, g_settings.vm_account[0] != 0);
+    EXPECT_EQ(kept, g_settings.vcli_path[0] != 0);
+    EXPECT_EQ(kept, g_settings.command_file[0] != 0);
+    EXPECT_EQ(8088, g_settings.http_port);
+    EXPECT_TRUE(item(CMD_STOP_SERVICE).checked);
+    char16_t url[512];
+    ASSERT_TRUE(tray_web_address(url, 512));
+    std::string address = utf8(url);
+    if (kept) EXPECT_EQ(0u, address.rfind("http://127.0.0.1:8088?encrypt=1&account=admin&", 0)) << address;
+    else EXPECT_EQ("http://127.0.0.1:8088", address);
+  }
+}
+
 }  // namespace
