@@ -3,7 +3,7 @@
 source "$(dirname "$0")/lib.sh"
 
 # Log lines other than the trap listeners' open line.
-event_lines() { grep -vc -- '-Trap: ' "$VELLMAR_DIR/_FILE_LOG.TXT" || true; }
+event_lines() { grep -vEc -- '-Trap: |Tray-Link: ' "$VELLMAR_DIR/_FILE_LOG.TXT" || true; }
 
 vellmar_install
 vellmar_start
