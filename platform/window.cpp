@@ -60,6 +60,7 @@ struct SocketReg {
   bool write_armed;        // FD_WRITE may be posted
   bool connect_reported;   // FD_CONNECT already posted
   bool close_reported;     // FD_CLOSE already posted: nothing more for this socket
+  bool datagram;           // UDP: a zero-byte peek is an empty datagram, not a close
 };
 
 struct SentMessage {
@@ -170,7 +171,7 @@ void socket_ready(SocketReg& r, short revents) {
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
     char byte;
     ssize_t n = recv(r.socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n > 0) {
+    if (n > 0 || (n == 0 && r.datagram)) {
       if (r.read_armed && (r.events & FD_READ)) {
         r.read_armed = false;
         post_socket_event(r, FD_READ, 0);
@@ -456,7 +457,10 @@ bool win_async_select(int socket, WindowHandle window, uint32_t message, uint32_
   for (int i = 0; !r && i < kMaxSockets; ++i)
     if (!g_sockets[i].in_use) r = &g_sockets[i];
   if (!r) return false;
-  *r = SocketReg{true, socket, window, message, events, true, true, (events & FD_WRITE) != 0, false, false};
+  int type = 0;
+  socklen_t type_length = sizeof type;
+  bool datagram = getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &type_length) == 0 && type == SOCK_DGRAM;
+  *r = SocketReg{true, socket, window, message, events, true, true, (events & FD_WRITE) != 0, false, false, datagram};
   wake_loop();
   return true;
 }
