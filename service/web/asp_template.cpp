@@ -1,4 +1,4 @@
-// Template rendering: "<% name %>" tags replaced by template variables into a temporary page.
+// Template rendering: "<% name %>" tags replaced by template variables into a page in memory.
 #include "service/web/asp_template.h"
 
 #include <cstdlib>
@@ -7,8 +7,6 @@
 #include "service/alarm/shutdown_actions.h"
 #include "service/web/http_request.h"
 #include "service/web/system_pages.h"
-
-static int g_rendered_pages;
 
 static const char* html_entity(char ch) {
   switch (ch) {
@@ -94,20 +92,16 @@ static void asp_write_message_var(FILE* out, const char* name) {
   else if (strcmp(name, "ERR_PATH") == 0) fputs(g_message_action, out);
 }
 
-int asp_render_template(const char* template_path, char* out_path, int message_page, const char* query) {
+int asp_render_page(const char* template_path, int message_page, const char* query, char** page, size_t* size) {
+  *page = nullptr;
+  *size = 0;
   char* text = util_read_file(template_path);
   if (!text) return 0;
-  ++g_rendered_pages;
-  int n = snprintf(out_path, 260, "%s/httpd/htdocs/tmp/tmp_web_%d.asp", HttpInstallDir, g_rendered_pages);
-  FILE* out = n > 0 && n < 260 ? fopen(out_path, "w") : nullptr;
-  if (!out) {
-    char dir[300];
-    if (snprintf(dir, sizeof dir, "%s/httpd/htdocs/tmp", HttpInstallDir) < int(sizeof dir)) util_create_directory(dir);
-    if (n > 0 && n < 260) out = fopen(out_path, "w");
-  }
+  char* rendered = nullptr;
+  size_t rendered_size = 0;
+  FILE* out = open_memstream(&rendered, &rendered_size);
   if (!out) {
     free(text);
-    out_path[0] = 0;
     return 0;
   }
   char query_copy[1024];
@@ -167,6 +161,11 @@ int asp_render_template(const char* template_path, char* out_path, int message_p
     asp_device_vars(out, name, pair_count, pairs);
   }
   free(text);
-  fclose(out);
+  if (fclose(out) != 0) {
+    free(rendered);
+    return 0;
+  }
+  *page = rendered;
+  *size = rendered_size;
   return 1;
 }
