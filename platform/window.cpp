@@ -60,7 +60,6 @@ struct SocketReg {
   bool write_armed;        // FD_WRITE may be posted
   bool connect_reported;   // FD_CONNECT already posted
   bool close_reported;     // FD_CLOSE already posted: nothing more for this socket
-  bool datagram;           // UDP: a zero-byte peek is an empty datagram, not a close
 };
 
 struct SentMessage {
@@ -82,6 +81,7 @@ int g_queue_count = 0;
 SentMessage* g_sent_first = nullptr;
 SentMessage* g_sent_last = nullptr;
 int g_wake_fd = -1;
+bool g_polling;   // the loop thread waits in poll(): a change of its sockets must wake it
 
 uint64_t now_ms() {
   timespec ts;
@@ -146,6 +146,13 @@ void post_socket_event(SocketReg& r, uint32_t event, int error) {
   queue_push(m);
 }
 
+// A zero-byte peek of a datagram socket is an empty datagram, not a close.
+bool is_datagram(int s) {
+  int type = 0;
+  socklen_t length = sizeof type;
+  return getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_DGRAM;
+}
+
 // Turns poll results into socket messages. Called with g_lock held.
 void socket_ready(SocketReg& r, short revents) {
   if (r.close_reported) return;
@@ -171,7 +178,7 @@ void socket_ready(SocketReg& r, short revents) {
   if (revents & (POLLIN | POLLHUP | POLLERR)) {
     char byte;
     ssize_t n = recv(r.socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n > 0 || (n == 0 && r.datagram)) {
+    if (n > 0 || (n == 0 && is_datagram(r.socket))) {
       if (r.read_armed && (r.events & FD_READ)) {
         r.read_armed = false;
         post_socket_event(r, FD_READ, 0);
@@ -252,9 +259,11 @@ bool next_message(WindowMessage* out, bool wait) {
     int timeout = -1;
     if (t) timeout = int(t->due_ms - now);
     if (!wait) timeout = 0;
+    g_polling = true;
     lock.unlock();
     int ready = poll(fds, nfds_t(n), timeout);
     lock.lock();
+    g_polling = false;
     if (ready > 0) {
       if (fds[0].revents & POLLIN) {
         uint64_t v;
@@ -457,11 +466,8 @@ bool win_async_select(int socket, WindowHandle window, uint32_t message, uint32_
   for (int i = 0; !r && i < kMaxSockets; ++i)
     if (!g_sockets[i].in_use) r = &g_sockets[i];
   if (!r) return false;
-  int type = 0;
-  socklen_t type_length = sizeof type;
-  bool datagram = getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &type_length) == 0 && type == SOCK_DGRAM;
-  *r = SocketReg{true, socket, window, message, events, true, true, (events & FD_WRITE) != 0, false, false, datagram};
-  wake_loop();
+  *r = SocketReg{true, socket, window, message, events, true, true, (events & FD_WRITE) != 0, false, false};
+  if (g_polling) wake_loop();
   return true;
 }
 
@@ -472,7 +478,8 @@ void win_socket_rearm(int socket, uint32_t event) {
   if (event == FD_READ) r->read_armed = true;
   if (event == FD_ACCEPT) r->accept_armed = true;
   if (event == FD_WRITE) r->write_armed = true;
-  wake_loop();
+  // The loop thread itself rearms between two polls, which see the change anyway.
+  if (g_polling) wake_loop();
 }
 
 void win_socket_forget(int socket) {

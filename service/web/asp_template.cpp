@@ -92,10 +92,40 @@ static void asp_write_message_var(FILE* out, const char* name) {
   else if (strcmp(name, "ERR_PATH") == 0) fputs(g_message_action, out);
 }
 
+// The whole template text, terminated, in a heap block; null when it cannot be read. Read
+// unbuffered into a growing block: no seeks for the size, no buffer of the stream's own.
+static char* read_template(const char* path) {
+  FILE* f = fopen(path, "rb");
+  if (!f) return nullptr;
+  setvbuf(f, nullptr, _IONBF, 0);
+  size_t room = 32768, used = 0;
+  char* text = static_cast<char*>(malloc(room));
+  while (text) {
+    size_t n = fread(text + used, 1, room - used - 1, f);
+    used += n;
+    if (used + 1 < room) break;
+    char* grown = room < (size_t(16) << 20) ? static_cast<char*>(realloc(text, room * 2)) : nullptr;
+    if (!grown) {
+      free(text);
+      text = nullptr;
+      break;
+    }
+    text = grown;
+    room *= 2;
+  }
+  if (text && ferror(f)) {
+    free(text);
+    text = nullptr;
+  }
+  fclose(f);
+  if (text) text[used] = 0;
+  return text;
+}
+
 int asp_render_page(const char* template_path, int message_page, const char* query, char** page, size_t* size) {
   *page = nullptr;
   *size = 0;
-  char* text = util_read_file(template_path);
+  char* text = read_template(template_path);
   if (!text) return 0;
   char* rendered = nullptr;
   size_t rendered_size = 0;
