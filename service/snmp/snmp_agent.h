@@ -92,6 +92,8 @@ void snmp_agent_init(SnmpVarHandler handler);
 void snmp_agent_notify_to(WindowHandle window, uint32_t message);
 // The socket notification: answers what waits on the agent's socket, as a poll pass does.
 void snmp_agent_on_socket(uintptr_t socket, intptr_t event);
+// Milliseconds of the time budget of a pass; tests may replace it.
+extern uint32_t (*snmp_agent_clock_ms)();
 // Registers the service's MIB through SnmpAgentApi; 1 on success.
 int snmp_agent_register_mib();
 // The variable handler of the service's MIB.
