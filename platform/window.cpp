@@ -175,7 +175,14 @@ void socket_ready(SocketReg& r, short revents) {
     }
     r.write_armed = (r.events & FD_WRITE) != 0;
   }
-  if (revents & (POLLIN | POLLHUP | POLLERR)) {
+  if ((revents & (POLLIN | POLLHUP | POLLERR)) && !(r.events & FD_CLOSE)) {
+    // Nothing to tell apart from a close: a readable socket is a read event, and the receive
+    // that follows reports whatever the socket holds.
+    if (r.read_armed && (r.events & FD_READ)) {
+      r.read_armed = false;
+      post_socket_event(r, FD_READ, 0);
+    }
+  } else if (revents & (POLLIN | POLLHUP | POLLERR)) {
     char byte;
     ssize_t n = recv(r.socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0 || (n == 0 && is_datagram(r.socket))) {
