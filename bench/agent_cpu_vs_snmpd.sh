@@ -23,6 +23,7 @@ fi
 export VELLMAR_SOURCE_DIR=${VELLMAR_SOURCE_DIR:-$root}
 export BREVANTA=${BREVANTA:-$root/build/normal/Brevanta}
 source "$root/tests/system/lib.sh"
+source "$root/bench/lib.sh"
 
 SNMPD=$(command -v snmpd || echo /usr/sbin/snmpd)
 REQUESTS=${REQUESTS:-20000}
@@ -38,15 +39,7 @@ export SNMPCONFPATH="$VELLMAR_DIR/net-snmp"
 export VELLMAR_TRAP_TRACE="$VELLMAR_DIR/trace.txt"
 mkdir -p "$SNMP_PERSISTENT_DIR" "$VELLMAR_DIR/snmpd"
 
-vellmar_install "[Format]
-Version=7
-[Source IP]
-Listen Port=162
-Number=1
-IP1=127.0.0.1
-Community1=public
-[End]
-"
+vellmar_install "$LOCAL_SOURCE_INI"
 vellmar_start
 wait_for "agent open" 15 log_has "IPv4-SNMP: OK"
 wait_for "trap listeners open" 15 log_has "IPv4-Trap: OK"
@@ -63,8 +56,7 @@ SNMPD_PID=$!
 VELLMAR_PIDS+=("$SNMPD_PID")
 wait_for "snmpd answers" 15 snmpget -v1 -c fenwix -m '' -t 1 -r 0 udp:127.0.0.1:1161 "$OID" >/dev/null 2>&1
 
-run_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {printf "%.0f", s}'; }
-now_ns() { date +%s%N; }
+run_ns() { cpu_ns "$1"; }
 V3=(-v3 -u manager -l authPriv -a MD5 -A mq472816 -x DES -X hv305749)
 BPORT=161 DPORT=1161
 context() { [ "$1" = "$BPORT" ] && echo rt5830 || echo ""; }   # snmpd knows only the empty one
@@ -76,12 +68,6 @@ walk() {   # walk PORT v1|v3: the objects of one walk of the whole tree
   fi
 }
 
-# median_spread VALUES...: "median spread" (spread: (max - min) / median).
-median_spread() {
-  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
-    printf "%s %.3f\n", m, (m > 0 ? (v[NR] - v[1]) / m : 0) }'
-}
-warnings=()
 # report LABEL UNIT "B values" "N values" [lower|higher]: one line with both medians and the ratio.
 report() {
   local label=$1 unit=$2 b n bs ns
@@ -89,9 +75,8 @@ report() {
   read -r n ns <<<"$(median_spread $4)"
   awk -v l="$label" -v u="$unit" -v b="$b" -v n="$n" 'BEGIN {
     printf "%-34s Brevanta %9.3f %s  snmpd %9.3f %s  ratio Brevanta / snmpd %.2f\n", l ":", b, u, n, u, (n > 0 ? b / n : 0) }'
-  awk -v s="$bs" 'BEGIN { exit !(s > 0.2) }' && warnings+=("WARNING: $label, Brevanta: runs differ by $(awk -v s="$bs" 'BEGIN { printf "%.0f", s * 100 }') % of the median")
-  awk -v s="$ns" 'BEGIN { exit !(s > 0.2) }' && warnings+=("WARNING: $label, snmpd: runs differ by $(awk -v s="$ns" 'BEGIN { printf "%.0f", s * 100 }') % of the median")
-  return 0
+  spread_warning "$label, Brevanta" "$bs"
+  spread_warning "$label, snmpd" "$ns"
 }
 
 B_OBJECTS=$(walk $BPORT v1)
@@ -191,7 +176,7 @@ for flood in 1000 20000; do
   read -r x _ <<<"$(median_spread "${maxes[@]}")"
   printf "%-34s delay to the log: mean %s ms, max %s ms (medians of %d runs; traps are taken every 100 ms)\n" \
     "trap, v1 gets at $flood/s to 161:" "$m" "$x" "$RUNS"
-  awk -v s="$ms" 'BEGIN { exit !(s > 0.2) }' && warnings+=("WARNING: trap delay at $flood/s: runs differ by more than 20 % of the median")
+  spread_warning "trap delay at $flood/s" "$ms"
 done
 for w in "${warnings[@]}"; do echo "$w"; done
 

@@ -22,6 +22,7 @@ fi
 export VELLMAR_SOURCE_DIR=${VELLMAR_SOURCE_DIR:-$root}
 export BREVANTA=${BREVANTA:-$root/build/normal/Brevanta}
 source "$root/tests/system/lib.sh"
+source "$root/bench/lib.sh"
 
 command -v snmptrap >/dev/null || fail "snmptrap (package snmp) is missing"
 command -v snmptrapd >/dev/null || fail "snmptrapd (package snmptrapd) is missing"
@@ -58,7 +59,7 @@ TRAPD_PID=$!
 VELLMAR_PIDS+=("$TRAPD_PID")
 wait_for "snmptrapd started" 10 grep -q "NET-SNMP version" "$VELLMAR_DIR/trapd/out.log"
 
-run_ns() { cat /proc/"$1"/task/*/schedstat | awk '{s += $1} END {printf "%.0f", s}'; }
+run_ns() { cpu_ns "$1"; }
 trace_lines() { if [ -f "$VELLMAR_TRAP_TRACE" ]; then wc -l < "$VELLMAR_TRAP_TRACE"; else echo 0; fi; }
 trapd_lines() { grep -c '7342\.2\.4\.20' "$VELLMAR_DIR/trapd/out.log" || true; }
 # settle COMMAND: waits until the count the command prints has not grown for a second.
@@ -85,17 +86,6 @@ ONE=$(cat "$VELLMAR_DIR/one.hex")
 rcvbuf() { ss -uamn "sport = :$1" | sed -n 's/.*skmem:(r[0-9]*,rb\([0-9]*\),.*/\1/p' | head -n 1; }
 echo "receive buffers: Brevanta $(rcvbuf 162) bytes, snmptrapd $(rcvbuf 1162) bytes (both asked for 4194304; net.core.rmem_max $(cat /proc/sys/net/core/rmem_max))"
 
-# median_spread VALUES...: "median spread" (spread: (max - min) / median).
-median_spread() {
-  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
-    printf "%s %.3f\n", m, (m > 0 ? (v[NR] - v[1]) / m : 0) }'
-}
-warnings=()
-spread_warning() {   # spread_warning LABEL SPREAD
-  awk -v s="$2" 'BEGIN { exit !(s > 0.2) }' &&
-    warnings+=("WARNING: $1: runs differ by $(awk -v s="$2" 'BEGIN { printf "%.0f", s * 100 }') % of the median")
-  return 0
-}
 
 # window PORT_BREVANTA PORT_TRAPD: the same single-trap traffic towards the two ports, one after
 # the other; prints each process's run time in its part (ns).

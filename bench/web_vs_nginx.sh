@@ -20,6 +20,7 @@ export BREVANTA=${BREVANTA:-$root/build/normal/Brevanta}
 export WEB_LOAD=${WEB_LOAD:-$root/build/normal/bench/web_load}
 source "$root/tests/system/lib.sh"
 source "$root/tests/system/web_lib.sh"
+source "$root/bench/lib.sh"
 trap - ERR
 
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
@@ -66,8 +67,6 @@ NGINX_MASTER=$(cat "$NG/nginx.pid")
 VELLMAR_PIDS+=("$NGINX_MASTER")
 nginx_pids() { echo "$NGINX_MASTER" $(pgrep -P "$NGINX_MASTER"); }
 
-# CPU time in ns of the processes (all their threads).
-cpu_ns() { for p in "$@"; do cat /proc/"$p"/task/*/schedstat; done | awk '{s += $1} END {printf "%.0f", s}'; }
 
 # chunk SCHEME PORT PATH CLIENTS COUNT PIDS...: "requests failed seconds cpu_ns" of one chunk.
 chunk() {
@@ -94,15 +93,9 @@ run_case() {
              printf "%.0f %.1f %.0f %.1f %d %d\n", br, bu, nr, nu, f["b"], f["n"] }' "$VELLMAR_DIR/chunks"
 }
 
-# median_spread VALUES...: "median spread" (spread: (max - min) / median).
-median_spread() {
-  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { m = NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2;
-    printf "%s %.3f\n", m, (m > 0 ? (v[NR] - v[1]) / m : 0) }'
-}
 
 echo "$REQUESTS requests per server per run, $RUNS runs, turns of $CHUNK; clients bound to 127.0.0.2-5"
 declare -A NGINX_STATIC_US
-warnings=()
 for clients in 8 32; do
   for kind in "static /template.css" "template /login.asp"; do
     set -- $kind
@@ -128,10 +121,10 @@ for clients in 8 32; do
       awk -v l="$label" -v br="$BR" -v nr="$NR" -v bu="$BU" -v nu="$NU" -v x="$extra" -v f="$fails" 'BEGIN {
         printf "%-28s req/s Brevanta %6.0f nginx %6.0f ratio %.2f | CPU us/req Brevanta %6.1f nginx %6.1f ratio %.2f%s%s\n",
                l ":", br, nr, (nr > 0 ? br / nr : 0), bu, nu, (nu > 0 ? bu / nu : 0), x, (f > 0 ? " (" f " failed)" : "") }'
-      for pair in "Brevanta req/s:$BRs" "Brevanta CPU:$BUs" "nginx req/s:$NRs" "nginx CPU:$NUs"; do
-        awk -v s="${pair#*:}" 'BEGIN { exit !(s > 0.2) }' &&
-          warnings+=("WARNING: $label, ${pair%%:*}: runs differ by $(awk -v s="${pair#*:}" 'BEGIN { printf "%.0f", s * 100 }') % of the median")
-      done
+      spread_warning "$label, Brevanta req/s" "$BRs"
+      spread_warning "$label, Brevanta CPU" "$BUs"
+      spread_warning "$label, nginx req/s" "$NRs"
+      spread_warning "$label, nginx CPU" "$NUs"
     done
   done
 done
