@@ -64,7 +64,7 @@ CONF
 "$NGINX" -c "$NG/nginx.conf" -p "$NG" || fail "nginx did not start"
 wait_for "nginx" 10 test -s "$NG/nginx.pid"
 NGINX_MASTER=$(cat "$NG/nginx.pid")
-VELLMAR_PIDS+=("$NGINX_MASTER")
+VELLMAR_PIDS+=("$NGINX_MASTER" $(pgrep -P "$NGINX_MASTER"))   # a failed run leaves no worker behind
 nginx_pids() { echo "$NGINX_MASTER" $(pgrep -P "$NGINX_MASTER"); }
 
 
