@@ -4,10 +4,11 @@
   capture PORT                      prints the hex of the first datagram received on 127.0.0.1:PORT
   replay HEX PORT COUNT RATE        sends the datagram COUNT times at RATE per second to 127.0.0.1:PORT
   burst HEX PORT COUNT              sends it COUNT times as fast as possible
-  delay HEX PORT JUNK_RATE SECONDS TRACE
-                                    junk from 127.0.0.2 at JUNK_RATE/s while the datagram is sent from
-                                    127.0.0.1 every 0.25 s; prints the delays (ms) until each trap
-                                    shows in the TRACE file: "sent taken mean max"
+  delay HEX PORT JUNK_RATE SECONDS TRACE [JUNK_PORT [JUNK_HEX]]
+                                    junk from 127.0.0.2 at JUNK_RATE/s (to JUNK_PORT, default PORT;
+                                    JUNK_HEX, default a malformed datagram) while the datagram is
+                                    sent from 127.0.0.1 every 0.25 s; prints the delays (ms) until
+                                    each trap shows in the TRACE file: "sent taken mean max"
 """
 import os
 import socket
@@ -58,13 +59,14 @@ def cmd_burst(hexdata, port, count):
         s.sendto(data, ("127.0.0.1", int(port)))
 
 
-def cmd_delay(hexdata, port, junk_rate, seconds, trace):
+def cmd_delay(hexdata, port, junk_rate, seconds, trace, junk_port=None, junk_hex=None):
     port, junk_rate, seconds = int(port), float(junk_rate), float(seconds)
+    junk_port = int(junk_port) if junk_port else port
     stop = threading.Event()
 
     def junk():
         s = sender("127.0.0.2")
-        data = bytes([0x30, 0x40]) + bytes(64)
+        data = bytes.fromhex(junk_hex) if junk_hex else bytes([0x30, 0x40]) + bytes(64)
         start = time.monotonic()
         i = 0
         while not stop.is_set():
@@ -73,7 +75,7 @@ def cmd_delay(hexdata, port, junk_rate, seconds, trace):
             if wait > 0:
                 time.sleep(wait)
             # A late sender catches up in small bursts to hold the rate.
-            s.sendto(data, ("127.0.0.1", port))
+            s.sendto(data, ("127.0.0.1", junk_port))
             i += 1
 
     t = threading.Thread(target=junk, daemon=True)

@@ -128,7 +128,9 @@ int sock_recvfrom(int s, void* buffer, int length, uint8_t* from, uint32_t* from
   sockaddr_storage sa;
   socklen_t len = sizeof sa;
   ssize_t n = recvfrom(s, buffer, size_t(length > 0 ? length : 0), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sa), &len);
-  if (n < 0) return set_error(errno);
+  int err = errno;
+  win_socket_rearm(s, FD_READ);
+  if (n < 0) return set_error(err);
   if (from) {
     uint32_t k = len < INET_SOCKADDR_MAX ? uint32_t(len) : INET_SOCKADDR_MAX;
     memset(from, 0, INET_SOCKADDR_MAX);

@@ -81,6 +81,7 @@ int g_queue_count = 0;
 SentMessage* g_sent_first = nullptr;
 SentMessage* g_sent_last = nullptr;
 int g_wake_fd = -1;
+bool g_polling;   // the loop thread waits in poll(): a change of its sockets must wake it
 
 uint64_t now_ms() {
   timespec ts;
@@ -145,6 +146,13 @@ void post_socket_event(SocketReg& r, uint32_t event, int error) {
   queue_push(m);
 }
 
+// A zero-byte peek of a datagram socket is an empty datagram, not a close.
+bool is_datagram(int s) {
+  int type = 0;
+  socklen_t length = sizeof type;
+  return getsockopt(s, SOL_SOCKET, SO_TYPE, &type, &length) == 0 && type == SOCK_DGRAM;
+}
+
 // Turns poll results into socket messages. Called with g_lock held.
 void socket_ready(SocketReg& r, short revents) {
   if (r.close_reported) return;
@@ -167,10 +175,17 @@ void socket_ready(SocketReg& r, short revents) {
     }
     r.write_armed = (r.events & FD_WRITE) != 0;
   }
-  if (revents & (POLLIN | POLLHUP | POLLERR)) {
+  if ((revents & (POLLIN | POLLHUP | POLLERR)) && !(r.events & FD_CLOSE)) {
+    // Nothing to tell apart from a close: a readable socket is a read event, and the receive
+    // that follows reports whatever the socket holds.
+    if (r.read_armed && (r.events & FD_READ)) {
+      r.read_armed = false;
+      post_socket_event(r, FD_READ, 0);
+    }
+  } else if (revents & (POLLIN | POLLHUP | POLLERR)) {
     char byte;
     ssize_t n = recv(r.socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
-    if (n > 0) {
+    if (n > 0 || (n == 0 && is_datagram(r.socket))) {
       if (r.read_armed && (r.events & FD_READ)) {
         r.read_armed = false;
         post_socket_event(r, FD_READ, 0);
@@ -251,9 +266,11 @@ bool next_message(WindowMessage* out, bool wait) {
     int timeout = -1;
     if (t) timeout = int(t->due_ms - now);
     if (!wait) timeout = 0;
+    g_polling = true;
     lock.unlock();
     int ready = poll(fds, nfds_t(n), timeout);
     lock.lock();
+    g_polling = false;
     if (ready > 0) {
       if (fds[0].revents & POLLIN) {
         uint64_t v;
@@ -457,7 +474,7 @@ bool win_async_select(int socket, WindowHandle window, uint32_t message, uint32_
     if (!g_sockets[i].in_use) r = &g_sockets[i];
   if (!r) return false;
   *r = SocketReg{true, socket, window, message, events, true, true, (events & FD_WRITE) != 0, false, false};
-  wake_loop();
+  if (g_polling) wake_loop();
   return true;
 }
 
@@ -468,7 +485,8 @@ void win_socket_rearm(int socket, uint32_t event) {
   if (event == FD_READ) r->read_armed = true;
   if (event == FD_ACCEPT) r->accept_armed = true;
   if (event == FD_WRITE) r->write_armed = true;
-  wake_loop();
+  // The loop thread itself rearms between two polls, which see the change anyway.
+  if (g_polling) wake_loop();
 }
 
 void win_socket_forget(int socket) {

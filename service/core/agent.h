@@ -18,6 +18,7 @@ enum : uintptr_t {
 enum : uint32_t {
   WM_LINK_SOCKET = WM_USER + 1,  // tray-link socket events
   WM_WEB_SOCKET = WM_USER + 2,   // web server socket events
+  WM_SNMP_SOCKET = WM_USER + 3,  // SNMP agent socket events
 };
 
 extern WindowHandle g_main_hwnd;

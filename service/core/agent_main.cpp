@@ -1,5 +1,5 @@
 // Start-up, hidden window, timers and stop of the service program. Every module is started here
-// in a fixed order; afterwards five window timers and two socket messages drive all the work on
+// in a fixed order; afterwards five window timers and three socket messages drive all the work on
 // the window thread.
 #include "service/core/agent.h"
 
@@ -266,6 +266,9 @@ intptr_t agent_wndproc(WindowHandle window, uint32_t message, uintptr_t wparam, 
     case WM_WEB_SOCKET:
       WebServerOps.http_on_socket_message(wparam, lparam);
       return 0;
+    case WM_SNMP_SOCKET:
+      snmp_agent_on_socket(wparam, lparam);
+      return 0;
     default:
       return win_def_window_proc(window, message, wparam, lparam);
   }
@@ -329,6 +332,7 @@ bool agent_start() {
   if (!net_startup()) return false;
   if (link_listen_create()) link_listen_start();
   snmp_agent_init(snmp_agent_mib_handler);
+  snmp_agent_notify_to(g_main_hwnd, WM_SNMP_SOCKET);
   snmp_agent_register_mib();
   trap_init();
   g_trap_process = ups_event_process;

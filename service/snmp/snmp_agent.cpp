@@ -11,15 +11,18 @@
 #include "common/install.h"
 #include "common/settings.h"
 #include "platform/fs.h"
+#include "platform/clock.h"
 #include "platform/inet.h"
 #include "platform/socket.h"
 #include "service/core/listener_status.h"
+#include "platform/window.h"
 #include "service/core/net_address.h"
 #include "service/events/event_defs.h"
 #include "service/snmp/snmp_mib.h"
 #include "service/snmp/usm.h"
 
 SnmpAgentApiTable SnmpAgentApi;
+uint32_t (*snmp_agent_clock_ms)() = clock_tick_count;
 SnmpRequest g_snmp_request;
 uint8_t g_snmp_engine_id[SNMP_ENGINE_ID_SIZE];
 const char kSnmpFixedContext[8] = "default";
@@ -62,6 +65,8 @@ uint8_t g_receive[SNMP_AGENT_DATAGRAM_MAX + 1];   // one byte more shows a datag
 uint8_t g_send[SNMP_AGENT_SEND_MAX];
 uint16_t g_usm_stats[REPORT_KINDS];
 uint16_t g_saved_boots;   // engine boots last written to the state file
+WindowHandle g_notify_window;   // where the sockets' read notifications go, null for none
+uint32_t g_notify_message;
 
 // Storage of the request record's fields.
 uint8_t g_community[SNMP_COMMUNITY_KEPT];
@@ -579,6 +584,7 @@ void agent_open() {
     int id = f == SOCKET_V4 ? LISTENER_SNMP_V4 : LISTENER_SNMP_V6;
     if (sock_bind(s, kFamilies[f], nullptr, g_snmp_agent.listen_port)) {
       g_sockets[f] = s;
+      if (g_notify_window != nullptr) win_async_select(s, g_notify_window, g_notify_message, FD_READ);
       bits = static_cast<uint8_t>(bits | (1u << f));
       append_text(text, 40, &n, kOk[f]);
       due = listener_opened(id) || due;
@@ -605,18 +611,36 @@ void send_to_sender(const uint8_t* answer, uint32_t length, void* context) {
   sock_sendto(a->socket, answer, static_cast<int>(length), a->to, a->to_length);
 }
 
-void agent_poll() {
-  if (g_snmp_agent.engine_boots != g_saved_boots) save_boots();
-  for (int f = SOCKET_V4; f <= SOCKET_V6; ++f) {
-    int s = g_sockets[f];
-    if (s == INVALID_SOCKET || !sock_readable(s)) continue;
+// Datagrams one socket answers per pass, and the time a pass may take, so that a flood on the
+// port cannot hold the loop; what is left brings the next notification or waits for the poll.
+constexpr int kPassDatagrams = 32;
+constexpr uint32_t kPassMs = 2;
+
+// Answers what waits on one socket, within the budget. A datagram that is refused, malformed or
+// of a bad length is dropped and the pass goes on with the next one.
+void answer_waiting(int s) {
+  uint32_t started = snmp_agent_clock_ms();
+  for (int i = 0; i < kPassDatagrams; ++i) {
+    if (i > 0 && snmp_agent_clock_ms() - started >= kPassMs) return;
     uint8_t from[INET_SOCKADDR_MAX];
     uint32_t from_length = 0;
     int n = sock_recvfrom(s, g_receive, sizeof g_receive, from, &from_length);
-    if (n <= 0 || n > static_cast<int>(SNMP_AGENT_DATAGRAM_MAX)) continue;
+    if (n < 0) {
+      if (sock_last_error() == SOCK_EWOULDBLOCK) return;
+      continue;   // an error the socket reported (an ICMP answer to an earlier send)
+    }
+    if (n == 0 || n > static_cast<int>(SNMP_AGENT_DATAGRAM_MAX)) continue;
+    // An answer that carries a new boots value goes only after the value is saved.
+    if (g_snmp_agent.engine_boots != g_saved_boots) save_boots();
     SocketAnswer answer = {s, from, from_length};
-    if (!snmp_agent_handle(g_receive, static_cast<uint32_t>(n), from, from_length, send_to_sender, &answer)) return;
+    snmp_agent_handle(g_receive, static_cast<uint32_t>(n), from, from_length, send_to_sender, &answer);
   }
+}
+
+void agent_poll() {
+  if (g_snmp_agent.engine_boots != g_saved_boots) save_boots();
+  for (int s : g_sockets)
+    if (s != INVALID_SOCKET) answer_waiting(s);
 }
 
 void localize_keys() {
@@ -670,6 +694,16 @@ int snmp_agent_handle(uint8_t* datagram, uint32_t length, const uint8_t* sender,
   if (R.version == 0) return handle_v1(&msg, sender, sender_length, sink, context);
   if (R.version == 3) handle_v3(datagram, message_length, &msg, sink, context);
   return 1;
+}
+
+void snmp_agent_notify_to(WindowHandle window, uint32_t message) {
+  g_notify_window = window;
+  g_notify_message = message;
+}
+
+void snmp_agent_on_socket(uintptr_t socket, intptr_t) {
+  for (int s : g_sockets)
+    if (s != INVALID_SOCKET && uintptr_t(s) == socket) answer_waiting(s);
 }
 
 void snmp_agent_init(SnmpVarHandler handler) {

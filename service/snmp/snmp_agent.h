@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/window.h"
 #include "service/snmp/ber.h"
 
 typedef int (*SnmpVarHandler)(SnmpVarBind* binding);
@@ -13,7 +14,7 @@ typedef int (*SnmpVarHandler)(SnmpVarBind* binding);
 struct SnmpAgentApiTable {
   void (*snmp_agent_close)();                 // 0: closes both sockets
   void (*snmp_agent_open)();                  // 1: opens whatever socket is closed
-  void (*snmp_agent_poll)();                  // 2: one pass over both sockets
+  void (*snmp_agent_poll)();                  // 2: one pass over both sockets (the fallback of the notification)
   void (*snmp_usm_localize_keys)();           // 3: localises every user's keys
   int (*snmp_mib_register)(const char* oid_text, int id);  // 4: 1 registered or already there
   int (*snmp_mib_unregister)(const char* oid_text);        // 5: 1 removed
@@ -86,6 +87,13 @@ extern const char kSnmpFixedContext[8];
 // Records the handler, starts the engine (engine id, boots from the state file beside agent.ini,
 // time 0), localises the users' keys and fills SnmpAgentApi; opens nothing.
 void snmp_agent_init(SnmpVarHandler handler);
+// Sockets opened from now on notify the window with the message when a datagram waits (null:
+// no notification, the poll alone answers).
+void snmp_agent_notify_to(WindowHandle window, uint32_t message);
+// The socket notification: answers what waits on the agent's socket, as a poll pass does.
+void snmp_agent_on_socket(uintptr_t socket, intptr_t event);
+// Milliseconds of the time budget of a pass; tests may replace it.
+extern uint32_t (*snmp_agent_clock_ms)();
 // Registers the service's MIB through SnmpAgentApi; 1 on success.
 int snmp_agent_register_mib();
 // The variable handler of the service's MIB.
@@ -101,7 +109,7 @@ typedef void (*SnmpAnswerSink)(const uint8_t* answer, uint32_t length, void* con
 
 // Handles one received datagram as the poll does (the first message of it), from the sender's
 // socket address; each answer goes to sink. The datagram is changed in place (digest zeroed,
-// PDU decrypted). Returns 0 when an SNMPv1 request was refused (the poll pass ends), else 1.
+// PDU decrypted). Returns 0 when an SNMPv1 request was refused, else 1.
 int snmp_agent_handle(uint8_t* datagram, uint32_t length, const uint8_t* sender, uint32_t sender_length,
                       SnmpAnswerSink sink, void* context);
 

@@ -1,4 +1,4 @@
-// Template rendering: "<% name %>" tags replaced by template variables into a temporary page.
+// Template rendering: "<% name %>" tags replaced by template variables into a page in memory.
 #include "service/web/asp_template.h"
 
 #include <cstdlib>
@@ -8,8 +8,6 @@
 #include "service/alarm/shutdown_actions.h"
 #include "service/web/http_request.h"
 #include "service/web/system_pages.h"
-
-static int g_rendered_pages;
 
 static const char* html_entity(char ch) {
   switch (ch) {
@@ -140,20 +138,46 @@ static void asp_write_message_var(FILE* out, const char* name) {
   else if (strcmp(name, "ERR_PATH") == 0) asp_write_text(out, g_message_action);  // an onclick attribute
 }
 
-int asp_render_template(const char* template_path, char* out_path, int message_page, const char* query) {
-  char* text = util_read_file(template_path);
-  if (!text) return 0;
-  ++g_rendered_pages;
-  int n = snprintf(out_path, 260, "%s/httpd/htdocs/tmp/tmp_web_%d.asp", HttpInstallDir, g_rendered_pages);
-  FILE* out = n > 0 && n < 260 ? fs_open_private(out_path, "w") : nullptr;
-  if (!out) {
-    char dir[300];
-    if (snprintf(dir, sizeof dir, "%s/httpd/htdocs/tmp", HttpInstallDir) < int(sizeof dir)) fs_create_private_directory(dir);
-    if (n > 0 && n < 260) out = fs_open_private(out_path, "w");
+// The whole template text, terminated, in a heap block; null when it cannot be read. Read
+// unbuffered into a growing block: no seeks for the size, no buffer of the stream's own.
+static char* read_template(const char* path) {
+  FILE* f = fopen(path, "rb");
+  if (!f) return nullptr;
+  setvbuf(f, nullptr, _IONBF, 0);
+  size_t room = 32768, used = 0;
+  char* text = static_cast<char*>(malloc(room));
+  while (text) {
+    size_t n = fread(text + used, 1, room - used - 1, f);
+    used += n;
+    if (used + 1 < room) break;
+    char* grown = room < (size_t(16) << 20) ? static_cast<char*>(realloc(text, room * 2)) : nullptr;
+    if (!grown) {
+      free(text);
+      text = nullptr;
+      break;
+    }
+    text = grown;
+    room *= 2;
   }
+  if (text && ferror(f)) {
+    free(text);
+    text = nullptr;
+  }
+  fclose(f);
+  if (text) text[used] = 0;
+  return text;
+}
+
+int asp_render_page(const char* template_path, int message_page, const char* query, char** page, size_t* size) {
+  *page = nullptr;
+  *size = 0;
+  char* text = read_template(template_path);
+  if (!text) return 0;
+  char* rendered = nullptr;
+  size_t rendered_size = 0;
+  FILE* out = open_memstream(&rendered, &rendered_size);
   if (!out) {
     free(text);
-    out_path[0] = 0;
     return 0;
   }
   char query_copy[1024];
@@ -215,13 +239,14 @@ int asp_render_template(const char* template_path, char* out_path, int message_p
     asp_device_vars(out, name, pair_count, pairs);
   }
   free(text);
-  // A page that could not be written whole (a full disk) is not served.
+  // A page that could not be written whole is not served.
   bool written = !ferror(out);
   if (fclose(out) != 0) written = false;
   if (!written) {
-    remove(out_path);
-    out_path[0] = 0;
+    free(rendered);
     return 0;
   }
+  *page = rendered;
+  *size = rendered_size;
   return 1;
 }

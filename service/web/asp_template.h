@@ -1,5 +1,5 @@
 // Templates: "<% name %>" tags of .asp and .xml pages replaced by template variables into a
-// temporary page, and the escaping every value written into a page goes through.
+// page in memory, and the escaping every value written into a page goes through.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -7,9 +7,9 @@
 
 #include "service/web/http_server.h"
 
-// Renders the template into "<install>/httpd/htdocs/tmp/tmp_web_N.asp"; its path into out_path
-// (260 bytes). 1 on success, 0 on failure.
-int asp_render_template(const char* template_path, char* out_path, int message_page, const char* query);
+// Renders the template into memory: a heap block the caller frees into *page, its length into
+// *size. 1 on success, 0 on failure (nothing to free).
+int asp_render_page(const char* template_path, int message_page, const char* query, char** page, size_t* size);
 // Replaces the names enclosed in '#' that equal a query pair's name; the output length when one
 // was replaced, else 0.
 int asp_replace_tokens(const char* text, size_t out_size, char* out, int pair_count, const QueryPair* pairs);

@@ -3,6 +3,7 @@
 #include "service/web/http_request.h"
 
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <strings.h>
@@ -158,40 +159,66 @@ void http_redirect_https(HttpConnection* c) {
                    host, HttpListenHttpsPort, query);
 }
 
-void http_send_file(HttpConnection* c, const char* file_path) {
-  const char* send_path = file_path;
-  int head = strcasecmp(c->method, "HEAD") == 0;
-  const MimeType* row = http_content_type_for(file_path);
-  bool template_row = row == &MIME_TYPES[0] || row == &MIME_TYPES[1];
-  if (!head && template_row) {
-    if (!asp_render_template(file_path, c->temp_page, strstr(file_path, "/message.asp") != nullptr, c->query)) {
-      http_send_error(c, 500, "Internal Server Error", "can't prepare file %s, ROOT = \\httpd\\htdocs", file_path);
-      return;
-    }
-    send_path = c->temp_page;
-  }
-  FILE* f = fopen(send_path, "rb");
-  if (!f) return;
-  // The settings copy of a download is served once: it goes as soon as it is open for sending.
-  char settings_copy[300], export_csv[300];
-  bool settings = cfg_install_file(settings_copy, sizeof settings_copy, "httpd/htdocs/tmp/agent.ini") &&
-                  strcmp(send_path, settings_copy) == 0;
-  if (!head && settings) remove(send_path);
-  // The downloads are saved under their own names, never shown in the browser.
-  bool csv = cfg_install_file(export_csv, sizeof export_csv, "httpd/htdocs/tmp/event_log.csv") &&
-             strcmp(send_path, export_csv) == 0;
-  const char* disposition = settings ? "Content-Disposition: attachment; filename=\"agent.ini\"\r\n"
-                            : csv    ? "Content-Disposition: attachment; filename=\"event_log.csv\"\r\n"
-                                     : "";
-  fseek(f, 0, SEEK_END);
-  long size = ftell(f);
-  fseek(f, 0, SEEK_SET);
+// The head of a file or page answer of `size` bytes; disposition is a whole header line or "".
+static void http_send_head(HttpConnection* c, const MimeType* row, long size, const char* disposition) {
   char date[64];
   http_local_date(date, sizeof date);
   http_conn_printf(c, "HTTP/1.1 %d OK\r\nDate: %s\r\n%sContent-Type: %s\r\n%sConnection: close\r\nContent-Length: %ld\r\n\r\n",
                    200, date, row == &MIME_TYPES[0] ? "Cache-Control: private, no-store, no-cache\r\nPragma: no-cache\r\n" : "",
                    row->type, disposition, size);
   c->content_type = row;
+}
+
+// A template page is rendered in memory and goes behind its head in the send buffer; a page too
+// large for it is read from the memory block.
+static void http_send_page(HttpConnection* c, const char* file_path, const MimeType* row) {
+  char* page = nullptr;
+  size_t size = 0;
+  if (!asp_render_page(file_path, strstr(file_path, "/message.asp") != nullptr, c->query, &page, &size)) {
+    http_send_error(c, 500, "Internal Server Error", "can't prepare file %s, ROOT = \\httpd\\htdocs", file_path);
+    return;
+  }
+  http_send_head(c, row, long(size), "");
+  if (c->state != 2) {
+    free(page);
+    return;
+  }
+  if (size <= HTTP_BUFFER_SIZE - uint32_t(c->send_pending)) {
+    memcpy(c->send_buffer + c->send_pending, page, size);
+    c->send_pending += int32_t(size);
+    free(page);
+    return;
+  }
+  c->page = page;
+  c->file = fmemopen(page, size, "rb");
+  if (!c->file) http_conn_close(c, 1);
+}
+
+void http_send_file(HttpConnection* c, const char* file_path) {
+  int head = strcasecmp(c->method, "HEAD") == 0;
+  const MimeType* row = http_content_type_for(file_path);
+  bool template_row = row == &MIME_TYPES[0] || row == &MIME_TYPES[1];
+  if (!head && template_row) {
+    http_send_page(c, file_path, row);
+    return;
+  }
+  FILE* f = fopen(file_path, "rb");
+  if (!f) return;
+  // The settings copy of a download is served once: it goes as soon as it is open for sending.
+  char settings_copy[300], export_csv[300];
+  bool settings = cfg_install_file(settings_copy, sizeof settings_copy, "httpd/htdocs/tmp/agent.ini") &&
+                  strcmp(file_path, settings_copy) == 0;
+  if (!head && settings) remove(file_path);
+  // The downloads are saved under their own names, never shown in the browser.
+  bool csv = cfg_install_file(export_csv, sizeof export_csv, "httpd/htdocs/tmp/event_log.csv") &&
+             strcmp(file_path, export_csv) == 0;
+  const char* disposition = settings ? "Content-Disposition: attachment; filename=\"agent.ini\"\r\n"
+                            : csv    ? "Content-Disposition: attachment; filename=\"event_log.csv\"\r\n"
+                                     : "";
+  fseek(f, 0, SEEK_END);
+  long size = ftell(f);
+  fseek(f, 0, SEEK_SET);
+  http_send_head(c, row, size, disposition);
   if (c->state != 2 || head) {
     fclose(f);
     return;

@@ -1,4 +1,6 @@
-// Web server connections: four listeners, 32 slots, request reading and the 10-ms send pump.
+// Web server connections: four listeners, 32 slots, request reading and sending. A response goes
+// out as soon as it is formatted; what the socket does not take goes on at FD_WRITE, and the 10-ms
+// poll keeps the idle limits and retries what a notification left.
 #include "service/web/http_server.h"
 
 #include <openssl/err.h>
@@ -57,7 +59,7 @@ static void http_slot_reset(HttpConnection* c, int index) {
   c->ssl = nullptr;
   c->file = nullptr;
   c->body = nullptr;
-  c->temp_page[0] = 0;
+  c->page = nullptr;
   c->header_fill = 0;
   c->body_fill = 0;
   c->send_pending = 0;
@@ -93,8 +95,8 @@ void http_conn_close(HttpConnection* c, int force) {
   http_free_body(c);
   if (c->file) fclose(c->file);
   c->file = nullptr;
-  if (c->temp_page[0]) remove(c->temp_page);
-  c->temp_page[0] = 0;
+  free(c->page);
+  c->page = nullptr;
   if (!force && c->state == 2 && c->keep_alive) {
     http_conn_expect_head(c);
     return;
@@ -291,59 +293,72 @@ void http_conn_printf(HttpConnection* c, const char* format, ...) {
 }
 
 int http_conn_send(HttpConnection* c) {
-  if (c->file && uint32_t(c->send_pending) < HTTP_BUFFER_SIZE) {
-    size_t n = fread(c->send_buffer + c->send_pending, 1, HTTP_BUFFER_SIZE - uint32_t(c->send_pending), c->file);
-    if (n > 0) {
-      c->send_pending += int32_t(n);
-      if (feof(c->file)) {
+  for (;;) {
+    if (c->file && uint32_t(c->send_pending) < HTTP_BUFFER_SIZE) {
+      size_t n = fread(c->send_buffer + c->send_pending, 1, HTTP_BUFFER_SIZE - uint32_t(c->send_pending), c->file);
+      if (n > 0) {
+        c->send_pending += int32_t(n);
+        if (feof(c->file)) {
+          fclose(c->file);
+          c->file = nullptr;
+        }
+      } else {
         fclose(c->file);
         c->file = nullptr;
       }
-    } else {
-      fclose(c->file);
-      c->file = nullptr;
     }
-  }
-  if (c->send_pending == 0) return c->file ? 0 : 1;
-  int sent = 0;
-  if (c->ssl) {
-    // With partial writes each call takes one record; the pending bytes go record by record
-    // until the socket would block.
-    while (sent < c->send_pending) {
-      int n = SSL_write(c->ssl, c->send_buffer + sent, c->send_pending - sent);
-      if (n > 0) {
-        sent += n;
-        continue;
+    if (c->send_pending == 0) return c->file ? 0 : 1;
+    int sent = 0;
+    bool blocked = false;
+    if (c->ssl) {
+      // With partial writes each call takes one record; the pending bytes go record by record
+      // until the socket would block.
+      while (sent < c->send_pending) {
+        int n = SSL_write(c->ssl, c->send_buffer + sent, c->send_pending - sent);
+        if (n > 0) {
+          sent += n;
+          continue;
+        }
+        int e = SSL_get_error(c->ssl, n);
+        ERR_clear_error();
+        if (e != SSL_ERROR_WANT_WRITE && e != SSL_ERROR_WANT_READ) return http_conn_close(c, 1), -1;
+        blocked = true;
+        break;
       }
-      int e = SSL_get_error(c->ssl, n);
-      ERR_clear_error();
-      if (e != SSL_ERROR_WANT_WRITE && e != SSL_ERROR_WANT_READ) return http_conn_close(c, 1), -1;
-      break;
+    } else {
+      sent = sock_send(c->socket, c->send_buffer, c->send_pending);
+      if (sent < 0) {
+        if (sock_last_error() != SOCK_EWOULDBLOCK) return http_conn_close(c, 1), -1;
+        sent = 0;
+        blocked = true;
+      }
     }
-  } else {
-    sent = sock_send(c->socket, c->send_buffer, c->send_pending);
-    if (sent < 0) {
-      if (sock_last_error() == SOCK_EWOULDBLOCK) return 0;
-      return http_conn_close(c, 1), -1;
-    }
+    if (sent > 0) c->last_activity = http_clock_seconds();
+    c->send_pending -= sent;
+    if (c->send_pending > 0 && sent > 0) memmove(c->send_buffer, c->send_buffer + sent, size_t(c->send_pending));
+    // A would-block send lets the next FD_WRITE be posted.
+    if (blocked) return 0;
+    if (c->send_pending == 0 && !c->file) return 1;
   }
-  if (sent > 0) c->last_activity = http_clock_seconds();
-  c->send_pending -= sent;
-  if (c->send_pending > 0) {
-    memmove(c->send_buffer, c->send_buffer + sent, size_t(c->send_pending));
-    return 0;
-  }
-  return c->file ? 0 : 1;
 }
 
-// Reads and, for a complete request, routes it. A request that got no answer leaves the slot
-// awaiting the next head.
+// Serves the slot as far as it goes without waiting: reads a request and routes it, sends the
+// response, and after a keep-alive response reads the next request. A few rounds per call, so
+// that one pipelining client does not hold the loop; the next notification goes on. A request
+// that got no answer leaves the slot awaiting the next head.
 static void http_conn_serve(HttpConnection* c) {
-  if (http_conn_read(c) != 1) return;
-  http_handle_request(c);
-  if (c->state == 1) {
-    http_free_body(c);
-    http_conn_expect_head(c);
+  for (int round = 0; round < 8; ++round) {
+    if (c->state == 1) {
+      if (http_conn_read(c) != 1) return;
+      http_handle_request(c);
+      if (c->state == 1) {
+        http_free_body(c);
+        http_conn_expect_head(c);
+        return;
+      }
+    }
+    if (c->state != 2 || http_conn_send(c) != 1) return;
+    http_conn_close(c, 0);
   }
 }
 
@@ -357,12 +372,9 @@ static void http_poll() {
   uint32_t now = http_clock_seconds();
   for (auto& c : HttpConnectionTable) {
     if (c.state == 2) {
-      if (http_conn_send(&c) == 1) {
-        http_conn_close(&c, 0);
-        // A keep-alive client's next request may already wait in the socket.
-        if (c.state == 1) http_conn_serve(&c);
-        continue;
-      }
+      // What a notification could not finish; a keep-alive client's next request may already
+      // wait in the socket.
+      http_conn_serve(&c);
       if (c.state == 2 && http_idle_since(c.last_activity, now)) http_conn_close(&c, 1);
     } else if (c.state != 0) {
       bool head_late = !c.body && http_idle_since(c.head_started, now);
@@ -443,10 +455,10 @@ static void http_on_socket_message(uintptr_t socket, intptr_t event) {
   int s = int(socket);
   uint32_t what = uint32_t(event) & 0xFFFF;
   if ((uint32_t(event) >> 16) != 0 && http_on_close(s)) return;
-  if (what & FD_READ) {
+  if (what & (FD_READ | FD_WRITE)) {
     HttpConnection* c = http_find_slot(s);
     // A sending slot reads its next request once the response is out.
-    if (c && c->state == 1) http_conn_serve(c);
+    if (c && (c->state == 1 || (c->state == 2 && (what & FD_WRITE)))) http_conn_serve(c);
   }
   if (what & FD_ACCEPT) {
     for (int i = 0; i < 4; ++i)

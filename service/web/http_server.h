@@ -1,5 +1,4 @@
-// Web server: HTTP and HTTPS listeners, the 32 connection slots, request reading and the send
-// pump, and the request-scoped state that the router, the system pages and the UPS pages share.
+// Web server: HTTP and HTTPS listeners, the 32 connection slots, request reading and sending, and the request-scoped state that the router, the system pages and the UPS pages share.
 // Everything runs on the service's window thread.
 #pragma once
 #include <cstdint>
@@ -57,7 +56,7 @@ struct HttpConnection {
   char* query;              // after the first '?' of the path, null without one
   char* boundary;           // multipart/form-data: the Content-Type text after its first ';'
   FILE* file;               // file being sent
-  char temp_page[260];      // rendered page to delete when the response ends
+  char* page;               // rendered page behind `file` when it is larger than the send buffer; freed at the end
   int32_t send_pending;     // bytes waiting in send_buffer
 };
 
@@ -80,7 +79,7 @@ struct WebServerOpsTable {
   void (*http_open_listeners)(uint16_t http_port, uint16_t https_port, uint8_t http_enabled, uint8_t https_enabled);
   void (*http_server_stop)();                                      // 1: closes connections and listeners
   void (*http_on_socket_message)(uintptr_t socket, intptr_t event);  // 2: WM_WEB_SOCKET handler
-  void (*http_poll)();                                             // 3: sends and time-outs, every 10 ms
+  void (*http_poll)();                                             // 3: time-outs and unfinished sends, every 10 ms
   void (*http_parse_form_data)(char* body, const char* boundary);  // 4: fills FormFieldTable
 };
 
@@ -110,7 +109,8 @@ void http_conn_start(HttpConnection* c, int socket, uint32_t family, const uint8
 void http_conn_printf(HttpConnection* c, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Takes bytes received on the slot (head, then body); 1 request complete, 0 wait, -1 closed.
 int http_conn_take(HttpConnection* c, const char* data, uint32_t length);
-// 1 response complete, 0 more to do, -1 closed.
+// Sends until the response is out or the socket would block (then FD_WRITE or the poll goes
+// on); 1 response complete, 0 more to do, -1 closed.
 int http_conn_send(HttpConnection* c);
 void http_conn_close(HttpConnection* c, int force);
 // Closes the four listeners and nothing else; the next http_open_listeners opens them again.

@@ -195,3 +195,42 @@ TEST(Window, SocketEventsArriveAsMessages) {
 }
 
 }  // namespace
+
+namespace {
+
+// A datagram socket's zero-byte peek is an empty datagram: it brings a read event and the
+// registration stays, so the next datagram brings one too.
+TEST(Window, EmptyDatagramIsReadableNotAClose) {
+  WindowHandle w = make_window(u"cls-udp");
+  int server = sock_udp_open(INET_FAMILY_IPV4);
+  ASSERT_NE(server, INVALID_SOCKET);
+  const uint8_t loopback[4] = {127, 0, 0, 1};
+  ASSERT_TRUE(sock_bind(server, INET_FAMILY_IPV4, loopback, 0));
+  ASSERT_TRUE(win_async_select(server, w, WM_USER + 1, FD_READ | FD_CLOSE));
+  int client = sock_udp_open(INET_FAMILY_IPV4);
+  ASSERT_NE(client, INVALID_SOCKET);
+  uint8_t to[INET_SOCKADDR_MAX];
+  uint32_t to_length = inet_make_sockaddr(to, sizeof to, INET_FAMILY_IPV4, loopback, sock_local_port(server), 0);
+  auto events = [&](uint32_t ev) {
+    int n = 0;
+    for (auto& e : g_seen) n += e.message == WM_USER + 1 && e.wparam == uintptr_t(server) && (e.lparam & 0xFFFF) == ev;
+    return n;
+  };
+  char buf[16];
+  uint8_t from[INET_SOCKADDR_MAX];
+  uint32_t from_length = 0;
+  ASSERT_EQ(sock_sendto(client, "", 0, to, to_length), 0);
+  pump(2000, [&] { return events(FD_READ) == 1; });
+  ASSERT_EQ(events(FD_READ), 1);
+  EXPECT_EQ(sock_recvfrom(server, buf, sizeof buf, from, &from_length), 0);
+  ASSERT_EQ(sock_sendto(client, "abc", 3, to, to_length), 3);
+  pump(2000, [&] { return events(FD_READ) == 2; });
+  EXPECT_EQ(events(FD_READ), 2);
+  EXPECT_EQ(events(FD_CLOSE), 0);
+  EXPECT_EQ(sock_recvfrom(server, buf, sizeof buf, from, &from_length), 3);
+  sock_close(client);
+  sock_close(server);
+  win_destroy_window(w);
+}
+
+}  // namespace
