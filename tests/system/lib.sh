@@ -98,6 +98,26 @@ use_net_snmp() {
 # True when the process has ended (a zombie not yet reaped by whoever adopted it counts as ended).
 process_gone() { [ ! -e "/proc/$1" ] || [ "$(sed 's/.*) //' "/proc/$1/stat" | cut -c1)" = Z ]; }
 
+# Reads systemd notify messages on the datagram socket $1 into the file $2, one line per message with
+# its lines joined by "|", until STOPPING=1 or $3 silent seconds; sets NOTIFY_READER to its PID.
+notify_listen() {
+  python3 - "$1" "$3" > "$2" <<'PY' &
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind(sys.argv[1])
+s.settimeout(float(sys.argv[2]))
+try:
+    while True:
+        m = s.recv(8192).decode()
+        print(m.replace("\n", "|"), flush=True)
+        if m.startswith("STOPPING=1"):
+            break
+except socket.timeout:
+    pass
+PY
+  NOTIFY_READER=$!
+}
+
 # The test service manager: its state folder lies in the test folder, so no installed service is
 # ever touched. The service commands go through the helper program ($VELLMAR_HELPER sc ...).
 use_test_service_manager() {

@@ -36,21 +36,8 @@ wait_for "ports held" 10 test -s "$VELLMAR_DIR/held"
 
 # The notify socket: one line per message, its lines joined by "|".
 sock="$VELLMAR_DIR/notify.sock"
-python3 - "$sock" > "$VELLMAR_DIR/notify.out" <<'PY' &
-import socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-s.bind(sys.argv[1])
-s.settimeout(120)
-try:
-    while True:
-        m = s.recv(8192).decode()
-        print(m.replace("\n", "|"), flush=True)
-        if m.startswith("STOPPING=1"):
-            break
-except socket.timeout:
-    pass
-PY
-notified=$!
+notify_listen "$sock" "$VELLMAR_DIR/notify.out" 120
+notified=$NOTIFY_READER
 VELLMAR_PIDS+=("$notified")
 wait_for "notify socket" 10 test -S "$sock"
 

@@ -175,21 +175,8 @@ ok "failed saves at run time"
 
 # ---- The problems are in the unit's status (systemd's STATUS=) ----
 sock="$VELLMAR_DIR/notify.sock"
-python3 - "$sock" > "$VELLMAR_DIR/notify.out" <<'PY' &
-import socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-s.bind(sys.argv[1])
-s.settimeout(30)
-try:
-    while True:
-        m = s.recv(8192).decode()
-        print(m.replace("\n", " "), flush=True)
-        if m.startswith("STOPPING=1"):
-            break
-except socket.timeout:
-    pass
-PY
-listener=$!
+notify_listen "$sock" "$VELLMAR_DIR/notify.out" 30
+listener=$NOTIFY_READER
 wait_for "notify socket" 5 test -S "$sock"
 printf '[Web]\r\nHTTPS Port=4443\r\n' > "$VELLMAR_DIR/agent.ini"
 printf '[Other]\nPath=/x\n' > "$VELLMAR_DIR/registry"
