@@ -19,7 +19,7 @@ except socket.timeout:
 print("|".join(m.split("\n")[0] for m in seen), flush=True)
 PY
 listener=$!
-wait_for "notify socket" 5 test -S "$sock"
+wait_for "notify socket" 20 test -S "$sock"
 
 export NOTIFY_SOCKET="$sock"
 vellmar_start

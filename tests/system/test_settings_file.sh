@@ -177,7 +177,7 @@ ok "failed saves at run time"
 sock="$VELLMAR_DIR/notify.sock"
 notify_listen "$sock" "$VELLMAR_DIR/notify.out" 30
 listener=$NOTIFY_READER
-wait_for "notify socket" 5 test -S "$sock"
+wait_for "notify socket" 20 test -S "$sock"
 printf '[Web]\r\nHTTPS Port=4443\r\n' > "$VELLMAR_DIR/agent.ini"
 printf '[Other]\nPath=/x\n' > "$VELLMAR_DIR/registry"
 NOTIFY_SOCKET="$sock" fresh_start
