@@ -11,7 +11,10 @@ wait_for "settings file written" 5 test -s "$VELLMAR_DIR/agent.ini"
 grep -q $'^Version=8\r$' "$VELLMAR_DIR/agent.ini" || fail "agent.ini not in the current format"
 grep -q $'^URL=http://127.0.0.1:80\r$' "$VELLMAR_DIR/Vellmar.url" || fail "browser shortcut missing"
 
-# A second copy ends at once with exit code 0 and changes nothing.
+# A second copy ends at once with exit code 0 and changes nothing. The first one's start-up lines
+# are all in first (the trap listeners' line comes last; a slow build may still be writing).
+wait_for "trap listeners' line" 20 log_has "IPv4-Trap: "
+sleep 1
 before=$(md5sum "$VELLMAR_DIR/_FILE_LOG.TXT")
 code=0
 (cd "$VELLMAR_DIR" && timeout 5 ./Brevanta) || code=$?
