@@ -6,8 +6,7 @@
 
 #include "platform/fs.h"
 #include "service/alarm/shutdown_actions.h"
-#include "service/web/http_request.h"
-#include "service/web/system_pages.h"
+#include "service/web/form_data.h"
 
 static const char* html_entity(char ch) {
   switch (ch) {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "service/web/http_server.h"
+#include "service/web/request_state.h"
 
 // Renders the template into memory: a heap block the caller frees into *page, its length into
 // *size. 1 on success, 0 on failure (nothing to free).
@@ -23,3 +23,7 @@ void asp_write_script_text(FILE* out, const char* text);
 bool asp_query_value_plain(const char* value);
 // The HTML-escaped form of text into out (room bytes, terminated, never a cut escape); its length.
 size_t asp_escape_html(char* out, size_t room, const char* text);
+
+// Writes a template variable; the system pages define it, and hand names of no system group to
+// the page-variable callback.
+void asp_device_vars(FILE* out, const char* name, int pair_count, QueryPair* pairs);

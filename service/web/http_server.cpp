@@ -18,24 +18,18 @@
 #include "platform/socket.h"
 #include "service/core/listener_status.h"
 #include "service/events/event_defs.h"
+#include "service/web/form_data.h"
 #include "service/web/http_request.h"
 #include "service/web/session.h"
 #include "service/web/tls_context.h"
 
 WebServerOpsTable WebServerOps;
 HttpConnection HttpConnectionTable[HTTP_SLOTS];
-char HttpInstallDir[260];
-PageVariableCallback HttpPageVariable;
-FormPostCallback HttpFormPost;
 uint16_t HttpListenHttpPort, HttpListenHttpsPort;
 uint8_t HttpListenHttpEnabled, HttpListenHttpsEnabled;
-HostAddress g_host_address;
 
 const char* const HTTP_HEADER_NAMES[HTTP_HEADER_COUNT] = {
     "Host", "Accept", "Cookie", "Content-Type", "Content-Length", "Referer", "User-Agent", "Connection", "X-Auth-Token"};
-
-static uint32_t http_clock_default() { return clock_tick_count() / 1000; }
-uint32_t (*http_clock_seconds)() = http_clock_default;
 
 // Send buffers, one per slot, with room for a body's terminator.
 static uint8_t g_send_buffers[HTTP_SLOTS][HTTP_BUFFER_SIZE + 1];
