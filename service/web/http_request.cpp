@@ -12,7 +12,6 @@
 #include "common/install.h"
 #include "common/settings.h"
 #include "common/text.h"
-#include "platform/inet.h"
 #include "service/events/event_defs.h"
 #include "service/web/asp_template.h"
 #include "service/web/form_data.h"

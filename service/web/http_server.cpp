@@ -12,7 +12,6 @@
 #include <strings.h>
 
 #include "common/text.h"
-#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/inet.h"
 #include "platform/socket.h"
