@@ -167,7 +167,8 @@ static char* read_template(const char* path) {
   return text;
 }
 
-int asp_render_page(const char* template_path, int message_page, const char* query, char** page, size_t* size) {
+int asp_render_page(const char* template_path, int message_page, const char* query, AspVariableWriter variables,
+                    char** page, size_t* size) {
   *page = nullptr;
   *size = 0;
   char* text = read_template(template_path);
@@ -235,7 +236,7 @@ int asp_render_page(const char* template_path, int message_page, const char* que
         done = true;
       }
     if (done) continue;
-    asp_device_vars(out, name, pair_count, pairs);
+    variables(out, name, pair_count, pairs);
   }
   free(text);
   // A page that could not be written whole is not served.

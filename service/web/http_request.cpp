@@ -115,7 +115,8 @@ static void http_send_head(HttpConnection* c, const MimeType* row, long size, co
 static void http_send_page(HttpConnection* c, const char* file_path, const MimeType* row) {
   char* page = nullptr;
   size_t size = 0;
-  if (!asp_render_page(file_path, strstr(file_path, "/message.asp") != nullptr, c->query, &page, &size)) {
+  if (!asp_render_page(file_path, strstr(file_path, "/message.asp") != nullptr, c->query, asp_device_vars, &page,
+                       &size)) {
     http_send_error(c, 500, "Internal Server Error", "can't prepare file %s, ROOT = \\httpd\\htdocs", file_path);
     return;
   }

@@ -1,6 +1,9 @@
 // The state of the request being served and the folder, clock and callbacks of the web server.
 #include "service/web/request_state.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "platform/clock.h"
 #include "platform/inet.h"
 
@@ -25,4 +28,25 @@ void http_client_address_text(char16_t* out, uint32_t room) {
   uint8_t sa[INET_SOCKADDR_MAX];
   uint32_t len = inet_make_sockaddr(sa, sizeof sa, uint16_t(g_client_address.family), g_client_address.address, 0, 0);
   if (!len || !inet_address_to_string(sa, len, out, room)) out[0] = 0;
+}
+
+WebServerOpsTable WebServerOps;
+uint16_t HttpListenHttpPort, HttpListenHttpsPort;
+uint8_t HttpListenHttpEnabled, HttpListenHttpsEnabled;
+
+void http_conn_printf(HttpConnection* c, const char* format, ...) {
+  if (c->state == 0) return;  // closed meanwhile (a listener restart)
+  va_list args;
+  va_start(args, format);
+  int n = vsnprintf(reinterpret_cast<char*>(c->send_buffer), HTTP_BUFFER_SIZE, format, args);
+  va_end(args);
+  if (n <= 0 || uint32_t(n) >= HTTP_BUFFER_SIZE) return;
+  c->send_pending = n;
+  c->state = 2;
+  c->file = nullptr;
+  c->last_activity = http_clock_seconds();
+}
+
+void http_conn_close(HttpConnection* c, int force) {
+  if (WebServerOps.http_conn_close) WebServerOps.http_conn_close(c, force);
 }

@@ -129,6 +129,7 @@ struct WebServerOpsTable {
   void (*http_on_socket_message)(uintptr_t socket, intptr_t event);  // 2: WM_WEB_SOCKET handler
   void (*http_poll)();                                             // 3: time-outs and unfinished sends, every 10 ms
   void (*http_parse_form_data)(char* body, const char* boundary);  // 4: fills FormFieldTable
+  void (*http_conn_close)(HttpConnection* c, int force);            // 5: closes a slot's connection
 };
 extern WebServerOpsTable WebServerOps;
 // Ports and enables of the last http_open_listeners call.
@@ -136,4 +137,5 @@ extern uint16_t HttpListenHttpPort, HttpListenHttpsPort;
 extern uint8_t HttpListenHttpEnabled, HttpListenHttpsEnabled;
 // Formats a response into the slot's send buffer and starts sending it; nothing when it does not fit.
 void http_conn_printf(HttpConnection* c, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Closes the slot's connection through the server's table (nothing before the server is started).
 void http_conn_close(HttpConnection* c, int force);
