@@ -25,7 +25,7 @@
 #include "service/events/event_defs.h"
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
-#include "service/web/http_server.h"
+#include "service/web/request_state.h"
 
 namespace {
 

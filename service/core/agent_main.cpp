@@ -36,6 +36,7 @@
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
 #include "service/web/http_server.h"
+#include "service/web/request_state.h"
 #include "service/web/session.h"
 
 WindowHandle g_main_hwnd;

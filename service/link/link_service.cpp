@@ -23,7 +23,7 @@
 #include "service/events/event_defs.h"
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
-#include "service/web/http_server.h"
+#include "service/web/request_state.h"
 
 static_assert(sizeof(StatusRecord) == LINK_STATUS_RECORD);
 static_assert(sizeof(AgentSettings) == LINK_SETTINGS_RECORD);

@@ -28,7 +28,8 @@
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
 #include "service/snmp/trap_state.h"
-#include "service/web/http_request.h"
+#include "service/web/http_server.h"
+#include "service/web/request_state.h"
 #include "service/web/session.h"
 #include "service/web/system_pages.h"
 

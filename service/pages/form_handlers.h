@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "service/web/http_server.h"
+#include "service/web/request_state.h"
 
 // Index of each page in FIFO_GROUP_POST.
 enum : int {

@@ -13,7 +13,7 @@
 #include "service/events/event_defs.h"
 #include "service/pages/form_handlers.h"
 #include "service/snmp/snmp_agent.h"
-#include "service/web/http_request.h"
+#include "service/web/request_state.h"
 #include "service/web/system_pages.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include "service/events/event_log.h"
 #include "service/events/event_views.h"
 #include "service/web/asp_template.h"
-#include "service/web/http_request.h"
+#include "service/web/request_state.h"
 #include "service/web/session.h"
 
 int32_t NOT_DELAY = 5;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "service/web/http_server.h"
+#include "service/web/request_state.h"
 
 // Set to 3 by the history page's log export; 5 at start.
 extern int32_t NOT_DELAY;

@@ -6,8 +6,7 @@
 
 #include "platform/fs.h"
 #include "service/alarm/shutdown_actions.h"
-#include "service/web/http_request.h"
-#include "service/web/system_pages.h"
+#include "service/web/form_data.h"
 
 static const char* html_entity(char ch) {
   switch (ch) {
@@ -168,7 +167,8 @@ static char* read_template(const char* path) {
   return text;
 }
 
-int asp_render_page(const char* template_path, int message_page, const char* query, char** page, size_t* size) {
+int asp_render_page(const char* template_path, int message_page, const char* query, AspVariableWriter variables,
+                    char** page, size_t* size) {
   *page = nullptr;
   *size = 0;
   char* text = read_template(template_path);
@@ -236,7 +236,7 @@ int asp_render_page(const char* template_path, int message_page, const char* que
         done = true;
       }
     if (done) continue;
-    asp_device_vars(out, name, pair_count, pairs);
+    variables(out, name, pair_count, pairs);
   }
   free(text);
   // A page that could not be written whole is not served.

@@ -1,11 +1,62 @@
 // Posted form data into FormFieldTable: URL-encoded bodies and multipart bodies, cut in place;
-// and the uploaded certificate.
+// the uploaded certificate; the decoding and splitting of URL and query text.
+#include "service/web/form_data.h"
+
 #include <cstring>
 
 #include "platform/fs.h"
-#include "service/web/http_request.h"
 
-FormFields FormFieldTable;
+static int hex_value(char ch) {
+  if (ch >= '0' && ch <= '9') return ch - '0';
+  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+  return -1;
+}
+
+uint32_t http_url_decode(const char* src, uint32_t src_len, char* dst, uint32_t dst_size, int plus_to_space) {
+  uint32_t j = 0;
+  if (dst_size == 0) return 0;
+  for (uint32_t i = 0; i < src_len && j + 1 < dst_size; ++i, ++j) {
+    int hi, lo;
+    if (src[i] == '%' && i + 2 < src_len && (hi = hex_value(src[i + 1])) >= 0 && (lo = hex_value(src[i + 2])) >= 0) {
+      dst[j] = char(hi * 16 + lo);
+      i += 2;
+    } else if (plus_to_space && src[i] == '+') {
+      dst[j] = ' ';
+    } else {
+      dst[j] = src[i];
+    }
+  }
+  dst[j] = 0;
+  return j;
+}
+
+void http_percent_decode(const char* src, char* dst) {
+  int hi, lo;
+  while (*src) {
+    if (src[0] == '%' && (hi = hex_value(src[1])) >= 0 && (lo = hex_value(src[2])) >= 0) {
+      *dst++ = char(hi * 16 + lo);
+      src += 3;
+    } else {
+      *dst++ = *src++;
+    }
+  }
+  *dst = 0;
+}
+
+int util_split_tokens(char* text, const char* delimiters, int max, char** out) {
+  int count = 0;
+  char* p = text;
+  while (count < max) {
+    p += strspn(p, delimiters);
+    if (!*p) break;
+    out[count++] = p;
+    p += strcspn(p, delimiters);
+    if (!*p) break;
+    *p++ = 0;
+  }
+  return count;
+}
 
 static void form_parse_urlencoded(char* p) {
   while (*p && FormFieldTable.count < FORM_FIELDS_MAX) {

@@ -12,18 +12,11 @@
 #include "common/install.h"
 #include "common/settings.h"
 #include "common/text.h"
-#include "platform/inet.h"
 #include "service/events/event_defs.h"
 #include "service/web/asp_template.h"
+#include "service/web/form_data.h"
 #include "service/web/session.h"
 #include "service/web/system_pages.h"
-
-char g_reply[REPLY_SIZE];
-char g_message_title[128];
-char g_message_body[256];
-char g_message_action[128];
-ClientAddress g_client_address;
-int32_t g_session_check = -1;
 
 const char* const REPLY_PREFIXES[4] = {"OK", "Set Cookie: ", "Message: ", "Resp: "};
 
@@ -52,44 +45,6 @@ const MimeType* http_content_type_for(const char* path) {
   return &MIME_TYPES[MIME_TYPE_COUNT - 1];
 }
 
-static int hex_value(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  return -1;
-}
-
-uint32_t http_url_decode(const char* src, uint32_t src_len, char* dst, uint32_t dst_size, int plus_to_space) {
-  uint32_t j = 0;
-  if (dst_size == 0) return 0;
-  for (uint32_t i = 0; i < src_len && j + 1 < dst_size; ++i, ++j) {
-    int hi, lo;
-    if (src[i] == '%' && i + 2 < src_len && (hi = hex_value(src[i + 1])) >= 0 && (lo = hex_value(src[i + 2])) >= 0) {
-      dst[j] = char(hi * 16 + lo);
-      i += 2;
-    } else if (plus_to_space && src[i] == '+') {
-      dst[j] = ' ';
-    } else {
-      dst[j] = src[i];
-    }
-  }
-  dst[j] = 0;
-  return j;
-}
-
-void http_percent_decode(const char* src, char* dst) {
-  int hi, lo;
-  while (*src) {
-    if (src[0] == '%' && (hi = hex_value(src[1])) >= 0 && (lo = hex_value(src[2])) >= 0) {
-      *dst++ = char(hi * 16 + lo);
-      src += 3;
-    } else {
-      *dst++ = *src++;
-    }
-  }
-  *dst = 0;
-}
-
 static bool is_separator(char ch) { return ch == '/' || ch == '\\'; }
 
 void http_path_normalize(char* path) {
@@ -113,20 +68,6 @@ void http_path_normalize(char* path) {
     }
   }
   *out = 0;
-}
-
-int util_split_tokens(char* text, const char* delimiters, int max, char** out) {
-  int count = 0;
-  char* p = text;
-  while (count < max) {
-    p += strspn(p, delimiters);
-    if (!*p) break;
-    out[count++] = p;
-    p += strcspn(p, delimiters);
-    if (!*p) break;
-    *p++ = 0;
-  }
-  return count;
 }
 
 static void http_local_date(char* out, size_t room) {
@@ -174,7 +115,8 @@ static void http_send_head(HttpConnection* c, const MimeType* row, long size, co
 static void http_send_page(HttpConnection* c, const char* file_path, const MimeType* row) {
   char* page = nullptr;
   size_t size = 0;
-  if (!asp_render_page(file_path, strstr(file_path, "/message.asp") != nullptr, c->query, &page, &size)) {
+  if (!asp_render_page(file_path, strstr(file_path, "/message.asp") != nullptr, c->query, asp_device_vars, &page,
+                       &size)) {
     http_send_error(c, 500, "Internal Server Error", "can't prepare file %s, ROOT = \\httpd\\htdocs", file_path);
     return;
   }
@@ -234,12 +176,6 @@ static void text_join(char* out, size_t room, const char* a, const char* b, cons
 }
 
 static bool contains_nocase(const char* text, const char* part) { return strcasestr(text, part) != nullptr; }
-
-void http_client_address_text(char16_t* out, uint32_t room) {
-  uint8_t sa[INET_SOCKADDR_MAX];
-  uint32_t len = inet_make_sockaddr(sa, sizeof sa, uint16_t(g_client_address.family), g_client_address.address, 0, 0);
-  if (!len || !inet_address_to_string(sa, len, out, room)) out[0] = 0;
-}
 
 // True when the Referer's scheme is http or https and its host (port and the rest aside) is the
 // request's Host; a user part or anything unusual makes it another host.

@@ -12,30 +12,20 @@
 #include <strings.h>
 
 #include "common/text.h"
-#include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/inet.h"
 #include "platform/socket.h"
 #include "service/core/listener_status.h"
 #include "service/events/event_defs.h"
+#include "service/web/form_data.h"
 #include "service/web/http_request.h"
 #include "service/web/session.h"
 #include "service/web/tls_context.h"
 
-WebServerOpsTable WebServerOps;
 HttpConnection HttpConnectionTable[HTTP_SLOTS];
-char HttpInstallDir[260];
-PageVariableCallback HttpPageVariable;
-FormPostCallback HttpFormPost;
-uint16_t HttpListenHttpPort, HttpListenHttpsPort;
-uint8_t HttpListenHttpEnabled, HttpListenHttpsEnabled;
-HostAddress g_host_address;
 
 const char* const HTTP_HEADER_NAMES[HTTP_HEADER_COUNT] = {
     "Host", "Accept", "Cookie", "Content-Type", "Content-Length", "Referer", "User-Agent", "Connection", "X-Auth-Token"};
-
-static uint32_t http_clock_default() { return clock_tick_count() / 1000; }
-uint32_t (*http_clock_seconds)() = http_clock_default;
 
 // Send buffers, one per slot, with room for a body's terminator.
 static uint8_t g_send_buffers[HTTP_SLOTS][HTTP_BUFFER_SIZE + 1];
@@ -90,7 +80,7 @@ static void http_free_body(HttpConnection* c) {
   c->body = nullptr;
 }
 
-void http_conn_close(HttpConnection* c, int force) {
+static void conn_close(HttpConnection* c, int force) {
   if (c->state == 0) return;
   http_free_body(c);
   if (c->file) fclose(c->file);
@@ -147,14 +137,14 @@ static int http_parse_head(HttpConnection* c, uint32_t end, uint32_t arrived) {
   h[end + 2] = 0;
   uint32_t body_start = end + 4;
   char* line_end = strstr(h, "\r\n");
-  if (!line_end) return http_conn_close(c, 1), -1;
+  if (!line_end) return conn_close(c, 1), -1;
   *line_end = 0;
   c->method = h;
   c->path = http_split_header(h);
-  if (!h[0] || !c->path || !c->path[0]) return http_conn_close(c, 1), -1;
+  if (!h[0] || !c->path || !c->path[0]) return conn_close(c, 1), -1;
   char* version = util_split_word(c->path);
   cut_at_control(c->path);
-  if (!c->path[0]) return http_conn_close(c, 1), -1;
+  if (!c->path[0]) return conn_close(c, 1), -1;
   c->version_major = c->version_minor = 0;
   if (sscanf(version, "HTTP/%d.%d", &c->version_major, &c->version_minor) != 2) c->version_major = c->version_minor = 0;
   c->query = nullptr;
@@ -179,7 +169,7 @@ static int http_parse_head(HttpConnection* c, uint32_t end, uint32_t arrived) {
     if (colon) *colon = 0;
   }
   long length = c->headers[HDR_CONTENT_LENGTH] ? strtol(c->headers[HDR_CONTENT_LENGTH], nullptr, 10) : long(arrived);
-  if (length > long(HTTP_BODY_MAX)) return http_conn_close(c, 1), -1;
+  if (length > long(HTTP_BODY_MAX)) return conn_close(c, 1), -1;
   c->content_length = length < 1 ? 0 : int32_t(length);
   c->header_fill = body_start;
   if (c->content_length < 1) {
@@ -189,7 +179,7 @@ static int http_parse_head(HttpConnection* c, uint32_t end, uint32_t arrived) {
   } else {
     if (uint32_t(c->content_length) > HTTP_BUFFER_SIZE) {
       c->body = static_cast<char*>(malloc(size_t(c->content_length) + 1));
-      if (!c->body) return http_conn_close(c, 1), -1;
+      if (!c->body) return conn_close(c, 1), -1;
     } else {
       c->body = reinterpret_cast<char*>(c->send_buffer);
     }
@@ -210,7 +200,7 @@ static int http_head_received(HttpConnection* c, uint32_t n) {
   const char* blank = static_cast<const char*>(memmem(c->header_buffer, total, "\r\n\r\n", 4));
   if (!blank) {
     c->header_fill = total;
-    if (total >= HTTP_HEAD_MAX) return http_conn_close(c, 1), -1;
+    if (total >= HTTP_HEAD_MAX) return conn_close(c, 1), -1;
     return 0;
   }
   uint32_t end = uint32_t(blank - c->header_buffer);
@@ -266,30 +256,17 @@ static int http_conn_read(HttpConnection* c) {
         int e = SSL_get_error(c->ssl, n);
         ERR_clear_error();
         if (e == SSL_ERROR_WANT_READ || e == SSL_ERROR_WANT_WRITE) return 0;
-        return http_conn_close(c, 1), -1;
+        return conn_close(c, 1), -1;
       }
     } else {
       n = sock_recv(c->socket, at, room);
       if (n < 0 && sock_last_error() == SOCK_EWOULDBLOCK) return 0;
-      if (n <= 0) return http_conn_close(c, 1), -1;
+      if (n <= 0) return conn_close(c, 1), -1;
     }
     int r = c->body ? http_body_received(c, uint32_t(n)) : http_head_received(c, uint32_t(n));
     // Decrypted bytes already held by the TLS object bring no further socket event.
     if (r != 0 || !c->ssl || SSL_pending(c->ssl) <= 0) return r;
   }
-}
-
-void http_conn_printf(HttpConnection* c, const char* format, ...) {
-  if (c->state == 0) return;  // closed meanwhile (a listener restart)
-  va_list args;
-  va_start(args, format);
-  int n = vsnprintf(reinterpret_cast<char*>(c->send_buffer), HTTP_BUFFER_SIZE, format, args);
-  va_end(args);
-  if (n <= 0 || uint32_t(n) >= HTTP_BUFFER_SIZE) return;
-  c->send_pending = n;
-  c->state = 2;
-  c->file = nullptr;
-  c->last_activity = http_clock_seconds();
 }
 
 int http_conn_send(HttpConnection* c) {
@@ -321,14 +298,14 @@ int http_conn_send(HttpConnection* c) {
         }
         int e = SSL_get_error(c->ssl, n);
         ERR_clear_error();
-        if (e != SSL_ERROR_WANT_WRITE && e != SSL_ERROR_WANT_READ) return http_conn_close(c, 1), -1;
+        if (e != SSL_ERROR_WANT_WRITE && e != SSL_ERROR_WANT_READ) return conn_close(c, 1), -1;
         blocked = true;
         break;
       }
     } else {
       sent = sock_send(c->socket, c->send_buffer, c->send_pending);
       if (sent < 0) {
-        if (sock_last_error() != SOCK_EWOULDBLOCK) return http_conn_close(c, 1), -1;
+        if (sock_last_error() != SOCK_EWOULDBLOCK) return conn_close(c, 1), -1;
         sent = 0;
         blocked = true;
       }
@@ -358,7 +335,7 @@ static void http_conn_serve(HttpConnection* c) {
       }
     }
     if (c->state != 2 || http_conn_send(c) != 1) return;
-    http_conn_close(c, 0);
+    conn_close(c, 0);
   }
 }
 
@@ -375,10 +352,10 @@ static void http_poll() {
       // What a notification could not finish; a keep-alive client's next request may already
       // wait in the socket.
       http_conn_serve(&c);
-      if (c.state == 2 && http_idle_since(c.last_activity, now)) http_conn_close(&c, 1);
+      if (c.state == 2 && http_idle_since(c.last_activity, now)) conn_close(&c, 1);
     } else if (c.state != 0) {
       bool head_late = !c.body && http_idle_since(c.head_started, now);
-      if (head_late || http_idle_since(c.last_activity, now)) http_conn_close(&c, 1);
+      if (head_late || http_idle_since(c.last_activity, now)) conn_close(&c, 1);
     }
   }
   for (int i = 0; i < 4; ++i) {
@@ -424,7 +401,7 @@ static void http_accept(int listener, int tls) {
   if (tls) {
     c->ssl = tls_accept(g_tls_context, s);
     if (!c->ssl) {
-      http_conn_close(c, 1);
+      conn_close(c, 1);
       return;
     }
   }
@@ -439,7 +416,7 @@ static HttpConnection* http_find_slot(int socket) {
 // Closes the slot or listener of the socket; false when it is neither.
 static bool http_on_close(int socket) {
   if (HttpConnection* c = http_find_slot(socket)) {
-    http_conn_close(c, 1);
+    conn_close(c, 1);
     return true;
   }
   for (auto& l : g_listeners)
@@ -517,7 +494,7 @@ static void http_open_listeners(uint16_t http_port, uint16_t https_port, uint8_t
 }
 
 static void http_server_stop() {
-  for (auto& c : HttpConnectionTable) http_conn_close(&c, 1);
+  for (auto& c : HttpConnectionTable) conn_close(&c, 1);
   for (auto& l : g_listeners) {
     if (l >= 0) sock_close(l);
     l = -1;
@@ -551,7 +528,7 @@ void http_server_init(uint32_t message, WindowHandle window, const char* install
   if (inet_resolve_host(host, &family, g_host_address.address)) g_host_address.family = family;
   sess_init();
   WebServerOps = WebServerOpsTable{http_open_listeners, http_server_stop, http_on_socket_message, http_poll,
-                                   http_parse_form_data};
+                                   http_parse_form_data, conn_close};
   for (int i = 0; i < HTTP_SLOTS; ++i) http_slot_reset(&HttpConnectionTable[i], i);
 }
 

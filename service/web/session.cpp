@@ -11,11 +11,9 @@
 #include "common/settings.h"
 #include "common/text.h"
 #include "platform/clock.h"
-#include "service/web/http_server.h"
 
 WebSession WebSessionTable[SESSION_SLOTS];
 LoginChallenge LoginChallengeTable[SESSION_SLOTS];
-int32_t g_current_session = -1;
 SessionApiTable SessionApi;
 
 static const char kFactoryPassword[] = "quillbox";

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstdint>
 
+#include "service/web/request_state.h"
+
 constexpr int SESSION_SLOTS = 16;
 constexpr int SESSION_VARS = 11;
 constexpr uint32_t SESSION_TIMEOUT_S = 1800;
@@ -28,8 +30,6 @@ struct LoginChallenge {
 
 extern WebSession WebSessionTable[SESSION_SLOTS];
 extern LoginChallenge LoginChallengeTable[SESSION_SLOTS];
-// Session of the request being served, -1 for none; reset at the start of every request.
-extern int32_t g_current_session;
 
 struct SessionApiTable {
   const char* (*sess_create)(uint8_t level);                        // 0

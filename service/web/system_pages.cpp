@@ -19,7 +19,7 @@
 #include "service/events/event_defs.h"
 #include "service/link/link_service.h"
 #include "service/web/asp_template.h"
-#include "service/web/http_request.h"
+#include "service/web/form_data.h"
 #include "service/web/session.h"
 
 static const char* const DevicePages[5] = {"login", "sys_user", "sys_info", "sys_web", "language"};

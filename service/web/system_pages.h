@@ -5,12 +5,14 @@
 
 #include "common/settings.h"
 #include "common/settings_ranges.h"
-#include "service/web/http_server.h"
+#include "service/web/asp_template.h"
+#include "service/web/request_state.h"
 
-// Writes a template variable; names of no system group go to the page-variable callback.
-void asp_device_vars(FILE* out, const char* name, int pair_count, QueryPair* pairs);
 // Handles a POST; pages that are not system pages go to the form-post callback.
 void http_device_form_post(HttpConnection* c);
+// Writes a template variable of the system pages; names of no system group go to the page-variable
+// callback. Request handling hands it to the template renderer.
+void asp_device_vars(FILE* out, const char* name, int pair_count, QueryPair* pairs);
 // Index in FormFieldTable of the first field whose name's first 7 bytes equal the key's; -1 none.
 int http_find_field(const char* key);
 // 1 (with the "Incorrect input!" reply) when a field matching one of the names in its first 7

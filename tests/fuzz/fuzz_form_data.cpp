@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "service/web/form_data.h"
 #include "service/web/http_request.h"
 #include "service/web/system_pages.h"
 

@@ -21,7 +21,7 @@
 #include "service/core/agent.h"
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
-#include "service/web/http_server.h"
+#include "service/web/request_state.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include "service/link/link_service.h"
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
-#include "service/web/http_server.h"
+#include "service/web/request_state.h"
 #include "support/temp_dir.h"
 
 namespace {

@@ -16,6 +16,7 @@
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/trap_receiver.h"
 #include "service/web/http_request.h"
+#include "service/web/form_data.h"
 #include "service/web/session.h"
 #include "service/web/system_pages.h"
 

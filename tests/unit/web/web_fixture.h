@@ -13,6 +13,7 @@
 #include "common/text.h"
 #include "service/core/scheduler.h"
 #include "service/events/event_defs.h"
+#include "service/web/form_data.h"
 #include "service/web/http_request.h"
 #include "service/web/http_server.h"
 #include "service/web/session.h"
