@@ -24,6 +24,7 @@
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/snmp_mib.h"
 #include "service/snmp/usm.h"
+#include "support/agent_setup.h"
 #include "support/ber_build.h"
 #include "support/snmp_request.h"
 #include "support/temp_dir.h"
@@ -191,21 +192,14 @@ class AgentTest : public ::testing::Test {
   int refused = 0;
 
   void SetUp() override {
-    text_copy8(InstallDir, sizeof InstallDir, dir.path.c_str());
-    text_utf8_to_utf16(InstallDirW, 260, InstallDir);
-    codec_table_init();
-    cfg_set_defaults();
-    status_reset();
-    std::memset(&g_local_addresses, 0, sizeof g_local_addresses);
+    agent_setup_records(dir.path);
     g_local_addresses.count = 2;
     inet_make_sockaddr(g_local_addresses.entries[0].sockaddr, LOCAL_SOCKADDR_SIZE, INET_FAMILY_IPV4,
                        Bytes{10, 0, 0, 1}.data(), 0, 0);
     inet_make_sockaddr(g_local_addresses.entries[1].sockaddr, LOCAL_SOCKADDR_SIZE, INET_FAMILY_IPV4,
                        Bytes{10, 0, 0, 2}.data(), 0, 0);
     std::memcpy(g_local_addresses.entries[1].mac, kMac, 6);
-    snmp_mib_clear();
-    snmp_agent_init(snmp_agent_mib_handler);
-    ASSERT_EQ(snmp_agent_register_mib(), 1);
+    ASSERT_TRUE(agent_setup_start());
   }
 
   // The answers to one datagram from the sender.

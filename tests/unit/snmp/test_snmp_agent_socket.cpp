@@ -23,6 +23,7 @@
 #include "service/core/net_address.h"
 #include "service/snmp/snmp_agent.h"
 #include "service/snmp/snmp_mib.h"
+#include "support/agent_setup.h"
 #include "support/ber_build.h"
 #include "support/temp_dir.h"
 
@@ -57,15 +58,8 @@ class AgentSocketTest : public ::testing::Test {
   uint16_t port = 0;
 
   void SetUp() override {
-    text_copy8(InstallDir, sizeof InstallDir, dir.path.c_str());
-    text_utf8_to_utf16(InstallDirW, 260, InstallDir);
-    codec_table_init();
-    cfg_set_defaults();
-    status_reset();
-    std::memset(&g_local_addresses, 0, sizeof g_local_addresses);
-    snmp_mib_clear();
-    snmp_agent_init(snmp_agent_mib_handler);
-    ASSERT_EQ(snmp_agent_register_mib(), 1);
+    agent_setup_records(dir.path);
+    ASSERT_TRUE(agent_setup_start());
     static bool registered = win_register_class(u"agent-socket-test", agent_window_proc);
     ASSERT_TRUE(registered);
     window = win_create_window(u"agent-socket-test", u"agent-socket-test");
