@@ -22,6 +22,17 @@ const char16_t* cfg_language_name() {
 
 static const char* const kDefaultDisks[8] = {"C:\\", "D:\\", "E:\\", "F:\\", "G:\\", "H:\\", "I:\\", "J:\\"};
 
+StoredRecords cfg_records_copy() { return {g_settings, g_source_ips, g_forward_traps, g_snmp_agent, g_usm, g_clusters}; }
+
+void cfg_records_put(const StoredRecords& records) {
+  g_settings = records.settings;
+  g_source_ips = records.sources;
+  g_forward_traps = records.targets;
+  g_snmp_agent = records.agent;
+  g_usm = records.usm;
+  g_clusters = records.clusters;
+}
+
 void cfg_set_defaults() {
   AgentSettings& s = g_settings;
   memset(&s, 0, sizeof s);

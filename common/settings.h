@@ -154,6 +154,19 @@ extern SnmpAgentSettings g_snmp_agent;
 extern UsmSettings g_usm;
 extern ClusterList g_clusters;
 
+// The records agent.ini is written from, taken together (a copy to put back when a change is undone).
+struct StoredRecords {
+  AgentSettings settings;
+  SourceIpList sources;
+  ForwardTrapList targets;
+  SnmpAgentSettings agent;
+  UsmSettings usm;
+  ClusterList clusters;
+};
+// A copy of the six records as they are now, and the copy put back.
+StoredRecords cfg_records_copy();
+void cfg_records_put(const StoredRecords& records);
+
 // Language folder names indexed by AgentSettings.language.
 extern const char16_t* const LanguageNames[4];
 

@@ -850,12 +850,7 @@ int cfg_import_uploaded(const char* first, const char* last) {
   if (in) {
     if (cfg_file_has_end(in)) {
       fclose(in);
-      AgentSettings settings = g_settings;
-      SourceIpList sources = g_source_ips;
-      ForwardTrapList forwards = g_forward_traps;
-      SnmpAgentSettings agent = g_snmp_agent;
-      UsmSettings usm = g_usm;
-      ClusterList clusters = g_clusters;
+      StoredRecords before = cfg_records_copy();
       int32_t version = IniVersion;
       g_applying_upload = true;
       cfg_load(path);
@@ -863,12 +858,7 @@ int cfg_import_uploaded(const char* first, const char* last) {
       // A value that a form would refuse refuses the whole upload.
       result = cfg_replaced_count() == 0 && cfg_save() ? 1 : 0;
       if (!result) {
-        g_settings = settings;
-        g_source_ips = sources;
-        g_forward_traps = forwards;
-        g_snmp_agent = agent;
-        g_usm = usm;
-        g_clusters = clusters;
+        cfg_records_put(before);
         IniVersion = version;
       }
     } else {

@@ -353,30 +353,17 @@ StoredRecords g_kept;
 
 }  // namespace
 
-void http_settings_keep() {
-  g_kept.settings = g_settings;
-  g_kept.sources = g_source_ips;
-  g_kept.targets = g_forward_traps;
-  g_kept.agent = g_snmp_agent;
-  g_kept.usm = g_usm;
-  g_kept.clusters = g_clusters;
-}
+void http_settings_keep() { g_kept = cfg_records_copy(); }
 
 void http_settings_restore() {
   // Run-time state is not part of the file and stays as it is now.
-  AgentSettings settings = g_kept.settings;
-  memcpy(settings.login_fail_count, g_settings.login_fail_count, sizeof settings.login_fail_count);
-  memcpy(settings.login_lock_seconds, g_settings.login_lock_seconds, sizeof settings.login_lock_seconds);
-  settings.stop_service = g_settings.stop_service;
-  SnmpAgentSettings agent = g_kept.agent;
-  agent.engine_time = g_snmp_agent.engine_time;
-  agent.engine_boots = g_snmp_agent.engine_boots;
-  g_settings = settings;
-  g_source_ips = g_kept.sources;
-  g_forward_traps = g_kept.targets;
-  g_snmp_agent = agent;
-  g_usm = g_kept.usm;
-  g_clusters = g_kept.clusters;
+  StoredRecords kept = g_kept;
+  memcpy(kept.settings.login_fail_count, g_settings.login_fail_count, sizeof kept.settings.login_fail_count);
+  memcpy(kept.settings.login_lock_seconds, g_settings.login_lock_seconds, sizeof kept.settings.login_lock_seconds);
+  kept.settings.stop_service = g_settings.stop_service;
+  kept.agent.engine_time = g_snmp_agent.engine_time;
+  kept.agent.engine_boots = g_snmp_agent.engine_boots;
+  cfg_records_put(kept);
 }
 
 bool http_settings_save() {

@@ -23,15 +23,6 @@ void cfg_decrypt_password(const char* coded, char* out, size_t room);
 // Lowest access level a POST to the page needs (0 admin, 1 device manager, 2 user), or 3 for
 // the login, which needs no session.
 int http_post_required_level(const char* page);
-// The records agent.ini is written from.
-struct StoredRecords {
-  AgentSettings settings;
-  SourceIpList sources;
-  ForwardTrapList targets;
-  SnmpAgentSettings agent;
-  UsmSettings usm;
-  ClusterList clusters;
-};
 // The stored records as they are before a form changes them. A form that refuses a value, or
 // whose save fails, puts them back with http_settings_restore, so that nothing in use changes.
 void http_settings_keep();

@@ -110,7 +110,7 @@ class PagesFixture : public alarm_test::AlarmFixture {
 
   // Every stored record, to show that a refused post changed none of them.
   using Stored = StoredRecords;
-  static Stored stored() { return {g_settings, g_source_ips, g_forward_traps, g_snmp_agent, g_usm, g_clusters}; }
+  static Stored stored() { return cfg_records_copy(); }
   static bool unchanged(const Stored& s) {
     return memcmp(&s.settings, &g_settings, sizeof s.settings) == 0 &&
            memcmp(&s.sources, &g_source_ips, sizeof s.sources) == 0 &&
