@@ -33,6 +33,12 @@ void cfg_records_put(const StoredRecords& records) {
   g_clusters = records.clusters;
 }
 
+void cfg_keep_run_time_state(AgentSettings* settings) {
+  memcpy(settings->login_fail_count, g_settings.login_fail_count, sizeof settings->login_fail_count);
+  memcpy(settings->login_lock_seconds, g_settings.login_lock_seconds, sizeof settings->login_lock_seconds);
+  settings->stop_service = g_settings.stop_service;
+}
+
 void cfg_set_defaults() {
   AgentSettings& s = g_settings;
   memset(&s, 0, sizeof s);

@@ -166,6 +166,9 @@ struct StoredRecords {
 // A copy of the six records as they are now, and the copy put back.
 StoredRecords cfg_records_copy();
 void cfg_records_put(const StoredRecords& records);
+// Gives settings that are about to replace g_settings its run-time state, which no file or frame
+// carries: the login counters and the stop flag (switched only with the timers).
+void cfg_keep_run_time_state(AgentSettings* settings);
 
 // Language folder names indexed by AgentSettings.language.
 extern const char16_t* const LanguageNames[4];

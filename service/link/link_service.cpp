@@ -146,11 +146,7 @@ void apply_settings(const uint8_t* body) {
   AgentSettings image;
   memcpy(&image, body, sizeof image);
   if (!link_settings_acceptable(&image)) return;
-  // Run-time state stays the service's own: the login counters, and the stop flag, which only a
-  // stop or resume request switches together with the timers.
-  memcpy(image.login_fail_count, g_settings.login_fail_count, sizeof image.login_fail_count);
-  memcpy(image.login_lock_seconds, g_settings.login_lock_seconds, sizeof image.login_lock_seconds);
-  image.stop_service = g_settings.stop_service;
+  cfg_keep_run_time_state(&image);
 
   bool web_changed = image.web_protocols != g_settings.web_protocols || image.http_port != g_settings.http_port ||
                      image.https_port != g_settings.https_port;

@@ -358,9 +358,7 @@ void http_settings_keep() { g_kept = cfg_records_copy(); }
 void http_settings_restore() {
   // Run-time state is not part of the file and stays as it is now.
   StoredRecords kept = g_kept;
-  memcpy(kept.settings.login_fail_count, g_settings.login_fail_count, sizeof kept.settings.login_fail_count);
-  memcpy(kept.settings.login_lock_seconds, g_settings.login_lock_seconds, sizeof kept.settings.login_lock_seconds);
-  kept.settings.stop_service = g_settings.stop_service;
+  cfg_keep_run_time_state(&kept.settings);
   kept.agent.engine_time = g_snmp_agent.engine_time;
   kept.agent.engine_boots = g_snmp_agent.engine_boots;
   cfg_records_put(kept);
