@@ -10,6 +10,7 @@
 
 #include "common/install.h"
 #include "common/settings.h"
+#include "common/settings_ranges.h"
 #include "platform/clock.h"
 #include "platform/fs.h"
 #include "platform/inet.h"
@@ -171,17 +172,9 @@ bool hex_digit(char c, uint8_t* v) {
 // A decimal number of [p, end) up to the next space or line end, within [low, high].
 bool read_number(const char** p, const char* end, int64_t low, int64_t high, int64_t* out) {
   const char* q = *p;
-  bool negative = q < end && *q == '-';
-  if (negative) ++q;
+  while (q < end && *q != ' ' && *q != '\r') ++q;
   int64_t value = 0;
-  const char* digits = q;
-  while (q < end && *q >= '0' && *q <= '9') {
-    if (value > (INT64_MAX - 9) / 10) return false;
-    value = value * 10 + (*q - '0');
-    ++q;
-  }
-  if (q == digits) return false;
-  if (negative) value = -value;
+  if (settings_parse_decimal(*p, static_cast<size_t>(q - *p), &value) != SETTING_OK) return false;
   if (value < low || value > high) return false;
   *p = q;
   *out = value;
