@@ -98,7 +98,7 @@ void hist_log() {
     const FormField& f = FormFieldTable.rows[i];
     const char* value = f.value ? f.value : "";
     if (begins(f.name, "LOG_BUT")) {
-      int64_t pages = (int64_t(event_log_line_count) + EVENT_PAGE_LINES - 1) / EVENT_PAGE_LINES;
+      int64_t pages = (int64_t(evt_line_count()) + EVENT_PAGE_LINES - 1) / EVENT_PAGE_LINES;
       int64_t last = pages ? pages - 1 : 0;
       // A page number outside the log shows its first or last page.
       int64_t page;

@@ -153,7 +153,7 @@ uint32_t session_var(int i) { return SessionApi.sess_var_get ? SessionApi.sess_v
 // The history page of the session; the log may have shrunk since it was chosen, and then its
 // last page is shown.
 uint32_t shown_page() {
-  uint32_t page = session_var(0), pages = (event_log_line_count + EVENT_PAGE_LINES - 1) / EVENT_PAGE_LINES;
+  uint32_t page = session_var(0), pages = (evt_line_count() + EVENT_PAGE_LINES - 1) / EVENT_PAGE_LINES;
   return page < pages ? page : pages ? pages - 1 : 0;
 }
 
@@ -175,7 +175,7 @@ void sum_source_list(FILE* out) {
 }
 
 void sum_slog_list(FILE* out) {
-  uint32_t c = event_log_line_count;
+  uint32_t c = evt_line_count();
   uint32_t shown = c < 5 ? c : 5;
   for (uint32_t k = 0; k < shown; ++k) {
     char line[EVENT_LOG_LINE_BYTES];
@@ -348,7 +348,7 @@ void write_var(FILE* out, const Entry& e) {
     case SUM_SOURCE_LIST: sum_source_list(out); break;
     case SUM_SLOG_LIST: sum_slog_list(out); break;
     case SUM_SOURCE_NUM: put_number(out, g_source_ips.count); break;
-    case SUM_SLOG_NUM: put_number(out, event_log_line_count < 5 ? event_log_line_count : 5); break;
+    case SUM_SLOG_NUM: put_number(out, evt_line_count() < 5 ? evt_line_count() : 5); break;
     case SUM_OS_CANCEL: put_number(out, g_status.shutdown_cancelled); break;
     case LOG_PAGE:
       if (session_var(1) != 0) {
