@@ -116,6 +116,42 @@ TEST_F(PageVariables, RowsCarryTheirDataEscapedAndNoSecrets) {
   }
 }
 
+// The read-only account sees no community (one that writes over SNMP among them); the device
+// manager and the administrator see them all.
+TEST_F(PageVariables, CommunitiesAreShownFromTheDeviceManagerUp) {
+  g_source_ips.count = 1;
+  snprintf(g_source_ips.ip[0], 52, "10.0.0.1");
+  snprintf(g_source_ips.community[0], 17, "trapsecret");
+  g_snmp_agent.count = 1;
+  snprintf(g_snmp_agent.ip[0], 52, "0.0.0.0");
+  snprintf(g_snmp_agent.community[0], 17, "rwsecret");
+  g_snmp_agent.permission[0] = 2;
+  struct Case {
+    int level;  // -1: no session
+    bool shown;
+  } cases[] = {{0, true}, {1, true}, {2, false}, {-1, false}};
+  struct Where {
+    const char* name;
+    const char* community;
+  } places[] = {{"SUM_SOURCE_LIST", "trapsecret"}, {"CFG_SRC_LIST", "trapsecret"}, {"CFG_FUNC_LOAD", "trapsecret"},
+                {"ACS_SOURCE_LIST", "rwsecret"},   {"ACS_FUNC_LOAD", "rwsecret"}};
+  for (const Case& c : cases) {
+    session_level(c.level < 0 ? 0 : c.level);
+    if (c.level < 0) g_current_session = -1;
+    for (const Where& w : places) {
+      std::string v = var(w.name);
+      EXPECT_EQ(v.find(w.community) != std::string::npos, c.shown) << w.name << " at level " << c.level << ": " << v;
+      EXPECT_NE(v.find(w.name[0] == 'A' ? "0.0.0.0" : "10.0.0.1"), std::string::npos) << "the row stays";
+    }
+  }
+  session_level(2);
+  EXPECT_EQ(var("ACS_SOURCE_LIST"),
+            "<tr align=center><td>1</td><td><a href=\"#\" id=\"1\" onclick=\"Func_Select(1,'0.0.0.0','',2,1);\">"
+            "0.0.0.0</a></td><td></td><td>2</td></tr>\n");
+  EXPECT_NE(var("SUM_SOURCE_LIST").find("<SUM_SOURCE_IP>10.0.0.1</SUM_SOURCE_IP>\n<SUM_SOURCE_COMM></SUM_SOURCE_COMM>\n"),
+            std::string::npos);
+}
+
 TEST_F(PageVariables, SummaryBlocks) {
   g_source_ips.count = 2;
   snprintf(g_source_ips.ip[0], 52, "127.0.0.1");
