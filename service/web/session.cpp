@@ -17,6 +17,9 @@ LoginChallenge LoginChallengeTable[SESSION_SLOTS];
 SessionApiTable SessionApi;
 
 static const char kFactoryPassword[] = "quillbox";
+// The pass phrases the SNMPv3 manager user had in every installation of earlier builds.
+static const char kFactoryManagerAuth[] = "mq472816";
+static const char kFactoryManagerPriv[] = "hv305749";
 
 // n crypt64 characters of fresh random bytes (n a multiple of 4: 3n/4 bytes), terminated.
 static void sess_random_text(char* out, int n) {
@@ -223,6 +226,12 @@ uint32_t sess_default_password_mask() {
     if (strcmp(utf8, kFactoryPassword) == 0) mask |= 1u << i;
   }
   return mask;
+}
+
+bool sess_manager_keys_factory() {
+  if (g_usm.count < 1) return false;
+  return strncmp(g_usm.auth[0], kFactoryManagerAuth, sizeof g_usm.auth[0]) == 0 ||
+         strncmp(g_usm.priv[0], kFactoryManagerPriv, sizeof g_usm.priv[0]) == 0;
 }
 
 void sess_lock_tick(uint32_t seconds) {

@@ -52,6 +52,8 @@ void sess_init();
 void sess_lock_tick(uint32_t seconds);
 // Bit i set when account i keeps the factory password.
 uint32_t sess_default_password_mask();
+// True while the SNMPv3 manager user (row 1) keeps a pass phrase that every installation had.
+bool sess_manager_keys_factory();
 // Level of the current session (0-2), -1 when the request has none.
 int sess_current_level();
 // Gives the client's challenge a fresh text, keeping its slot.

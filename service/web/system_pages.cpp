@@ -27,11 +27,11 @@ static const char* const LoginPageVars[17] = {
     "LIN_PRODUCT_NAME", "LIN_DEVICE_IP", "LIN_CHALLENGE_VALUE", "LIN_DISABLE_RADIUS", "LIN_LOGIN_LEVEL",
     "LIN_SENSOR_MENU", "LIN_REFRESH", "LIN_INDEX_ASP", "LIN_MENU_ASP", "LIN_LOGO_IDX", "LIN_ACCOUNT",
     "LIN_PASSWORD", "LIN_SUBMIT", "LIN_LANG", "LIN_SWVER", "LIN_SUPPORT_LANG", "LIN_ODM"};
-static const char* const DevicePageVars[22] = {
+static const char* const DevicePageVars[23] = {
     "SYS_TIME", "SYS_UCTOKEN", "SYS_DFTPASSWRD", "USR_ACCOUNT", "USR_PASSWD", "USR_LOCK", "USR_RETRY", "USR_LTIME",
     "INF_INSTALL_DATE", "INF_LOCATION", "INF_DESCRIPTION", "INF_CONTACTOR", "INF_NAME", "WEB_HTTP_EN",
     "WEB_HTTP_DIS", "WEB_HTTPS_EN", "WEB_HTTPS_DIS", "WEB_HTTP_PORT", "WEB_HTTPS_PORT", "WEB_REFRESH",
-    "WEB_FORCEHTTPS_EN", "WEB_FORCEHTTPS_DIS"};
+    "WEB_FORCEHTTPS_EN", "WEB_FORCEHTTPS_DIS", "SYS_DFTUSM"};
 
 static const char kIncorrectInput[] = "Message: Title=Error\nBody=<font color=#F00000>Incorrect input!</font>\n";
 static const char kLoginLock[] =
@@ -40,9 +40,11 @@ static const char kLoginError[] =
     "Message: Redirect=/login.asp\nTitle=Login Error\nBody=<font color=#FF0000>Please check the account and password.</font>\n";
 static const char kUpdated[] = "Title=Information\nBody=<font color=#008000>Update successful.</font>\n";
 
-// Pages whose POST the device manager may not send, and those a user may send.
-static const char* const kAdminPosts[] = {"sys_user", "sys_web", "language", "sys_batch", "debug"};
-static const char* const kUserPosts[] = {"hist_log"};
+// Pages whose POST the device manager may not send (accounts, web settings, the settings file),
+// and those every account may send (the history view, the debug page's buttons that change
+// nothing, the language).
+static const char* const kAdminPosts[] = {"sys_user", "sys_web", "sys_batch"};
+static const char* const kUserPosts[] = {"hist_log", "debug", "language"};
 
 int http_post_required_level(const char* page) {
   if (strncmp(page, "login", 5) == 0) return 3;
@@ -247,6 +249,8 @@ static void device_var(FILE* out, int k, const char* name) {
     case 19: snprintf(g_reply, sizeof g_reply, "%d", g_settings.web_refresh); break;
     case 20: snprintf(g_reply, sizeof g_reply, "%s", g_settings.force_https ? "Checked" : ""); break;
     case 21: snprintf(g_reply, sizeof g_reply, "%s", g_settings.force_https ? "" : "Checked"); break;
+    // The administrator's pages warn while the SNMPv3 manager keeps the factory pass phrases.
+    case 22: snprintf(g_reply, sizeof g_reply, "%d", sess_current_level() == 0 && sess_manager_keys_factory()); break;
     default: break;
   }
   write_reply(out);
@@ -269,7 +273,7 @@ void asp_device_vars(FILE* out, const char* name, int pair_count, QueryPair* pai
   static const char* const kGroups[4] = {"SYS", "USR", "INF", "WEB"};
   for (const char* g : kGroups) {
     if (strncmp(name, g, 3) == 0) {
-      int k = table_match(name, DevicePageVars, 22);
+      int k = table_match(name, DevicePageVars, 23);
       if (k >= 0) device_var(out, k, name);
       return;
     }
