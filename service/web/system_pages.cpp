@@ -316,13 +316,13 @@ static void post_login() {
   if (account < 0) {
     snprintf(g_reply, sizeof g_reply, "%s", kLoginError);
     log_common(EVT_COMMON_UNKNOWN_ACCOUNT, address, nullptr);
-  } else if (g_settings.login_lock_enable && g_settings.login_fail_count[account] >= g_settings.login_retry) {
+  } else if (sess_login_locked(account, client)) {
     snprintf(g_reply, sizeof g_reply, "%s", kLoginLock);
   } else {
     char password[3 * 33 + 1];
     text_utf16_to_utf8(password, sizeof password, g_settings.account_password[account]);
     if (SessionApi.sess_verify_login(response, user, password, client)) {
-      g_settings.login_fail_count[account] = 0;
+      sess_login_succeeded(account, client);
       const char* id = SessionApi.sess_create(uint8_t(account));
       snprintf(g_reply, sizeof g_reply, "Set Cookie: Vellmar=%s;path=/\n", id);
       log_common(EVT_COMMON_LOGIN_ACCEPTED, g_settings.account_user[account], address);
@@ -330,21 +330,71 @@ static void post_login() {
     } else {
       snprintf(g_reply, sizeof g_reply, "%s", kLoginError);
       log_common(EVT_COMMON_LOGIN_REFUSED, user16, address);
-      if (g_settings.login_lock_enable) {
-        uint16_t& count = g_settings.login_fail_count[account];
-        ++count;
-        if (count == g_settings.login_retry) {
-          g_settings.login_lock_seconds[account] = uint32_t(g_settings.login_lock_minutes) * 60;
-          log_common(EVT_COMMON_ACCOUNT_LOCKED, user16, nullptr);
-          snprintf(g_reply, sizeof g_reply, "%s", kLoginLock);
-        } else if (count > g_settings.login_retry) {
-          count = uint16_t(g_settings.login_retry + 1);
-        }
+      // The failures of an address lock the account for that address only.
+      if (sess_login_failed(account, client)) {
+        log_common(EVT_COMMON_ACCOUNT_LOCKED, user16, nullptr);
+        snprintf(g_reply, sizeof g_reply, "%s", kLoginLock);
       }
     }
   }
   // A captured response never verifies again.
   sess_challenge_renew(client);
+}
+
+namespace {
+
+// The texts of one reply's message page, and whom they are for.
+struct KeptMessage {
+  uint32_t order;                         // 0: none; a later reply has a higher one
+  char session_id[SESSION_ID_CHARS + 1];  // the session's id, or "" for a client address
+  uint8_t client[16];
+  char title[sizeof g_message_title];
+  char body[sizeof g_message_body];
+  char action[sizeof g_message_action];
+};
+KeptMessage g_session_messages[SESSION_SLOTS];  // by session slot
+KeptMessage g_address_messages[SESSION_SLOTS];  // replies without a session, one per address
+uint32_t g_message_order;
+
+}  // namespace
+
+void http_message_keep() {
+  KeptMessage* m = nullptr;
+  int s = g_current_session;
+  if (s >= 0 && s < SESSION_SLOTS && WebSessionTable[s].in_use) {
+    m = &g_session_messages[s];
+    memcpy(m->session_id, WebSessionTable[s].id, sizeof m->session_id);
+  } else {
+    // The address's own entry, else a free one, else the oldest.
+    for (KeptMessage& k : g_address_messages)
+      if (k.order && memcmp(k.client, g_client_address.address, 16) == 0) m = &k;
+    if (!m) {
+      m = &g_address_messages[0];
+      for (KeptMessage& k : g_address_messages)
+        if (k.order < m->order) m = &k;
+    }
+    m->session_id[0] = 0;
+  }
+  memcpy(m->client, g_client_address.address, 16);
+  m->order = ++g_message_order;
+  text_copy8(m->title, sizeof m->title, g_message_title);
+  text_copy8(m->body, sizeof m->body, g_message_body);
+  text_copy8(m->action, sizeof m->action, g_message_action);
+}
+
+void http_message_recall(const char* cookie) {
+  const KeptMessage* shown = nullptr;
+  if (cookie && SessionApi.sess_from_cookie(cookie, 0) >= 0 && g_current_session >= 0 &&
+      g_current_session < SESSION_SLOTS) {
+    const KeptMessage& m = g_session_messages[g_current_session];
+    if (m.order && memcmp(m.session_id, WebSessionTable[g_current_session].id, SESSION_ID_CHARS) == 0) shown = &m;
+  }
+  for (const KeptMessage& k : g_address_messages)
+    if (k.order && memcmp(k.client, g_client_address.address, 16) == 0 && (!shown || k.order > shown->order))
+      shown = &k;
+  text_copy8(g_message_title, sizeof g_message_title, shown ? shown->title : "");
+  text_copy8(g_message_body, sizeof g_message_body, shown ? shown->body : "");
+  text_copy8(g_message_action, sizeof g_message_action, shown ? shown->action : "");
 }
 
 const char REPLY_SAVE_FAILED[] =

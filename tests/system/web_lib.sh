@@ -52,8 +52,9 @@ token() { "${CURL[@]}" -b "$COOKIE" "$1$2" | sed -n 's/.*name="SYS_UCTOKEN" valu
 location() { printf '%s' "$1" | sed -n 's/^Location: \(.*\)\r$/\1/p'; }
 # raw HOST PORT: sends stdin as it stands, prints what comes back until the server closes (10 s at most).
 raw() { python3 "$VELLMAR_SOURCE_DIR/tests/system/http_raw.py" "$@"; }
-# message: the title of the message page as it is now.
-message_title() { "${CURL[@]}" "$1/message.asp" | sed -n 's/.*<h1 id="title">\(.*\)<\/h1>.*/\1/p'; }
+# message_title BASE: the title of the message page as it is now for this client (with the session
+# of COOKIE when one is set: a session's replies are shown only to it).
+message_title() { "${CURL[@]}" ${COOKIE:+-b "$COOKIE"} "$1/message.asp" | sed -n 's/.*<h1 id="title">\(.*\)<\/h1>.*/\1/p'; }
 # browser_ready: checks for playwright-core (NODE_DIR) and Chromium; ARTIFACTS is the screenshot folder
 # beside the program in the build tree.
 browser_ready() {

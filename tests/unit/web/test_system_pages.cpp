@@ -106,6 +106,35 @@ TEST_F(SystemPages, FactoryManagerPassPhrasesAreWarnedOf) {
   EXPECT_NE(get("/home.asp", admin).find(kHidden), std::string::npos);
 }
 
+// The message page shows a reply only to whom it was made for: a session's reply to that
+// session, a reply without a session to that client address, each the newest of its own.
+TEST_F(SystemPages, TheMessagePageShowsEachItsOwnReply) {
+  const uint8_t outsider[4] = {127, 0, 0, 9};
+  auto title = [this](const uint8_t* ip, const std::string& cookie) {
+    std::string raw = "GET /message.asp HTTP/1.1\r\nHost: unit\r\n";
+    if (!cookie.empty()) raw += "Cookie: " + cookie + "\r\n";
+    return between(request(raw + "\r\n", ip), "<h1 id=\"title\">", "</h1>");
+  };
+  std::string admin = login("admin", "quillbox"), device = login("device", "quillbox");
+  post("/orvik/sys_info", "SYS_UCTOKEN=" + token(admin) + "&INF_NAME=Rack", admin);
+  std::string body = "Username=admin&Response=00";
+  request("GET /login.asp HTTP/1.1\r\nHost: unit\r\n\r\n", outsider);
+  request("POST /orvik/login HTTP/1.1\r\nHost: unit\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+              body,
+          outsider);
+  EXPECT_EQ(title(outsider, ""), "Login Error") << "the outsider's own reply";
+  EXPECT_EQ(title(kClient, admin), "Information") << "the administrator's reply, not the outsider's";
+  EXPECT_EQ(title(kClient, ""), "") << "a session's reply is not shown without it";
+  EXPECT_EQ(title(kClient, device), "") << "nor to another session of the same address";
+  EXPECT_EQ(title(outsider, admin), "Login Error") << "a cookie from elsewhere shows its address's newer reply";
+  // A reply without a session (a failed login) comes after the session's: the newer one shows.
+  login("admin", "wrong-password");
+  EXPECT_EQ(title(kClient, admin), "Login Error");
+  post("/orvik/sys_info", "SYS_UCTOKEN=" + token(admin) + "&INF_NAME=%3Cb%3E", admin);
+  EXPECT_EQ(title(kClient, admin), "Error");
+  EXPECT_EQ(title(kClient, ""), "Login Error");
+}
+
 TEST_F(SystemPages, SysUserChangesNothingOnAnError) {
   std::string admin = login("admin", "quillbox");
   std::string tok = token(admin, "/en/sys_user.asp");
