@@ -31,15 +31,7 @@ Listen Port=162
 Number=1
 IP1=127.0.0.1
 Community1=public
-[USM]
-Context Name=rt5830
-Password Encrypt=No
-Number=1
-User1=manager
-Security1=2
-Auth1=mq472816
-Priv1=hv305749
-Permission1=2
+$FACTORY_MANAGER_USM
 [End]
 "
 vellmar_start

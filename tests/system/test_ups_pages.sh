@@ -35,15 +35,7 @@ Number=0
 [SNMP Server]
 Listen Port=161
 Number=0
-[USM]
-Context Name=rt5830
-Password Encrypt=No
-Number=1
-User1=manager
-Security1=2
-Auth1=mq472816
-Priv1=hv305749
-Permission1=2
+$FACTORY_MANAGER_USM
 [End]
 "
 INI="$VELLMAR_DIR/agent.ini"

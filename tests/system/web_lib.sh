@@ -17,6 +17,16 @@ IP1=127.0.0.1
 Community1=public
 [End]
 "
+# The [USM] section of an installation whose SNMPv3 manager keeps the earlier factory pass phrases.
+FACTORY_MANAGER_USM="[USM]
+Context Name=rt5830
+Password Encrypt=No
+Number=1
+User1=manager
+Security1=2
+Auth1=mq472816
+Priv1=hv305749
+Permission1=2"
 CURL=(curl -s -k -g --max-time 30)
 # A command that fails outside a test's own checks names itself before the script ends.
 set -E
