@@ -305,7 +305,8 @@ TEST_F(FormHandlers, OnlyTheAdministratorChangesWhatTheServiceRuns) {
   EXPECT_EQ(post("/en/device/dev_config", stored_vm + "&CFG_VM_TYPE=1&CFG_VM_HOST=esx"), R4);
   EXPECT_EQ(g_settings.vm_type, 1);
   // The switch of the stored command file is the device manager's too.
-  EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_MSG_PERIOD=60&CFG_CMD_FILE=%2Fopt%2Fcmd.sh"),
+  EXPECT_EQ(post("/en/device/dev_config",
+                 "SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_MSG_PERIOD=60&CFG_CMD_FILE=%2Fopt%2Fcmd.sh"),
             R4);
   EXPECT_EQ(g_settings.command_enable, 0);
   EXPECT_TRUE(text_equal16(g_settings.command_file, u"/opt/cmd.sh"));

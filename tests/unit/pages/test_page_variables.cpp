@@ -148,8 +148,9 @@ TEST_F(PageVariables, CommunitiesAreShownFromTheDeviceManagerUp) {
   EXPECT_EQ(var("ACS_SOURCE_LIST"),
             "<tr align=center><td>1</td><td><a href=\"#\" id=\"1\" onclick=\"Func_Select(1,'0.0.0.0','',2,1);\">"
             "0.0.0.0</a></td><td></td><td>2</td></tr>\n");
-  EXPECT_NE(var("SUM_SOURCE_LIST").find("<SUM_SOURCE_IP>10.0.0.1</SUM_SOURCE_IP>\n<SUM_SOURCE_COMM></SUM_SOURCE_COMM>\n"),
-            std::string::npos);
+  EXPECT_NE(
+      var("SUM_SOURCE_LIST").find("<SUM_SOURCE_IP>10.0.0.1</SUM_SOURCE_IP>\n<SUM_SOURCE_COMM></SUM_SOURCE_COMM>\n"),
+      std::string::npos);
 }
 
 TEST_F(PageVariables, SummaryBlocks) {

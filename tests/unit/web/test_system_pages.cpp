@@ -91,7 +91,8 @@ TEST_F(SystemPages, FactoryManagerPassPhrasesAreWarnedOf) {
   snprintf(g_usm.user[0], 17, "manager");
   snprintf(g_usm.auth[0], 17, "mq472816");
   snprintf(g_usm.priv[0], 17, "hv305749");
-  std::string admin = login("admin", "quillbox"), device = login("device", "quillbox"), user = login("user", "quillbox");
+  std::string admin = login("admin", "quillbox"), device = login("device", "quillbox");
+  std::string user = login("user", "quillbox");
   const std::string kShown = "Number(\"1\") !== 0) document.getElementById(\"factory-usm\")";
   const std::string kHidden = "Number(\"0\") !== 0) document.getElementById(\"factory-usm\")";
   for (const char* page : {"/home.asp", "/en/device/dev_snmpv3.asp"}) {
