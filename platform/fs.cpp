@@ -185,8 +185,39 @@ static bool write_all_at(int fd, const char* p, size_t length, off_t offset) {
   return true;
 }
 
-bool fs_append_whole(const char* path, const void* data, size_t length, bool new_line, int* error) {
-  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+static void state_of(const struct stat& st, FsFileState* out) {
+  out->exists = true;
+  out->device = st.st_dev;
+  out->inode = st.st_ino;
+  out->size = static_cast<unsigned long long>(st.st_size);
+  out->modified_ns = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+}
+
+bool fs_file_state(const char* path, FsFileState* out) {
+  *out = FsFileState{};
+  struct stat st;
+  if (stat(path, &st) != 0) return false;
+  state_of(st, out);
+  return true;
+}
+
+bool fs_same_state(const FsFileState& a, const FsFileState& b) {
+  return a.exists == b.exists && a.device == b.device && a.inode == b.inode && a.size == b.size &&
+         a.modified_ns == b.modified_ns;
+}
+
+bool fs_make_private(const char* path) {
+  int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ((st.st_mode & 07777) == 0600 || fchmod(fd, 0600) == 0);
+  close(fd);
+  return ok;
+}
+
+bool fs_append_whole(const char* path, const void* data, size_t length, bool new_line, int* error,
+                     FsFileAccess access, FsFileState* before, FsFileState* after) {
+  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC, access == FS_PRIVATE ? 0600 : 0666);
   if (fd < 0) {
     *error = errno;
     return false;
@@ -197,6 +228,7 @@ bool fs_append_whole(const char* path, const void* data, size_t length, bool new
     close(fd);
     return false;
   }
+  if (before) state_of(st, before);
   off_t size = st.st_size;
   bool ok = true;
   off_t at = size;
@@ -213,6 +245,7 @@ bool fs_append_whole(const char* path, const void* data, size_t length, bool new
     // Nothing of a line that did not fit stays behind.
     if (ftruncate(fd, size) != 0) {}
   }
+  if (after && fstat(fd, &st) == 0) state_of(st, after);
   close(fd);
   return ok;
 }

@@ -38,8 +38,23 @@ bool fs_is_directory(const char* path);
 // The system's text for an error number, and for the error of the last failed fs_replace_file.
 const char* fs_error_text(int error);
 const char* fs_last_error_text();
-// Appends length bytes to the file (created when missing) whole or not at all: after a short or
-// failed write the file is cut back to its length before. With new_line, a file whose last byte
-// is not LF gets CR LF first, so the bytes start a line of their own. False on failure, the error
-// number in *error.
-bool fs_append_whole(const char* path, const void* data, size_t length, bool new_line, int* error);
+// What tells one state of a file from another: its device, inode, size and modification time.
+// A missing file has exists false and zeros.
+struct FsFileState {
+  bool exists;
+  unsigned long long device, inode, size;
+  long long modified_ns;
+};
+// The file's state now (links followed); false, with a missing file's state, when it cannot be read.
+bool fs_file_state(const char* path, FsFileState* out);
+bool fs_same_state(const FsFileState& a, const FsFileState& b);
+// Sets an existing plain file (not a symbolic link) to mode 0600. False when it is missing or
+// cannot be set.
+bool fs_make_private(const char* path);
+// Appends length bytes to the file (created when missing, readable by everyone or only by its
+// owner as access says) whole or not at all: after a short or failed write the file is cut back
+// to its length before. With new_line, a file whose last byte is not LF gets CR LF first, so the
+// bytes start a line of their own. before and after, when given, receive the state of the file
+// written just before and after the write. False on failure, the error number in *error.
+bool fs_append_whole(const char* path, const void* data, size_t length, bool new_line, int* error,
+                     FsFileAccess access = FS_SHARED, FsFileState* before = nullptr, FsFileState* after = nullptr);

@@ -112,7 +112,7 @@ void evt_init(const char16_t* install_dir, const char16_t* language) {
       evt_export_csv,
   };
   evt_load_definitions(language);
-  event_log_line_count = evt_count_lines();
+  evt_load_log();
 }
 
 const char* evt_install_dir() { return g_install_dir; }

@@ -1,11 +1,14 @@
 // Event log file: appending events, trimming the oldest lines through Temp.Log, and reading
-// single lines back. Lines of any length are read whole (in chunks), so a long hand-edited line
-// counts as one line everywhere.
+// lines back. The newest lines are kept in memory as the file holds them, so the pages read them
+// without opening the file; the copy follows the file when it is removed or replaced under it.
+// Lines of any length are read whole (in chunks), so a long hand-edited line counts as one line
+// everywhere.
 #include "service/events/event_log.h"
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "common/text.h"
@@ -71,36 +74,6 @@ uint32_t skip_lines(LineReader& r, uint32_t n) {
   return done;
 }
 
-// Reads the next line without its line end (LF or CR LF); keeps its first `cap` bytes in out
-// (cap + 1 bytes of room) and gives the line's whole length in *full. False at the end.
-bool read_line(LineReader& r, char* out, size_t cap, size_t* kept, size_t* full) {
-  size_t total = 0, k = 0;
-  char last = 0;
-  bool any = false;
-  for (;;) {
-    if (r.pos == r.len && !fill(r)) break;
-    any = true;
-    const char* start = r.buf + r.pos;
-    size_t avail = r.len - r.pos;
-    const char* nl = static_cast<const char*>(memchr(start, '\n', avail));
-    size_t take = nl ? size_t(nl - start) : avail;
-    size_t copy = take < cap - k ? take : cap - k;
-    memcpy(out + k, start, copy);
-    k += copy;
-    total += take;
-    if (take) last = start[take - 1];
-    r.pos += take + (nl ? 1 : 0);
-    if (nl) break;
-  }
-  if (!any) return false;
-  if (last == '\r') --total;
-  if (k > total) k = total;
-  out[k] = 0;
-  *kept = k;
-  *full = total;
-  return true;
-}
-
 // Cuts a kept line to room-1 bytes without splitting a UTF-8 sequence.
 size_t cut_utf8(char* s, size_t len, size_t room) {
   if (len < room) return len;
@@ -127,13 +100,160 @@ void count_bytes(LineCounter& c, const char* p, size_t n) {
 
 uint32_t counted(const LineCounter& c) { return c.lines + (c.any && c.last != '\n' ? 1 : 0); }
 
+// ---- The in-memory copy of the newest lines ----
+
+constexpr size_t COPY_BYTES = size_t(4) << 20;           // room for a full log of the longest lines
+constexpr uint32_t COPY_LINES = EVENT_LOG_MAX_LINES + 1;  // a full log and the line that trims it
+
+struct LogCopy {
+  char bytes[COPY_BYTES];          // the held lines one after the other, line ends as in the file
+  uint32_t start[COPY_LINES + 1];  // start[i]: offset of held line i (0 the oldest); start[held]: end
+  uint32_t held;                   // the newest `held` lines of the file are held
+  uint32_t total;                  // lines in the file
+  bool readable;                   // the file could be read when it was last loaded
+  FsFileState file;                // the file as the copy last saw it
+};
+LogCopy g_copy;
+
+uint32_t copy_used() { return g_copy.start[g_copy.held]; }
+
+// Forgets the oldest n held lines; `pending` bytes behind the last line (a line being read) move too.
+void copy_drop_oldest(uint32_t n, size_t pending = 0) {
+  if (n > g_copy.held) n = g_copy.held;
+  if (n == 0) return;
+  uint32_t shift = g_copy.start[n];
+  memmove(g_copy.bytes, g_copy.bytes + shift, copy_used() + pending - shift);
+  for (uint32_t i = 0; i + n <= g_copy.held; ++i) g_copy.start[i] = g_copy.start[i + n] - shift;
+  g_copy.held -= n;
+}
+
+// Makes room for a line of `length` bytes behind the held ones (pending of them already there),
+// dropping the oldest lines a quarter at a time. False when even an empty copy cannot hold it.
+bool copy_make_room(size_t length, size_t pending = 0) {
+  if (length > COPY_BYTES) return false;
+  while (g_copy.held == COPY_LINES || copy_used() + length > COPY_BYTES) {
+    uint32_t quarter = g_copy.held / 4;
+    copy_drop_oldest(quarter ? quarter : 1, pending);
+  }
+  return true;
+}
+
+// Holds the line whose bytes lie behind the held ones.
+void copy_close_line(size_t length) {
+  g_copy.start[g_copy.held + 1] = g_copy.start[g_copy.held] + uint32_t(length);
+  ++g_copy.held;
+}
+
+// A line too long to hold leaves no line held, since the held lines are always the newest.
+void copy_add_line(const char* line, size_t length) {
+  if (!copy_make_room(length)) {
+    copy_drop_oldest(g_copy.held);
+    return;
+  }
+  memcpy(g_copy.bytes + copy_used(), line, length);
+  copy_close_line(length);
+}
+
+void copy_clear() {
+  g_copy.held = 0;
+  g_copy.start[0] = 0;
+  g_copy.total = 0;
+}
+
+// Reads the whole file once: its line count and its newest lines.
+void copy_load(const char* path) {
+  copy_clear();
+  g_copy.readable = false;
+  fs_file_state(path, &g_copy.file);
+  FILE* f = fopen(path, "rb");
+  if (!f) return;
+  static char buf[CHUNK];
+  size_t pending = 0;     // bytes of the line being read, behind the held lines
+  bool too_long = false;  // the line being read cannot be held
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
+    for (size_t at = 0; at < n;) {
+      const char* nl = static_cast<const char*>(memchr(buf + at, '\n', n - at));
+      size_t take = nl ? size_t(nl - (buf + at)) + 1 : n - at;
+      if (!too_long && !copy_make_room(pending + take, pending)) {
+        too_long = true;
+        copy_drop_oldest(g_copy.held);
+      }
+      if (!too_long) memcpy(g_copy.bytes + copy_used() + pending, buf + at, take);
+      pending += take;
+      at += take;
+      if (nl) {
+        if (!too_long) copy_close_line(pending);
+        ++g_copy.total;
+        pending = 0;
+        too_long = false;
+      }
+    }
+  }
+  if (pending) {
+    if (!too_long) copy_close_line(pending);
+    ++g_copy.total;
+  }
+  g_copy.readable = !ferror(f);
+  fclose(f);
+}
+
+void count_afresh(const char* path) {
+  copy_load(path);
+  event_log_line_count = g_copy.total;
+  g_trim_retry_at = 0;
+}
+
+// Loads the copy again and counts afresh when the file is not the one it holds (removed,
+// replaced, cut or written by someone else).
+void copy_follow_file(const char* path) {
+  FsFileState now;
+  fs_file_state(path, &now);
+  if (!fs_same_state(now, g_copy.file)) count_afresh(path);
+}
+
+// Records a line this module appended; before is the file as the append found it.
+void copy_appended(const char* path, const char* line, size_t length, const FsFileState& before,
+                   const FsFileState& after) {
+  if (!fs_same_state(before, g_copy.file)) {
+    // Not the file that was counted: the new line is in it, and the count is taken afresh.
+    count_afresh(path);
+    return;
+  }
+  // A last line without an end got CR LF before this one, in the file and so here.
+  if (g_copy.held && g_copy.bytes[copy_used() - 1] != '\n') {
+    --g_copy.held;
+    size_t last = g_copy.start[g_copy.held + 1] - g_copy.start[g_copy.held];
+    if (copy_make_room(last + 2, last)) {
+      memcpy(g_copy.bytes + copy_used() + last, "\r\n", 2);
+      copy_close_line(last + 2);
+    } else {
+      copy_drop_oldest(g_copy.held);
+    }
+  }
+  copy_add_line(line, length);
+  ++g_copy.total;
+  g_copy.readable = true;
+  g_copy.file = after;
+  event_log_line_count += 1;
+}
+
+// Takes the trim of the oldest lines into the copy: kept lines are left in the file.
+void copy_trimmed(const char* path, uint32_t kept) {
+  if (g_copy.held > kept) copy_drop_oldest(g_copy.held - kept);
+  g_copy.total = kept;
+  fs_file_state(path, &g_copy.file);
+}
+
 // Drops the oldest n lines; on success *kept receives the lines left.
 bool trim_file(uint32_t n, uint32_t* kept) {
   char path[PATH_ROOM], temp[PATH_ROOM];
   if (!log_path(path) || !file_path(temp, "Temp.Log")) return false;
+  copy_follow_file(path);
   FILE* in = fopen(path, "rb");
   if (!in) return false;
-  FILE* out = fopen(temp, "wb");
+  // The new log is private from its first byte (the rename keeps the mode).
+  FILE* out = fs_open_private(temp, "wb");
   if (!out) {
     fclose(in);
     return false;
@@ -163,6 +283,7 @@ bool trim_file(uint32_t n, uint32_t* kept) {
     return false;
   }
   *kept = counted(c);
+  copy_trimmed(path, *kept);
   return true;
 }
 
@@ -256,7 +377,8 @@ void evt_log(const char16_t* source, uint32_t level, const char16_t* text, ...) 
   // A hand-edited log may end without a line end; the new line must not join it. A line that does
   // not fit (a full disk) leaves nothing behind and is not counted.
   int error = 0;
-  g_last_written = fs_append_whole(path, line, len, true, &error);
+  FsFileState before, after;
+  g_last_written = fs_append_whole(path, line, len, true, &error, FS_PRIVATE, &before, &after);
   if (!g_last_written) {
     if (g_reporting_lost) return;
     if (g_lines_lost++ == 0) {
@@ -269,7 +391,7 @@ void evt_log(const char16_t* source, uint32_t level, const char16_t* text, ...) 
     return;
   }
 
-  event_log_line_count += 1;
+  copy_appended(path, line, len, before, after);
   if (event_log_line_count > EVENT_LOG_MAX_LINES && event_log_line_count >= g_trim_retry_at) {
     // Normally 2500 lines; a log that has grown far past the limit comes down in one go.
     uint32_t drop = event_log_line_count - (EVENT_LOG_MAX_LINES - EVENT_LOG_TRIM_LINES + 1);
@@ -321,24 +443,72 @@ uint32_t evt_count_lines() {
   return counted(c);
 }
 
-int evt_read_recent_line(uint32_t n, char* out) {
-  if (!out || n >= event_log_line_count) return 0;
-  uint32_t k = event_log_line_count - n;
+bool evt_log_readable() {
   char path[PATH_ROOM];
-  if (!log_path(path)) return 0;
+  if (!log_path(path)) return false;
+  copy_follow_file(path);
+  return g_copy.readable;
+}
+
+uint32_t evt_line_count() {
+  evt_log_readable();
+  return event_log_line_count;
+}
+
+bool evt_each_line(uint32_t first, EventLineTaker take, void* context) {
+  char path[PATH_ROOM];
+  if (!log_path(path)) return false;
+  copy_follow_file(path);
+  if (!g_copy.readable) return false;
+  if (first == 0) first = 1;
+  static char* scratch;
+  static size_t room;
+  uint32_t oldest_held = g_copy.total - g_copy.held + 1;
+  if (first >= oldest_held) {
+    for (uint32_t i = first - oldest_held; i < g_copy.held; ++i) {
+      size_t length = g_copy.start[i + 1] - g_copy.start[i];
+      if (room < length + 1) {
+        char* grown = static_cast<char*>(realloc(scratch, length + 1));
+        if (!grown) return true;
+        scratch = grown;
+        room = length + 1;
+      }
+      memcpy(scratch, g_copy.bytes + g_copy.start[i], length);
+      scratch[length] = 0;
+      if (!take(context, scratch, length)) break;
+    }
+    return true;
+  }
+  // Older than the copy reaches: from the file.
   FILE* f = fopen(path, "rb");
-  if (!f) return 0;
-  static LineReader r;
-  r.f = f;
-  r.pos = r.len = 0;
-  char line[EVENT_LOG_LINE_BYTES + 1];
-  size_t kept = 0, full = 0;
-  bool found = skip_lines(r, k - 1) == k - 1 && read_line(r, line, EVENT_LOG_LINE_BYTES, &kept, &full);
+  if (!f) return false;
+  ssize_t length;
+  for (uint32_t k = 1; (length = getline(&scratch, &room, f)) > 0; ++k)
+    if (k >= first && !take(context, scratch, size_t(length))) break;
   fclose(f);
-  if (!found) return 0;
-  kept = cut_utf8(line, kept, EVENT_LOG_LINE_BYTES);
-  memcpy(out, line, kept + 1);
-  return 1;
+  return true;
+}
+
+int evt_read_recent_line(uint32_t n, char* out) {
+  if (!out || n >= evt_line_count()) return 0;
+  struct Found {
+    char* out;
+    bool found;
+  } found{out, false};
+  auto take = [](void* context, char* line, size_t length) {
+    Found& f = *static_cast<Found*>(context);
+    // Without its line end (LF, or CR LF), at most the room's bytes cut at a character boundary.
+    if (length && line[length - 1] == '\n') --length;
+    if (length && line[length - 1] == '\r') --length;
+    size_t kept = length < EVENT_LOG_LINE_BYTES ? length : EVENT_LOG_LINE_BYTES;
+    kept = cut_utf8(line, kept, EVENT_LOG_LINE_BYTES);
+    memcpy(f.out, line, kept);
+    f.out[kept] = 0;
+    f.found = true;
+    return false;
+  };
+  evt_each_line(event_log_line_count - n, take, &found);
+  return found.found ? 1 : 0;
 }
 
 int evt_split_line(char* line, char** source, char** level, char** date, char** time, char** message) {
@@ -365,5 +535,21 @@ int evt_clear_log() {
   g_lines_lost = 0;
   svc_status_problem("event-log", nullptr);
   if (!log_path(path)) return 0;
-  return remove(path) == 0 || errno == ENOENT ? 1 : 0;
+  int removed = remove(path) == 0 || errno == ENOENT ? 1 : 0;
+  count_afresh(path);
+  return removed;
+}
+
+void evt_load_log() {
+  char path[PATH_ROOM];
+  if (!log_path(path)) {
+    g_copy.readable = false;
+    g_copy.file = FsFileState{};
+    copy_clear();
+    event_log_line_count = 0;
+    return;
+  }
+  // Account names and addresses are in it: the owner's only, also when an older build made it.
+  fs_make_private(path);
+  count_afresh(path);
 }

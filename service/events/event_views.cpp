@@ -138,58 +138,93 @@ void write_table(const char* table_path, const char* selection_path) {
 }
 
 struct ViewPaths {
-  char log[PATH_ROOM];
   char table[PATH_ROOM];
   char selection[PATH_ROOM];
 };
 
-bool view_paths(ViewPaths& p) {
-  return install_path(p.log, "_FILE_LOG.TXT") && install_path(p.table, "httpd/htdocs/tmp/iframe_log.htm") &&
-         install_path(p.selection, "httpd/htdocs/tmp/events.txt");
-}
-
-// Deletes the old view and opens the log and a new selection file. False with nothing open when
-// the log is missing (*table_only then says the empty table is still written) or the selection
-// cannot be made (nothing at all is written).
-bool open_selection(ViewPaths& p, FILE** in, FILE** out, bool* table_only) {
-  *table_only = false;
-  if (!view_paths(p)) return false;
+// Deletes the old view. Then, when the log can be read, opens a new selection file into *out
+// (false when it cannot be made: nothing at all is written); when it cannot, *out stays null and
+// the view is the empty table.
+bool open_selection(ViewPaths& p, FILE** out) {
+  *out = nullptr;
+  if (!install_path(p.table, "httpd/htdocs/tmp/iframe_log.htm") ||
+      !install_path(p.selection, "httpd/htdocs/tmp/events.txt"))
+    return false;
   remove(p.table);
   remove(p.selection);
-  *in = fopen(p.log, "rb");
-  if (!*in) {
-    *table_only = true;
-    return false;
-  }
+  if (!evt_log_readable()) return true;
   *out = fs_open_private(p.selection, "wb");
-  if (*out) return true;
-  fclose(*in);
-  return false;
+  return *out != nullptr;
+}
+
+struct PageCopy {
+  FILE* out;
+  int64_t left;  // lines still to copy
+};
+
+// A line of the page goes into the selection as it stands (up to a NUL byte, as fputs writes it).
+bool copy_page_line(void* context, char* line, size_t) {
+  PageCopy& c = *static_cast<PageCopy*>(context);
+  fputs(line, c.out);
+  return --c.left > 0;
+}
+
+struct RangeCopy {
+  FILE* out;
+  int from_key, to_key;
+  char* copy;
+  size_t room;
+};
+
+// A line dated inside the range goes into the selection; the first one after it ends the reading.
+bool copy_range_line(void* context, char* line, size_t) {
+  RangeCopy& r = *static_cast<RangeCopy*>(context);
+  strip_end(line);
+  size_t n = strlen(line);
+  if (r.room < n + 1) {
+    char* grown = static_cast<char*>(realloc(r.copy, n + 1));
+    if (!grown) return false;
+    r.copy = grown;
+    r.room = n + 1;
+  }
+  memcpy(r.copy, line, n + 1);
+  char* date;
+  uint8_t d[3];
+  if (!evt_split_line(r.copy, nullptr, nullptr, &date, nullptr, nullptr) || !line_date(date, d)) return true;
+  int key = date_key(d);
+  if (key < r.from_key) return true;
+  if (key > r.to_key) return false;
+  fputs(line, r.out);
+  fputc('\n', r.out);
+  return true;
+}
+
+// One row of the export per line that splits.
+bool export_line(void* context, char* line, size_t) {
+  FILE* out = static_cast<FILE*>(context);
+  strip_end(line);
+  char *source, *level, *date, *time, *message;
+  if (!evt_split_line(line, &source, &level, &date, &time, &message)) return true;
+  uint8_t d[3] = {0, 0, 0};
+  line_date(date, d);
+  fprintf(out, "%s,%02d/%02d/%04d,%s,%s,%s\n", strcmp(source, "0.0.0.0") ? source : "", d[0], d[1], d[2] + 2000,
+          time, level_text(level).word, message);
+  return true;
 }
 
 }  // namespace
 
 void evt_render_page(uint32_t page) {
   ViewPaths p;
-  FILE *in, *out;
-  bool table_only;
-  if (open_selection(p, &in, &out, &table_only)) {
+  FILE* out;
+  if (!open_selection(p, &out)) return;
+  if (out) {
     int64_t count = event_log_line_count;
     int64_t skip = count - int64_t(EVENT_PAGE_LINES) * page - EVENT_PAGE_LINES;
-    int64_t copy = skip >= 0 ? EVENT_PAGE_LINES : count - int64_t(EVENT_PAGE_LINES) * page;
+    PageCopy c{out, skip >= 0 ? EVENT_PAGE_LINES : count - int64_t(EVENT_PAGE_LINES) * page};
     if (skip < 0) skip = 0;
-    char* line = nullptr;
-    size_t room = 0;
-    for (int64_t i = 0; copy > 0 && getline(&line, &room, in) > 0; ++i) {
-      if (i < skip) continue;
-      fputs(line, out);
-      --copy;
-    }
-    free(line);
+    if (c.left > 0) evt_each_line(uint32_t(skip) + 1, copy_page_line, &c);
     fclose(out);
-    fclose(in);
-  } else if (!table_only) {
-    return;
   }
   write_table(p.table, p.selection);
 }
@@ -197,38 +232,13 @@ void evt_render_page(uint32_t page) {
 void evt_render_range(const uint8_t* from, const uint8_t* to) {
   if (!from || !to) return;
   ViewPaths p;
-  FILE *in, *out;
-  bool table_only;
-  if (open_selection(p, &in, &out, &table_only)) {
-    int from_key = date_key(from), to_key = date_key(to);
-    char* line = nullptr;
-    char* copy = nullptr;
-    size_t room = 0, copy_room = 0;
-    while (getline(&line, &room, in) > 0) {
-      strip_end(line);
-      size_t n = strlen(line);
-      if (copy_room < n + 1) {
-        char* grown = static_cast<char*>(realloc(copy, n + 1));
-        if (!grown) break;
-        copy = grown;
-        copy_room = n + 1;
-      }
-      memcpy(copy, line, n + 1);
-      char* date;
-      uint8_t d[3];
-      if (!evt_split_line(copy, nullptr, nullptr, &date, nullptr, nullptr) || !line_date(date, d)) continue;
-      int key = date_key(d);
-      if (key < from_key) continue;
-      if (key > to_key) break;
-      fputs(line, out);
-      fputc('\n', out);
-    }
-    free(line);
-    free(copy);
+  FILE* out;
+  if (!open_selection(p, &out)) return;
+  if (out) {
+    RangeCopy r{out, date_key(from), date_key(to), nullptr, 0};
+    evt_each_line(1, copy_range_line, &r);
+    free(r.copy);
     fclose(out);
-    fclose(in);
-  } else if (!table_only) {
-    return;
   }
   write_table(p.table, p.selection);
 }
@@ -236,7 +246,7 @@ void evt_render_range(const uint8_t* from, const uint8_t* to) {
 uint32_t evt_render_pager(char* buffer, int32_t page) {
   if (!buffer) return 0;
   buffer[0] = 0;
-  int64_t count = event_log_line_count;
+  int64_t count = evt_line_count();
   int64_t p = page;
   int64_t pages = (count + EVENT_PAGE_LINES - 1) / EVENT_PAGE_LINES;
   int64_t first = p > 2 ? p - 2 : 0;
@@ -255,8 +265,8 @@ uint32_t evt_render_pager(char* buffer, int32_t page) {
 }
 
 void evt_export_csv() {
-  char path[PATH_ROOM], log[PATH_ROOM];
-  if (!install_path(path, "httpd/htdocs/tmp/event_log.csv") || !install_path(log, "_FILE_LOG.TXT")) return;
+  char path[PATH_ROOM];
+  if (!install_path(path, "httpd/htdocs/tmp/event_log.csv")) return;
   remove(path);
   FILE* out = fs_open_private(path, "w");
   if (!out) return;
@@ -266,21 +276,6 @@ void evt_export_csv() {
   fprintf(out, "Download Time: %02d/%02d/%04d %02d:%02d:%02d\n\n", now.month, now.day, now.year, now.hour,
           now.minute, now.second);
   fputs("IP Address,Date,Time,Level,Event\n", out);
-  FILE* in = fopen(log, "rb");
-  if (in) {
-    char* line = nullptr;
-    size_t room = 0;
-    while (getline(&line, &room, in) > 0) {
-      strip_end(line);
-      char *source, *level, *date, *time, *message;
-      if (!evt_split_line(line, &source, &level, &date, &time, &message)) continue;
-      uint8_t d[3] = {0, 0, 0};
-      line_date(date, d);
-      fprintf(out, "%s,%02d/%02d/%04d,%s,%s,%s\n", strcmp(source, "0.0.0.0") ? source : "", d[0], d[1],
-              d[2] + 2000, time, level_text(level).word, message);
-    }
-    free(line);
-    fclose(in);
-  }
+  evt_each_line(1, export_line, out);
   fclose(out);
 }

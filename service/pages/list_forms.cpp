@@ -14,6 +14,7 @@
 #include "service/pages/form_handlers.h"
 #include "service/snmp/snmp_agent.h"
 #include "service/web/request_state.h"
+#include "service/web/session.h"
 #include "service/web/system_pages.h"
 
 namespace {
@@ -149,10 +150,12 @@ bool values_acceptable(const ListPage& p, const char* const* values) {
 }
 
 // Writes the posted columns into the row (an edited row keeps the numbers that were not posted;
-// a new row takes their factory values, which give the least access).
-void write_row(const ListPage& p, int row, const char* const* values, bool new_row) {
+// a new row takes their factory values, which give the least access); with secrets_only, only
+// the posted pass phrases and passwords.
+void write_row(const ListPage& p, int row, const char* const* values, bool new_row, bool secrets_only = false) {
   for (int k = 0; k < p.column_count; ++k) {
     const Column& c = p.columns[k];
+    if (secrets_only && c.kind != SECRET) continue;
     const char* v = values[k] ? values[k] : "";
     uint8_t* at = cell(c, row);
     int64_t n = 0;
@@ -253,9 +256,19 @@ void list_form_post(int page) {
     form_reply(kBadRow);
     return;
   }
-  if (usm && n == 1 && (action == EDIT || action == DEL)) {
-    form_reply(action == EDIT ? E9 : E10);
+  // The manager user keeps its row and its name; the administrator may give it new pass phrases.
+  bool manager = usm && n == 1;
+  if (manager && action == DEL) {
+    form_reply(E10);
     return;
+  }
+  if (manager && action == EDIT) {
+    char posted[sizeof g_usm.user[0]];
+    stored_form(p->columns[0], values[0], posted);
+    if (sess_current_level() != 0 || (values[0] && strncmp(posted, g_usm.user[0], sizeof posted) != 0)) {
+      form_reply(E9);
+      return;
+    }
   }
   switch (action) {
     case ADD:
@@ -276,6 +289,10 @@ void list_form_post(int page) {
       set_list_count(page, count + 1);
       break;
     case EDIT:
+      if (manager) {
+        write_row(*p, 0, values, false, true);
+        break;
+      }
       if (key_in_use(*p, count, values[p->key < 0 ? 0 : p->key], n - 1)) {
         form_reply(p->duplicate);
         return;

@@ -1,6 +1,7 @@
 // Template variables of the UPS pages. The group is chosen by the name's first three characters;
 // within it the first table name that the requested name begins with wins. Data texts are
-// HTML-escaped, and JavaScript-escaped inside the rows' onclick calls.
+// HTML-escaped, and JavaScript-escaped inside the rows' onclick calls. Communities are shown to
+// the administrator and the device manager only; pass phrases and passwords to nobody.
 #include "service/pages/page_variables.h"
 
 #include <cstdlib>
@@ -150,10 +151,17 @@ void put_date(FILE* out, uint32_t month, uint32_t day, uint32_t year) {
 
 uint32_t session_var(int i) { return SessionApi.sess_var_get ? SessionApi.sess_var_get(i) : 0; }
 
+// A stored community as the session may see it: empty below the device manager's level (the
+// read-only account would read the communities that let a manager write over SNMP).
+const char* community_shown(const char* community) {
+  int level = sess_current_level();
+  return level == 0 || level == 1 ? community : "";
+}
+
 // The history page of the session; the log may have shrunk since it was chosen, and then its
 // last page is shown.
 uint32_t shown_page() {
-  uint32_t page = session_var(0), pages = (event_log_line_count + EVENT_PAGE_LINES - 1) / EVENT_PAGE_LINES;
+  uint32_t page = session_var(0), pages = (evt_line_count() + EVENT_PAGE_LINES - 1) / EVENT_PAGE_LINES;
   return page < pages ? page : pages ? pages - 1 : 0;
 }
 
@@ -164,7 +172,8 @@ void sum_source_list(FILE* out) {
     fputs("<SUM_SOURCE_IP>", out);
     asp_write_text(out, field8(buf, sizeof buf, g_source_ips.ip[i], sizeof g_source_ips.ip[i]));
     fputs("</SUM_SOURCE_IP>\n<SUM_SOURCE_COMM>", out);
-    asp_write_text(out, field8(buf, sizeof buf, g_source_ips.community[i], sizeof g_source_ips.community[i]));
+    const char* community = field8(buf, sizeof buf, g_source_ips.community[i], sizeof g_source_ips.community[i]);
+    asp_write_text(out, community_shown(community));
     fprintf(out, "</SUM_SOURCE_COMM>\n<SUM_SOURCE_STS>%d</SUM_SOURCE_STS>\n<SUM_SOURCE_EVT>",
             g_status.max_level[i + 1]);
     char alarms[256] = "";
@@ -175,7 +184,7 @@ void sum_source_list(FILE* out) {
 }
 
 void sum_slog_list(FILE* out) {
-  uint32_t c = event_log_line_count;
+  uint32_t c = evt_line_count();
   uint32_t shown = c < 5 ? c : 5;
   for (uint32_t k = 0; k < shown; ++k) {
     char line[EVENT_LOG_LINE_BYTES];
@@ -223,7 +232,7 @@ void cfg_src_list(FILE* out) {
   char ip[64], comm[32], user[32];
   for (int i = 0; i < n; ++i)
     source_row(out, i + 1, field8(ip, sizeof ip, g_source_ips.ip[i], sizeof g_source_ips.ip[i]),
-               field8(comm, sizeof comm, g_source_ips.community[i], sizeof g_source_ips.community[i]),
+               community_shown(field8(comm, sizeof comm, g_source_ips.community[i], sizeof g_source_ips.community[i])),
                field8(user, sizeof user, g_source_ips.usm_user[i], sizeof g_source_ips.usm_user[i]), 1);
 }
 
@@ -264,7 +273,7 @@ void cfg_func_load(FILE* out) {
   char a[64], b[40], c[40];
   if (clamp_count(g_source_ips.count, SOURCE_IP_MAX) > 0)
     source_call(out, 1, field8(a, sizeof a, g_source_ips.ip[0], sizeof g_source_ips.ip[0]),
-                field8(b, sizeof b, g_source_ips.community[0], sizeof g_source_ips.community[0]),
+                community_shown(field8(b, sizeof b, g_source_ips.community[0], sizeof g_source_ips.community[0])),
                 field8(c, sizeof c, g_source_ips.usm_user[0], sizeof g_source_ips.usm_user[0]), 1);
   else
     source_call(out, 1, "0.0.0.0", kFixedCommunity, "", 0);
@@ -348,7 +357,7 @@ void write_var(FILE* out, const Entry& e) {
     case SUM_SOURCE_LIST: sum_source_list(out); break;
     case SUM_SLOG_LIST: sum_slog_list(out); break;
     case SUM_SOURCE_NUM: put_number(out, g_source_ips.count); break;
-    case SUM_SLOG_NUM: put_number(out, event_log_line_count < 5 ? event_log_line_count : 5); break;
+    case SUM_SLOG_NUM: put_number(out, evt_line_count() < 5 ? evt_line_count() : 5); break;
     case SUM_OS_CANCEL: put_number(out, g_status.shutdown_cancelled); break;
     case LOG_PAGE:
       if (session_var(1) != 0) {
@@ -434,7 +443,8 @@ void write_var(FILE* out, const Entry& e) {
       char comm[32];
       for (int i = 0; i < n; ++i)
         manager_row(out, i + 1, field8(buf, sizeof buf, g_snmp_agent.ip[i], sizeof g_snmp_agent.ip[i]),
-                    field8(comm, sizeof comm, g_snmp_agent.community[i], sizeof g_snmp_agent.community[i]),
+                    community_shown(
+                        field8(comm, sizeof comm, g_snmp_agent.community[i], sizeof g_snmp_agent.community[i])),
                     g_snmp_agent.permission[i], 1);
       break;
     }
@@ -442,7 +452,8 @@ void write_var(FILE* out, const Entry& e) {
       char comm[32];
       if (g_snmp_agent.count > 0)
         manager_call(out, 1, field8(buf, sizeof buf, g_snmp_agent.ip[0], sizeof g_snmp_agent.ip[0]),
-                     field8(comm, sizeof comm, g_snmp_agent.community[0], sizeof g_snmp_agent.community[0]),
+                     community_shown(
+                         field8(comm, sizeof comm, g_snmp_agent.community[0], sizeof g_snmp_agent.community[0])),
                      g_snmp_agent.permission[0], 1);
       else
         manager_call(out, 1, "0.0.0.0", kFixedCommunity, 0, 0);

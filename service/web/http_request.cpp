@@ -275,6 +275,7 @@ static void http_answer_form(HttpConnection* c) {
     http_conn_printf(c, "HTTP/1.1 302 Redirect\r\nContent-Type: text/html\r\nConnection: close\r\nLocation: %s%s\r\n\r\n", base,
                      own ? "/message.asp" : "/");
   }
+  if (kind == 2 || kind == 4) http_message_keep();
 }
 
 static void http_handle_post(HttpConnection* c) {
@@ -334,6 +335,8 @@ void http_handle_request(HttpConnection* c) {
     bool gated = strcasecmp(path, "/message.asp") != 0 &&
                  (contains_nocase(path, ".asp") || contains_nocase(path, ".xml") || contains_nocase(path, ".csv") ||
                   contains_nocase(path, ".ini") || contains_nocase(path, ".txt") || strncasecmp(path, "/tmp/", 5) == 0);
+    // The message page shows only the request's own reply.
+    if (strcasecmp(path, "/message.asp") == 0) http_message_recall(cookie);
     if (gated) {
       if (cookie) g_session_check = SessionApi.sess_from_cookie(cookie, 0);
       bool logout = strcasecmp(path, "/logout.asp") == 0;

@@ -1,5 +1,5 @@
 // Login sessions: 16 session slots and 16 challenge slots, anti-forgery tokens, the session
-// integers of the pages and the per-account login lock.
+// integers of the pages and the login lock per account and client address.
 #include "service/web/session.h"
 
 #include <openssl/crypto.h>
@@ -14,9 +14,13 @@
 
 WebSession WebSessionTable[SESSION_SLOTS];
 LoginChallenge LoginChallengeTable[SESSION_SLOTS];
+LoginLock LoginLockTable[LOGIN_LOCK_SLOTS];
 SessionApiTable SessionApi;
 
 static const char kFactoryPassword[] = "quillbox";
+// The pass phrases the SNMPv3 manager user had in every installation of earlier builds.
+static const char kFactoryManagerAuth[] = "mq472816";
+static const char kFactoryManagerPriv[] = "hv305749";
 
 // n crypt64 characters of fresh random bytes (n a multiple of 4: 3n/4 bytes), terminated.
 static void sess_random_text(char* out, int n) {
@@ -126,6 +130,33 @@ static const char* sess_challenge_get(const uint8_t* client) {
   return nullptr;
 }
 
+// The network of a client key: an IPv4 address (the last 12 bytes zero) by its first 3 bytes,
+// an IPv6 address by its first 8.
+static bool sess_same_network(const uint8_t* a, const uint8_t* b) {
+  static const uint8_t kZero[12] = {};
+  bool v4 = memcmp(a + 4, kZero, 12) == 0;
+  if (v4 != (memcmp(b + 4, kZero, 12) == 0)) return false;
+  return memcmp(a, b, v4 ? 3 : 8) == 0;
+}
+
+// The slot a new client's challenge takes: a free or expired one; when all are live, the oldest
+// (renewed longest ago) of the networks that hold more than one, else the oldest of all, so that
+// many addresses of one network crowd out only each other.
+static int sess_challenge_slot(uint32_t now) {
+  int oldest = 0, crowded = -1;
+  for (int k = 0; k < SESSION_SLOTS; ++k) {
+    const LoginChallenge& ch = LoginChallengeTable[k];
+    if (!ch.in_use || now > ch.expires) return k;
+    if (ch.expires < LoginChallengeTable[oldest].expires) oldest = k;
+    int neighbours = 0;
+    for (int j = 0; j < SESSION_SLOTS; ++j)
+      if (j != k && LoginChallengeTable[j].in_use && sess_same_network(LoginChallengeTable[j].client, ch.client))
+        ++neighbours;
+    if (neighbours > 0 && (crowded < 0 || ch.expires < LoginChallengeTable[crowded].expires)) crowded = k;
+  }
+  return crowded >= 0 ? crowded : oldest;
+}
+
 static const char* sess_challenge_new(const uint8_t* client) {
   uint32_t now = http_clock_seconds();
   int i = sess_find_challenge(client);
@@ -135,15 +166,8 @@ static const char* sess_challenge_new(const uint8_t* client) {
     LoginChallengeTable[i].expires = now + CHALLENGE_TIMEOUT_S;
     return LoginChallengeTable[i].text;
   }
-  int slot = 0;
-  for (int k = 0; k < SESSION_SLOTS; ++k) {
-    if (!LoginChallengeTable[k].in_use || now > LoginChallengeTable[k].expires) {
-      slot = k;
-      break;
-    }
-  }
-  // An expired slot of the same client is left behind for the one taken now.
-  if (i >= 0 && i != slot) LoginChallengeTable[i].in_use = 0;
+  // A client that asks again keeps its slot: one address never holds two.
+  int slot = i >= 0 ? i : sess_challenge_slot(now);
   LoginChallenge& ch = LoginChallengeTable[slot];
   sess_random_text(ch.text, CHALLENGE_CHARS);
   ch.expires = now + CHALLENGE_TIMEOUT_S;
@@ -225,21 +249,67 @@ uint32_t sess_default_password_mask() {
   return mask;
 }
 
-void sess_lock_tick(uint32_t seconds) {
-  for (int i = 0; i < 3; ++i) {
-    if (g_settings.login_lock_seconds[i] == 0) continue;
-    if (g_settings.login_lock_seconds[i] > seconds) {
-      g_settings.login_lock_seconds[i] -= seconds;
-    } else {
-      g_settings.login_lock_seconds[i] = 0;
-      g_settings.login_fail_count[i] = 0;
+bool sess_manager_keys_factory() {
+  if (g_usm.count < 1) return false;
+  return strncmp(g_usm.auth[0], kFactoryManagerAuth, sizeof g_usm.auth[0]) == 0 ||
+         strncmp(g_usm.priv[0], kFactoryManagerPriv, sizeof g_usm.priv[0]) == 0;
+}
+
+static LoginLock* sess_find_lock(int account, const uint8_t* client) {
+  for (LoginLock& l : LoginLockTable)
+    if (l.in_use && l.account == account && memcmp(l.client, client, 16) == 0) return &l;
+  return nullptr;
+}
+
+bool sess_login_locked(int account, const uint8_t* client) {
+  if (!g_settings.login_lock_enable) return false;
+  const LoginLock* l = sess_find_lock(account, client);
+  return (l ? l->fails : 0) >= g_settings.login_retry;
+}
+
+bool sess_login_failed(int account, const uint8_t* client) {
+  if (!g_settings.login_lock_enable) return false;
+  LoginLock* l = sess_find_lock(account, client);
+  if (!l) {
+    // A free slot, else the one whose last failure is oldest, unlocked ones first.
+    l = &LoginLockTable[0];
+    for (LoginLock& c : LoginLockTable) {
+      if (!c.in_use) {
+        l = &c;
+        break;
+      }
+      bool locked = c.fails >= g_settings.login_retry, chosen_locked = l->fails >= g_settings.login_retry;
+      if (locked != chosen_locked ? !locked : c.last < l->last) l = &c;
     }
+    *l = LoginLock{1, uint8_t(account), {}, 0, 0, 0};
+    memcpy(l->client, client, 16);
+  }
+  l->last = http_clock_seconds();
+  ++l->fails;
+  if (l->fails == g_settings.login_retry) {
+    l->lock_seconds = uint32_t(g_settings.login_lock_minutes) * 60;
+    return true;
+  }
+  if (l->fails > g_settings.login_retry) l->fails = uint16_t(g_settings.login_retry + 1);
+  return false;
+}
+
+void sess_login_succeeded(int account, const uint8_t* client) {
+  if (LoginLock* l = sess_find_lock(account, client)) *l = LoginLock{};
+}
+
+void sess_lock_tick(uint32_t seconds) {
+  for (LoginLock& l : LoginLockTable) {
+    if (!l.in_use || l.lock_seconds == 0) continue;
+    if (l.lock_seconds > seconds) l.lock_seconds -= seconds;
+    else l = LoginLock{};
   }
 }
 
 void sess_init() {
   memset(WebSessionTable, 0, sizeof WebSessionTable);
   memset(LoginChallengeTable, 0, sizeof LoginChallengeTable);
+  memset(LoginLockTable, 0, sizeof LoginLockTable);
   g_current_session = -1;
   SessionApi = SessionApiTable{sess_create,    sess_challenge_get, sess_challenge_new,
                                sess_verify_login, sess_var_get,   sess_var_set,

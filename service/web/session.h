@@ -28,8 +28,20 @@ struct LoginChallenge {
   uint8_t client[16];
 };
 
+// Failed logins of one account from one client address; the lock applies to that address only.
+constexpr int LOGIN_LOCK_SLOTS = 256;
+struct LoginLock {
+  uint8_t in_use;
+  uint8_t account;        // 0-2
+  uint8_t client[16];     // the client key, as for the challenges
+  uint16_t fails;         // failed logins, at most "Login Retry=" + 1
+  uint32_t lock_seconds;  // left of the lock; 0 when none runs
+  uint32_t last;          // when the last failure came (seconds of the web clock)
+};
+
 extern WebSession WebSessionTable[SESSION_SLOTS];
 extern LoginChallenge LoginChallengeTable[SESSION_SLOTS];
+extern LoginLock LoginLockTable[LOGIN_LOCK_SLOTS];
 
 struct SessionApiTable {
   const char* (*sess_create)(uint8_t level);                        // 0
@@ -48,10 +60,21 @@ struct SessionApiTable {
 extern SessionApiTable SessionApi;
 
 void sess_init();
-// Counts down the login locks by the given seconds (every 5 s).
+// Counts down the login locks by the given seconds (every 5 s); a lock that runs out clears its
+// failures.
 void sess_lock_tick(uint32_t seconds);
+// With the lock enabled: true when the account is locked for this client address ("Login Retry="
+// failures or more from it).
+bool sess_login_locked(int account, const uint8_t* client);
+// With the lock enabled, counts a failed login of the account from the client address; true when
+// this failure locks it (its lock time then runs).
+bool sess_login_failed(int account, const uint8_t* client);
+// A login that succeeded clears the failures of the account from that address.
+void sess_login_succeeded(int account, const uint8_t* client);
 // Bit i set when account i keeps the factory password.
 uint32_t sess_default_password_mask();
+// True while the SNMPv3 manager user (row 1) keeps a pass phrase that every installation had.
+bool sess_manager_keys_factory();
 // Level of the current session (0-2), -1 when the request has none.
 int sess_current_level();
 // Gives the client's challenge a fresh text, keeping its slot.

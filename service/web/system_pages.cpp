@@ -27,11 +27,11 @@ static const char* const LoginPageVars[17] = {
     "LIN_PRODUCT_NAME", "LIN_DEVICE_IP", "LIN_CHALLENGE_VALUE", "LIN_DISABLE_RADIUS", "LIN_LOGIN_LEVEL",
     "LIN_SENSOR_MENU", "LIN_REFRESH", "LIN_INDEX_ASP", "LIN_MENU_ASP", "LIN_LOGO_IDX", "LIN_ACCOUNT",
     "LIN_PASSWORD", "LIN_SUBMIT", "LIN_LANG", "LIN_SWVER", "LIN_SUPPORT_LANG", "LIN_ODM"};
-static const char* const DevicePageVars[22] = {
+static const char* const DevicePageVars[23] = {
     "SYS_TIME", "SYS_UCTOKEN", "SYS_DFTPASSWRD", "USR_ACCOUNT", "USR_PASSWD", "USR_LOCK", "USR_RETRY", "USR_LTIME",
     "INF_INSTALL_DATE", "INF_LOCATION", "INF_DESCRIPTION", "INF_CONTACTOR", "INF_NAME", "WEB_HTTP_EN",
     "WEB_HTTP_DIS", "WEB_HTTPS_EN", "WEB_HTTPS_DIS", "WEB_HTTP_PORT", "WEB_HTTPS_PORT", "WEB_REFRESH",
-    "WEB_FORCEHTTPS_EN", "WEB_FORCEHTTPS_DIS"};
+    "WEB_FORCEHTTPS_EN", "WEB_FORCEHTTPS_DIS", "SYS_DFTUSM"};
 
 static const char kIncorrectInput[] = "Message: Title=Error\nBody=<font color=#F00000>Incorrect input!</font>\n";
 static const char kLoginLock[] =
@@ -40,9 +40,11 @@ static const char kLoginError[] =
     "Message: Redirect=/login.asp\nTitle=Login Error\nBody=<font color=#FF0000>Please check the account and password.</font>\n";
 static const char kUpdated[] = "Title=Information\nBody=<font color=#008000>Update successful.</font>\n";
 
-// Pages whose POST the device manager may not send, and those a user may send.
-static const char* const kAdminPosts[] = {"sys_user", "sys_web", "language", "sys_batch", "debug"};
-static const char* const kUserPosts[] = {"hist_log"};
+// Pages whose POST the device manager may not send (accounts, web settings, the settings file),
+// and those every account may send (the history view, the debug page's buttons that change
+// nothing, the language).
+static const char* const kAdminPosts[] = {"sys_user", "sys_web", "sys_batch"};
+static const char* const kUserPosts[] = {"hist_log", "debug", "language"};
 
 int http_post_required_level(const char* page) {
   if (strncmp(page, "login", 5) == 0) return 3;
@@ -247,6 +249,8 @@ static void device_var(FILE* out, int k, const char* name) {
     case 19: snprintf(g_reply, sizeof g_reply, "%d", g_settings.web_refresh); break;
     case 20: snprintf(g_reply, sizeof g_reply, "%s", g_settings.force_https ? "Checked" : ""); break;
     case 21: snprintf(g_reply, sizeof g_reply, "%s", g_settings.force_https ? "" : "Checked"); break;
+    // The administrator's pages warn while the SNMPv3 manager keeps the factory pass phrases.
+    case 22: snprintf(g_reply, sizeof g_reply, "%d", sess_current_level() == 0 && sess_manager_keys_factory()); break;
     default: break;
   }
   write_reply(out);
@@ -269,7 +273,7 @@ void asp_device_vars(FILE* out, const char* name, int pair_count, QueryPair* pai
   static const char* const kGroups[4] = {"SYS", "USR", "INF", "WEB"};
   for (const char* g : kGroups) {
     if (strncmp(name, g, 3) == 0) {
-      int k = table_match(name, DevicePageVars, 22);
+      int k = table_match(name, DevicePageVars, 23);
       if (k >= 0) device_var(out, k, name);
       return;
     }
@@ -312,13 +316,13 @@ static void post_login() {
   if (account < 0) {
     snprintf(g_reply, sizeof g_reply, "%s", kLoginError);
     log_common(EVT_COMMON_UNKNOWN_ACCOUNT, address, nullptr);
-  } else if (g_settings.login_lock_enable && g_settings.login_fail_count[account] >= g_settings.login_retry) {
+  } else if (sess_login_locked(account, client)) {
     snprintf(g_reply, sizeof g_reply, "%s", kLoginLock);
   } else {
     char password[3 * 33 + 1];
     text_utf16_to_utf8(password, sizeof password, g_settings.account_password[account]);
     if (SessionApi.sess_verify_login(response, user, password, client)) {
-      g_settings.login_fail_count[account] = 0;
+      sess_login_succeeded(account, client);
       const char* id = SessionApi.sess_create(uint8_t(account));
       snprintf(g_reply, sizeof g_reply, "Set Cookie: Vellmar=%s;path=/\n", id);
       log_common(EVT_COMMON_LOGIN_ACCEPTED, g_settings.account_user[account], address);
@@ -326,21 +330,71 @@ static void post_login() {
     } else {
       snprintf(g_reply, sizeof g_reply, "%s", kLoginError);
       log_common(EVT_COMMON_LOGIN_REFUSED, user16, address);
-      if (g_settings.login_lock_enable) {
-        uint16_t& count = g_settings.login_fail_count[account];
-        ++count;
-        if (count == g_settings.login_retry) {
-          g_settings.login_lock_seconds[account] = uint32_t(g_settings.login_lock_minutes) * 60;
-          log_common(EVT_COMMON_ACCOUNT_LOCKED, user16, nullptr);
-          snprintf(g_reply, sizeof g_reply, "%s", kLoginLock);
-        } else if (count > g_settings.login_retry) {
-          count = uint16_t(g_settings.login_retry + 1);
-        }
+      // The failures of an address lock the account for that address only.
+      if (sess_login_failed(account, client)) {
+        log_common(EVT_COMMON_ACCOUNT_LOCKED, user16, nullptr);
+        snprintf(g_reply, sizeof g_reply, "%s", kLoginLock);
       }
     }
   }
   // A captured response never verifies again.
   sess_challenge_renew(client);
+}
+
+namespace {
+
+// The texts of one reply's message page, and whom they are for.
+struct KeptMessage {
+  uint32_t order;                         // 0: none; a later reply has a higher one
+  char session_id[SESSION_ID_CHARS + 1];  // the session's id, or "" for a client address
+  uint8_t client[16];
+  char title[sizeof g_message_title];
+  char body[sizeof g_message_body];
+  char action[sizeof g_message_action];
+};
+KeptMessage g_session_messages[SESSION_SLOTS];  // by session slot
+KeptMessage g_address_messages[SESSION_SLOTS];  // replies without a session, one per address
+uint32_t g_message_order;
+
+}  // namespace
+
+void http_message_keep() {
+  KeptMessage* m = nullptr;
+  int s = g_current_session;
+  if (s >= 0 && s < SESSION_SLOTS && WebSessionTable[s].in_use) {
+    m = &g_session_messages[s];
+    memcpy(m->session_id, WebSessionTable[s].id, sizeof m->session_id);
+  } else {
+    // The address's own entry, else a free one, else the oldest.
+    for (KeptMessage& k : g_address_messages)
+      if (k.order && memcmp(k.client, g_client_address.address, 16) == 0) m = &k;
+    if (!m) {
+      m = &g_address_messages[0];
+      for (KeptMessage& k : g_address_messages)
+        if (k.order < m->order) m = &k;
+    }
+    m->session_id[0] = 0;
+  }
+  memcpy(m->client, g_client_address.address, 16);
+  m->order = ++g_message_order;
+  text_copy8(m->title, sizeof m->title, g_message_title);
+  text_copy8(m->body, sizeof m->body, g_message_body);
+  text_copy8(m->action, sizeof m->action, g_message_action);
+}
+
+void http_message_recall(const char* cookie) {
+  const KeptMessage* shown = nullptr;
+  if (cookie && SessionApi.sess_from_cookie(cookie, 0) >= 0 && g_current_session >= 0 &&
+      g_current_session < SESSION_SLOTS) {
+    const KeptMessage& m = g_session_messages[g_current_session];
+    if (m.order && memcmp(m.session_id, WebSessionTable[g_current_session].id, SESSION_ID_CHARS) == 0) shown = &m;
+  }
+  for (const KeptMessage& k : g_address_messages)
+    if (k.order && memcmp(k.client, g_client_address.address, 16) == 0 && (!shown || k.order > shown->order))
+      shown = &k;
+  text_copy8(g_message_title, sizeof g_message_title, shown ? shown->title : "");
+  text_copy8(g_message_body, sizeof g_message_body, shown ? shown->body : "");
+  text_copy8(g_message_action, sizeof g_message_action, shown ? shown->action : "");
 }
 
 const char REPLY_SAVE_FAILED[] =

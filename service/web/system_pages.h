@@ -10,6 +10,12 @@
 
 // Handles a POST; pages that are not system pages go to the form-post callback.
 void http_device_form_post(HttpConnection* c);
+// The message page's texts (g_message_title, _body, _action) of a reply just made are kept for
+// the request's session, or without one for its client address; http_message_recall puts back,
+// for a request of the message page, the newest texts kept for its own session or address
+// (empty ones when there are none), so that no one is shown another's reply.
+void http_message_keep();
+void http_message_recall(const char* cookie);
 // Writes a template variable of the system pages; names of no system group go to the page-variable
 // callback. Request handling hands it to the template renderer.
 void asp_device_vars(FILE* out, const char* name, int pair_count, QueryPair* pairs);

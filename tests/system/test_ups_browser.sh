@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The UPS pages in headless Chromium (playwright-core from the build tree's node folder): the
 # summary's live countdown after a real power failure trap, the event history, the trap target
-# list editor and the SNMPv3 users' permission. Screenshots go to ups-browser/ beside the program
+# list editor, the SNMPv3 manager's pass phrases and the SNMPv3 users' permission. Screenshots go to ups-browser/ beside the program
 # in the build tree.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/web_lib.sh"
@@ -31,6 +31,7 @@ Listen Port=162
 Number=1
 IP1=127.0.0.1
 Community1=public
+$FACTORY_MANAGER_USM
 [End]
 "
 vellmar_start
@@ -48,6 +49,9 @@ grep -q "^Number=0" <(sed -n '/^\[Forward Trap\]/,/^\[/p' "$VELLMAR_DIR/agent.in
 USM_SECTION=$(sed -n '/^\[USM\]/,/^\[/p' "$VELLMAR_DIR/agent.ini")
 grep -q "^Permission2=1" <<<"$USM_SECTION" || fail "reader not stored with permission 1"
 grep -q "^Permission3=1" <<<"$USM_SECTION" || fail "legacy not stored with permission 1"
+# The manager's pass phrases changed in the browser are the agent's.
+snmpget -v3 -l authPriv -u manager -a MD5 -A browser-auth-1 -x DES -X browser-priv-1 -n rt5830 -m '' -r 1 -t 3 \
+  udp:127.0.0.1:161 1.3.6.1.2.1.1.1.0 | grep -q "STRING" || fail "the manager's new pass phrases do not read"
 for user in reader legacy; do
   snmpget -v3 -l noAuthNoPriv -u "$user" -n rt5830 -m '' -r 1 -t 3 udp:127.0.0.1:161 1.3.6.1.2.1.1.1.0 \
     | grep -q "STRING" || fail "SNMPv3 user $user cannot read"

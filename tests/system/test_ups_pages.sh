@@ -6,8 +6,9 @@
 # the simulated power failure reaches snmptrapd as an SNMPv1 trap 6/3 of the first source, and a
 # settings file downloaded and uploaded again leaves agent.ini unchanged. Also the history view
 # with its pager, dates and CSV export, a user name typed at the login shown escaped, numbers and
-# addresses out of their ranges refused, and the command file and vCLI path kept from the device
-# manager.
+# addresses out of their ranges refused, the command file and vCLI path kept from the device
+# manager, the communities kept from the user account, and the SNMPv3 manager's factory pass
+# phrases warned of until the administrator changes them on the page.
 source "$(dirname "$0")/lib.sh"
 source "$(dirname "$0")/web_lib.sh"
 
@@ -34,6 +35,7 @@ Number=0
 [SNMP Server]
 Listen Port=161
 Number=0
+$FACTORY_MANAGER_USM
 [End]
 "
 INI="$VELLMAR_DIR/agent.ini"
@@ -67,7 +69,7 @@ page() {
   printf '%s' "$body"
 }
 msg() { message_title "$H"; }
-msg_body() { "${CURL[@]}" "$H/message.asp" | tr -d '\n'; }
+msg_body() { "${CURL[@]}" -b "$COOKIE" "$H/message.asp" | tr -d '\n'; }
 expect_info() { [ "$(msg)" = "Information" ] || fail "$1: message '$(msg)': $(msg_body)"; }
 expect_error() {
   [ "$(msg)" = "Error" ] || fail "$1: expected an error, got '$(msg)'"
@@ -152,6 +154,26 @@ grep -q "^Listen Port=1161" "$INI" || fail "port not saved"
 snmp_answers() { grep -q . <<<"$(snmpget -v 1 -c pagecomm -m '' -r 0 -t 1 udp:127.0.0.1:1161 1.3.6.1.2.1.1.5.0 2>/dev/null)"; }
 wait_for "agent on port 1161" 15 snmp_answers
 
+# --- The manager's factory pass phrases: the administrator's pages warn until they are changed
+# on the page; the agent then takes the new ones only.
+FACTORY_USM='Number("1") !== 0) document.getElementById("factory-usm")'
+grep -qF "$FACTORY_USM" <<<"$(page /home.asp)" || fail "no warning of the manager's factory pass phrases"
+grep -qF "$FACTORY_USM" <<<"$(page /en/device/dev_snmpv3.asp)" || fail "no warning on the SNMPv3 page"
+V3=$(token "$H" /en/device/dev_snmpv3.asp)
+post dev_iusm --data "SYS_UCTOKEN=$V3&CFG_DEV_EDIT1=Edit&CFG_USM_USER=renamed&CFG_USM_AUTH=page-auth-1" >/dev/null
+expect_error "manager renamed" "Cannot edit the manager!"
+post dev_iusm --data "SYS_UCTOKEN=$V3&CFG_DEV_EDIT1=Edit&CFG_USM_USER=manager&CFG_USM_SECURITY=2&CFG_USM_AUTH=page-auth-1&CFG_USM_PRIV=page-priv-1&CFG_USM_PERMISSION=2" >/dev/null
+expect_info "manager's pass phrases"
+grep -q "^User1=manager" "$INI" && grep -q "^Auth1=page-auth-1" "$INI" && grep -q "^Priv1=page-priv-1" "$INI" \
+  || fail "the manager's pass phrases are not saved"
+grep -qF "$FACTORY_USM" <<<"$(page /home.asp)" && fail "the warning stays after the change"
+v3_get() {
+  snmpget -v3 -u manager -l authPriv -a MD5 -A "$1" -x DES -X "$2" -n rt5830 -m '' -r 0 -t 2 \
+    udp:127.0.0.1:1161 1.3.6.1.2.1.1.5.0 2>/dev/null | grep -q .
+}
+v3_get page-auth-1 page-priv-1 || fail "the manager's new pass phrases are refused by the agent"
+v3_get mq472816 hv305749 && fail "the agent still takes the factory pass phrases"
+
 # --- SNMPv3 users and context.
 V3=$(token "$H" /en/device/dev_snmpv3.asp)
 post dev_iusm --data "SYS_UCTOKEN=$V3&CFG_USM_USER=pageuser&CFG_USM_SECURITY=1&CFG_USM_AUTH=short&CFG_USM_PERMISSION=0&CFG_DEV_ADD1=Add" >/dev/null
@@ -217,13 +239,26 @@ post hist_config --data "SYS_UCTOKEN=$HC&CLEAR_LOG=Clear" >/dev/null
 [ "$(msg)" = "Information" ] || fail "clearing the log: $(msg_body)"
 log_has "Web login" && fail "the log was not cleared"
 
-# --- Access levels: a user may page the history but not change the device.
+# --- Access levels: a user may page the history, use the debug page's buttons and choose the
+# language, but not change the device, and is shown no community.
 ADMIN=$COOKIE
+for p in /en/device/dev_snmpv1.asp /en/device/dev_config.asp /en/summary.asp /en/summary.xml; do
+  grep -q pagecomm <<<"$(page "$p")" || fail "the administrator is not shown the communities on $p"
+done
 login "$H" user quillbox
 [ "$(post hist_log --data "LOG_BUTTON=%3E%3E")" = "$H/en/hist_log.asp" ] || fail "a user cannot page the history"
 UT=$(token "$H" /en/device/dev_config.asp)
 post dev_config --data "SYS_UCTOKEN=$UT&CFG_SHUT_TYPE=0&SUB_SHUTDOWN=1" >/dev/null
 grep -q "^Type=3" "$INI" || fail "a user changed the shutdown settings"
+for p in /en/device/dev_snmpv1.asp /en/device/dev_config.asp /en/summary.asp /en/summary.xml; do
+  grep -q pagecomm <<<"$(page "$p")" && fail "the user account is shown a community on $p"
+done
+[ "$(post debug --data "DBG_REFRESH=Refresh")" = "$H/debug.asp" ] || fail "a user cannot refresh the debug page"
+[ "$(post debug --data "DBG_HOME=Home")" = "$H/home.asp" ] || fail "a user cannot leave the debug page"
+[ "$(post language --data "SYS_UCTOKEN=$(token "$H" /en/language.asp)&LANG=0")" = "$H/en/device/index.asp" ] \
+  || fail "a user cannot choose the language: $(msg_body)"
+post sys_batch --data "SYS_UCTOKEN=$UT&DL_SYSTEM=Download" >/dev/null
+expect_error "a user's settings download" "This account may not change this page."
 COOKIE=$ADMIN
 
 # --- Numbers: a page number past the log shows its last page; values outside their range and
@@ -253,6 +288,18 @@ cmp -s "$VELLMAR_DIR/before.ini" "$INI" || fail "a refused path changed agent.in
 post dev_config --data "SYS_UCTOKEN=$(cfg_tok)&CFG_MSG_EN=on&CFG_MSG_PERIOD=50&CFG_CMD_FILE=%2Fopt%2Fups%2Fbefore.sh&CFG_CMD_BEFORE=20&SUB_REACTION=Apply" >/dev/null
 expect_info "device manager's reactions with the stored command file"
 grep -q "^Notify Message Period=50" "$INI" || fail "the device manager's period was not saved"
+# Its switch is the device manager's.
+post dev_config --data "SYS_UCTOKEN=$(cfg_tok)&CFG_CMD_EN=on&CFG_MSG_EN=on&CFG_MSG_PERIOD=50&CFG_CMD_FILE=%2Fopt%2Fups%2Fbefore.sh&CFG_CMD_BEFORE=20&SUB_REACTION=Apply" >/dev/null
+expect_info "device manager switches the command file on"
+grep -q "^Execute Command Enable=Yes" "$INI" || fail "the device manager's switch of the command file was not saved"
+post dev_config --data "SYS_UCTOKEN=$(cfg_tok)&CFG_MSG_EN=on&CFG_MSG_PERIOD=50&CFG_CMD_FILE=%2Fopt%2Fups%2Fbefore.sh&CFG_CMD_BEFORE=20&SUB_REACTION=Apply" >/dev/null
+grep -q "^Execute Command Enable=No" "$INI" || fail "the device manager could not switch the command file off"
+grep -q pagecomm <<<"$(page /en/device/dev_snmpv1.asp)" || fail "the device manager is not shown the communities"
+V3=$(token "$H" /en/device/dev_snmpv3.asp)
+post dev_iusm --data "SYS_UCTOKEN=$V3&CFG_DEV_EDIT1=Edit&CFG_USM_USER=manager&CFG_USM_AUTH=device-auth" >/dev/null
+expect_error "device manager edits the manager" "Cannot edit the manager!"
+grep -q "^Auth1=page-auth-1" "$INI" || fail "the device manager changed the manager's pass phrase"
+[ "$(post debug --data "DBG_REFRESH=Refresh")" = "$H/debug.asp" ] || fail "the device manager cannot refresh the debug page"
 COOKIE=$ADMIN
 
 # --- Debug page replies.

@@ -1,6 +1,7 @@
 // Drives headless Chromium through the UPS pages: the summary with its live countdown, the event
 // history with its pager, date range and export, the trap target list editor (add, select,
-// edit, delete, a duplicate refused) and the SNMPv3 users' permission. No page it opens keeps a template tag.
+// edit, delete, a duplicate refused), the SNMPv3 manager's new pass phrases (warned of while the
+// factory ones stand) and the SNMPv3 users' permission. No page it opens keeps a template tag.
 // node ups_browser.js BASE_URL ARTIFACT_DIR TRAP_COMMAND   (NODE_PATH names playwright-core's folder)
 const { chromium } = require("playwright-core");
 const { execSync } = require("child_process");
@@ -106,6 +107,21 @@ async function message(page) {
     await submit(page, "#fwd-del");
     await open(page, "/en/device/dev_forward.asp");
     check(!(await page.textContent("#fwd-table")).includes("11170"), "the target was not deleted");
+
+    // The manager user keeps the factory pass phrases: the page warns; row 1 is edited (never
+    // deleted) with new ones, and the warning goes.
+    await open(page, "/en/device/dev_snmpv3.asp");
+    check(await page.isVisible("#factory-usm"), "no warning of the manager's factory pass phrases");
+    await page.click("#usm-table a#\\31");
+    check(await page.isDisabled("#usm-del"), "the manager user may be deleted");
+    check(!(await page.isDisabled("#usm-edit")), "the manager user may not be edited");
+    await page.fill("#usm-auth", "browser-auth-1");
+    await page.fill("#usm-priv", "browser-priv-1");
+    await submit(page, "#usm-edit");
+    check((await message(page)).title === "Information", "changing the manager's pass phrases failed");
+    await open(page, "/en/device/dev_snmpv3.asp");
+    check(!(await page.isVisible("#factory-usm")), "the warning stays after the change");
+    check((await page.textContent("#usm-table")).includes("manager"), "the manager user lost its name");
 
     // SNMPv3 users: "Read" stores 1, a row's number is the stored value, and an Edit that leaves
     // the permission as it was keeps it (0 included); choosing "Read" gives a 0 user access again.

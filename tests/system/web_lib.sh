@@ -17,6 +17,16 @@ IP1=127.0.0.1
 Community1=public
 [End]
 "
+# The [USM] section of an installation whose SNMPv3 manager keeps the earlier factory pass phrases.
+FACTORY_MANAGER_USM="[USM]
+Context Name=rt5830
+Password Encrypt=No
+Number=1
+User1=manager
+Security1=2
+Auth1=mq472816
+Priv1=hv305749
+Permission1=2"
 CURL=(curl -s -k -g --max-time 30)
 # A command that fails outside a test's own checks names itself before the script ends.
 set -E
@@ -52,8 +62,9 @@ token() { "${CURL[@]}" -b "$COOKIE" "$1$2" | sed -n 's/.*name="SYS_UCTOKEN" valu
 location() { printf '%s' "$1" | sed -n 's/^Location: \(.*\)\r$/\1/p'; }
 # raw HOST PORT: sends stdin as it stands, prints what comes back until the server closes (10 s at most).
 raw() { python3 "$VELLMAR_SOURCE_DIR/tests/system/http_raw.py" "$@"; }
-# message: the title of the message page as it is now.
-message_title() { "${CURL[@]}" "$1/message.asp" | sed -n 's/.*<h1 id="title">\(.*\)<\/h1>.*/\1/p'; }
+# message_title BASE: the title of the message page as it is now for this client (with the session
+# of COOKIE when one is set: a session's replies are shown only to it).
+message_title() { "${CURL[@]}" ${COOKIE:+-b "$COOKIE"} "$1/message.asp" | sed -n 's/.*<h1 id="title">\(.*\)<\/h1>.*/\1/p'; }
 # browser_ready: checks for playwright-core (NODE_DIR) and Chromium; ARTIFACTS is the screenshot folder
 # beside the program in the build tree.
 browser_ready() {

@@ -1,5 +1,6 @@
 // Tests of the event log file: line format, message forming, the line limit and its trim (also
-// an interrupted one), reading lines back, splitting, clearing, and hand-edited files.
+// an interrupted one), reading lines back, splitting, clearing, hand-edited files, a file removed
+// or replaced under the module, and the file's mode.
 #include "service/events/event_log.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/text.h"
 #include "service/events/event_defs.h"
@@ -456,6 +459,89 @@ TEST_F(EventLog, FilesWithoutLineEndsOrWithBinaryBytes) {
   }
   EXPECT_NE(evt_trim_oldest(n / 2), 0);
   EXPECT_EQ(evt_count_lines(), n - n / 2);
+}
+
+// The log removed, replaced or cut under the service near its line limit: the count is taken
+// afresh, every line written afterwards stays, and the lines read back are those of the new file.
+TEST_F(EventLog, ALogChangedUnderTheServiceKeepsEveryLaterLine) {
+  struct Case {
+    const char* change;
+    std::vector<std::string> left;  // the lines the change leaves in the file
+  } cases[] = {
+      {"removed", {}},
+      {"replaced by a shorter file", {old_line(1), old_line(2), old_line(3)}},
+      {"cut in place", {}},
+  };
+  for (const Case& c : cases) {
+    write_old_lines(EVENT_LOG_MAX_LINES - 10);
+    ASSERT_EQ(recent(0), old_line(EVENT_LOG_MAX_LINES - 10)) << c.change;
+    std::string change = c.change;
+    if (change == "removed") {
+      std::filesystem::remove(log_);
+    } else if (change == "cut in place") {
+      ASSERT_EQ(truncate(log_.c_str(), 0), 0);
+    } else {
+      std::string other = dir_ + "/other.txt", s;
+      for (const std::string& l : c.left) s += l + "\r\n";
+      FILE* f = fopen(other.c_str(), "wb");
+      fwrite(s.data(), 1, s.size(), f);
+      fclose(f);
+      std::filesystem::rename(other, log_);
+    }
+    int ok;
+    std::string newest = recent(0, &ok);
+    EXPECT_EQ(ok, c.left.empty() ? 0 : 1) << c.change;
+    if (!c.left.empty()) {
+      EXPECT_EQ(newest, c.left.back()) << c.change;
+    }
+    EXPECT_EQ(event_log_line_count, c.left.size()) << c.change;
+
+    std::vector<std::string> want = c.left;
+    for (int i = 0; i < 30; ++i) {
+      std::u16string text = u16("after " + std::to_string(i));
+      EventApi.evt_log(u"0.0.0.0", 1, text.c_str(), nullptr);
+      want.push_back("after " + std::to_string(i));
+    }
+    std::vector<std::string> l = lines();
+    ASSERT_EQ(l.size(), want.size()) << c.change;
+    for (size_t i = 0; i < l.size(); ++i) {
+      std::string got = i < c.left.size() ? l[i] : message_of(l[i]);
+      EXPECT_EQ(got, want[i]) << c.change << ", line " << i;
+    }
+    EXPECT_EQ(event_log_line_count, want.size()) << c.change;
+    EXPECT_EQ(message_of(recent(0)), "after 29") << c.change;
+    EXPECT_EQ(message_of(recent(29)), "after 0") << c.change;
+  }
+}
+
+// Account names and addresses are in the log: only its owner may read it, whatever made it.
+TEST_F(EventLog, TheLogIsReadableByItsOwnerOnly) {
+  mode_t old_mask = umask(022);
+  auto mode = [this] {
+    struct stat st;
+    return stat(log_.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+  };
+  EventApi.evt_log(u"0.0.0.0", 0, u"first line of a new log", nullptr);
+  EXPECT_EQ(mode(), 0600u) << "a new log";
+  write_old_lines(10);
+  ASSERT_EQ(chmod(log_.c_str(), 0644), 0);
+  evt_init(u16(dir_).c_str(), u"English");
+  EXPECT_EQ(mode(), 0600u) << "an existing log at start";
+  write_old_lines(EVENT_LOG_MAX_LINES);
+  EventApi.evt_log(u"0.0.0.0", 0, u"the line that trims", nullptr);
+  ASSERT_EQ(lines().size(), 7501u);
+  EXPECT_EQ(mode(), 0600u) << "after a trim";
+  umask(old_mask);
+}
+
+// A log longer than the lines kept in memory: its oldest lines still read back from the file.
+TEST_F(EventLog, LinesOlderThanTheMemoryCopyAreReadFromTheFile) {
+  write_old_lines(12000);
+  ASSERT_EQ(event_log_line_count, 12000u);
+  for (uint32_t n : {0u, 9999u, 10000u, 10001u, 11999u}) EXPECT_EQ(recent(n), old_line(12000 - n)) << n;
+  int ok;
+  recent(12000, &ok);
+  EXPECT_EQ(ok, 0);
 }
 
 }  // namespace

@@ -106,6 +106,19 @@ TEST_F(EventViews, PagesOfAFullLog) {
   EXPECT_TRUE(shown(table()).empty());
 }
 
+// More lines than the service keeps in memory (a hand-edited log, or trims that failed): the
+// oldest pages and a range over them still show the file's lines.
+TEST_F(EventViews, PagesOfALogLongerThanTheLimit) {
+  write_log(12000, 100);
+  evt_render_page(399);
+  EXPECT_EQ(shown(table()), range(30, 1));
+  evt_render_page(0);
+  EXPECT_EQ(shown(table()), range(12000, 11971));
+  uint8_t from[3] = {1, 1, 26}, to[3] = {1, 1, 26};
+  evt_render_range(from, to);
+  EXPECT_EQ(shown(table()), range(100, 1));
+}
+
 TEST_F(EventViews, RowsAlternateAndShowLevelsAndDates) {
   write_file(dir_.file("_FILE_LOG.TXT"),
              "0.0.0.0 0 03/04/2026 01:02:03 started\r\n"

@@ -266,7 +266,8 @@ TEST_F(FormHandlers, VmwareHost) {
 }
 
 // The paths the service runs as root are the administrator's: a device manager's post that
-// would change one is refused whole; posting them as stored leaves the other fields open.
+// would change one is refused whole; posting them as stored leaves the other fields, and the
+// command file's switch, open.
 TEST_F(FormHandlers, OnlyTheAdministratorChangesWhatTheServiceRuns) {
   const std::string kCommand =
       "Message: Title=Error\nBody=<font color=#F00000>Only the administrator may change the command file.</font>\n";
@@ -285,7 +286,6 @@ TEST_F(FormHandlers, OnlyTheAdministratorChangesWhatTheServiceRuns) {
     std::string reply;
   } refused[] = {
       {"SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_EN=on&CFG_MSG_PERIOD=60&CFG_CMD_FILE=%2Ftmp%2Fx.sh", kCommand},
-      {"SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_MSG_PERIOD=60&CFG_CMD_FILE=%2Fopt%2Fcmd.sh", kCommand},  // enable off
       {"SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_EN=on&CFG_MSG_PERIOD=60&CFG_CMD_FILE=", kCommand},
       {"SYS_UCTOKEN=tok&SUB_VM=1&CFG_VM_TYPE=1&CFG_VM_VCLI=%2Ftmp%2Fmine", kVcli},
   };
@@ -304,6 +304,14 @@ TEST_F(FormHandlers, OnlyTheAdministratorChangesWhatTheServiceRuns) {
   EXPECT_EQ(g_settings.notify_period, 60);
   EXPECT_EQ(post("/en/device/dev_config", stored_vm + "&CFG_VM_TYPE=1&CFG_VM_HOST=esx"), R4);
   EXPECT_EQ(g_settings.vm_type, 1);
+  // The switch of the stored command file is the device manager's too.
+  EXPECT_EQ(post("/en/device/dev_config",
+                 "SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_MSG_PERIOD=60&CFG_CMD_FILE=%2Fopt%2Fcmd.sh"),
+            R4);
+  EXPECT_EQ(g_settings.command_enable, 0);
+  EXPECT_TRUE(text_equal16(g_settings.command_file, u"/opt/cmd.sh"));
+  EXPECT_EQ(post("/en/device/dev_config", stored_reaction), R4);
+  EXPECT_EQ(g_settings.command_enable, 1);
 
   session_level(0);
   EXPECT_EQ(post("/en/device/dev_config", "SYS_UCTOKEN=tok&SUB_REACTION=1&CFG_CMD_FILE=%2Fopt%2Fother.sh"), R4);

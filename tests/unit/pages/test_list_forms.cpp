@@ -252,6 +252,61 @@ TEST_F(ListForms, UsmUsers) {
   EXPECT_EQ(counters().localize, 3);
 }
 
+// The manager user keeps its row and name: the administrator may give it new pass phrases, a
+// change of its name or its deletion is refused, and below the administrator it is not edited.
+TEST_F(ListForms, TheAdministratorChangesTheManagersPassPhrases) {
+  g_usm.count = 2;
+  snprintf(g_usm.user[0], 17, "manager");
+  snprintf(g_usm.auth[0], 17, "mq472816");
+  snprintf(g_usm.priv[0], 17, "hv305749");
+  g_usm.security[0] = 2;
+  g_usm.permission[0] = 2;
+  snprintf(g_usm.user[1], 17, "other");
+  cfg_save();
+  const std::string E9 = error("Cannot edit the manager!"), E10 = error("Cannot delete the manager!");
+  struct Case {
+    int level;
+    std::string fields;
+    std::string reply;
+  } refused[] = {
+      {0, "CFG_DEV_EDIT1=1&CFG_USM_USER=renamed&CFG_USM_AUTH=new-auth-1", E9},
+      {0, "CFG_DEV_EDIT1=1&CFG_USM_USER=&CFG_USM_AUTH=new-auth-1", E9},
+      {0, "CFG_DEV_EDIT1=1&CFG_USM_USER=other&CFG_USM_AUTH=new-auth-1", E9},
+      {0, "CFG_DEV_DEL1=1", E10},
+      {0, "CFG_DEV_EDIT1=1&CFG_USM_USER=manager&CFG_USM_AUTH=short", E6},
+      {1, "CFG_DEV_EDIT1=1&CFG_USM_USER=manager&CFG_USM_AUTH=new-auth-1", E9},
+      {1, "CFG_DEV_EDIT1=1&CFG_USM_AUTH=new-auth-1", E9},
+  };
+  Stored before = stored();
+  for (const Case& c : refused) {
+    session_level(c.level);
+    EXPECT_EQ(list("dev_iusm", c.fields), c.reply) << c.level << " " << c.fields;
+    EXPECT_TRUE(unchanged(before)) << c.level << " " << c.fields;
+  }
+  EXPECT_EQ(counters().localize, 0);
+
+  session_level(0);
+  EXPECT_EQ(list("dev_iusm", "CFG_DEV_EDIT1=1&CFG_USM_USER=manager&CFG_USM_SECURITY=0&CFG_USM_AUTH=new-auth-1&"
+                             "CFG_USM_PRIV=new-priv-1&CFG_USM_PERMISSION=0"),
+            R8);
+  EXPECT_STREQ(g_usm.user[0], "manager");
+  EXPECT_STREQ(g_usm.auth[0], "new-auth-1");
+  EXPECT_STREQ(g_usm.priv[0], "new-priv-1");
+  EXPECT_EQ(g_usm.security[0], 2) << "only the pass phrases change";
+  EXPECT_EQ(g_usm.permission[0], 2) << "the permission follows the management switch";
+  EXPECT_EQ(g_usm.count, 2);
+  EXPECT_STREQ(g_usm.user[1], "other");
+  EXPECT_EQ(counters().localize, 1);
+  // An empty pass phrase keeps the stored one; the name may be left out.
+  EXPECT_EQ(list("dev_iusm", "CFG_DEV_EDIT1=1&CFG_USM_AUTH=&CFG_USM_PRIV=newer-priv"), R8);
+  EXPECT_STREQ(g_usm.auth[0], "new-auth-1");
+  EXPECT_STREQ(g_usm.priv[0], "newer-priv");
+  cfg_set_defaults();
+  cfg_load(nullptr);
+  EXPECT_STREQ(g_usm.auth[0], "new-auth-1") << "stored in agent.ini";
+  EXPECT_STREQ(g_usm.priv[0], "newer-priv");
+}
+
 TEST_F(ListForms, ClusterPasswordAndTest) {
   ASSERT_EQ(list("dev_icluster",
                  "CFG_CLUSTER_ADD1=1&CFG_CLUSTER_IP=vc1&CFG_CLUSTER_ACCOUNT=adm&CFG_CLUSTER_PASSWORD=pw1&CFG_CLUSTER_NAME=c1"),

@@ -2,6 +2,7 @@
 // the summary blocks, the history variables, and the escaping of data texts.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 
 #include "pages_fixture.h"
@@ -115,6 +116,43 @@ TEST_F(PageVariables, RowsCarryTheirDataEscapedAndNoSecrets) {
   }
 }
 
+// The read-only account sees no community (one that writes over SNMP among them); the device
+// manager and the administrator see them all.
+TEST_F(PageVariables, CommunitiesAreShownFromTheDeviceManagerUp) {
+  g_source_ips.count = 1;
+  snprintf(g_source_ips.ip[0], 52, "10.0.0.1");
+  snprintf(g_source_ips.community[0], 17, "trapsecret");
+  g_snmp_agent.count = 1;
+  snprintf(g_snmp_agent.ip[0], 52, "0.0.0.0");
+  snprintf(g_snmp_agent.community[0], 17, "rwsecret");
+  g_snmp_agent.permission[0] = 2;
+  struct Case {
+    int level;  // -1: no session
+    bool shown;
+  } cases[] = {{0, true}, {1, true}, {2, false}, {-1, false}};
+  struct Where {
+    const char* name;
+    const char* community;
+  } places[] = {{"SUM_SOURCE_LIST", "trapsecret"}, {"CFG_SRC_LIST", "trapsecret"}, {"CFG_FUNC_LOAD", "trapsecret"},
+                {"ACS_SOURCE_LIST", "rwsecret"},   {"ACS_FUNC_LOAD", "rwsecret"}};
+  for (const Case& c : cases) {
+    session_level(c.level < 0 ? 0 : c.level);
+    if (c.level < 0) g_current_session = -1;
+    for (const Where& w : places) {
+      std::string v = var(w.name);
+      EXPECT_EQ(v.find(w.community) != std::string::npos, c.shown) << w.name << " at level " << c.level << ": " << v;
+      EXPECT_NE(v.find(w.name[0] == 'A' ? "0.0.0.0" : "10.0.0.1"), std::string::npos) << "the row stays";
+    }
+  }
+  session_level(2);
+  EXPECT_EQ(var("ACS_SOURCE_LIST"),
+            "<tr align=center><td>1</td><td><a href=\"#\" id=\"1\" onclick=\"Func_Select(1,'0.0.0.0','',2,1);\">"
+            "0.0.0.0</a></td><td></td><td>2</td></tr>\n");
+  EXPECT_NE(
+      var("SUM_SOURCE_LIST").find("<SUM_SOURCE_IP>10.0.0.1</SUM_SOURCE_IP>\n<SUM_SOURCE_COMM></SUM_SOURCE_COMM>\n"),
+      std::string::npos);
+}
+
 TEST_F(PageVariables, SummaryBlocks) {
   g_source_ips.count = 2;
   snprintf(g_source_ips.ip[0], 52, "127.0.0.1");
@@ -160,6 +198,84 @@ TEST_F(PageVariables, NewestEventsNewestFirstAndEscaped) {
   EXPECT_EQ(seen[2], "Local|1|first");
   for (int i = 0; i < 9; ++i) EventApi.evt_log(u"0.0.0.0", 1, u"more", nullptr);
   EXPECT_EQ(var("SUM_SLOG_NUM"), "5");
+}
+
+// Bytes this process has read through read() so far.
+uint64_t bytes_read() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  uint64_t value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return 0;
+}
+
+// The log file's lines without their ends, oldest first, as the test reads them itself.
+std::vector<std::string> file_lines(const std::string& path) {
+  std::vector<std::string> out;
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    out.push_back(line);
+  }
+  return out;
+}
+
+// After 10 000 logged lines (trims among them) the summary and the history page show the rows
+// the file holds, and rendering them reads no more than it did for an empty log: the lines come
+// from memory, never from the file.
+TEST_F(PageVariables, PagesAfterTenThousandLinesShowTheFilesRowsWithoutReadingIt) {
+  evt_clear_log();
+  for (int i = 1; i <= 12345; ++i) {
+    std::u16string text;
+    for (char ch : "event number " + std::to_string(i) + " <" + std::string(size_t(i % 40), 'x') + ">")
+      text += char16_t(ch);
+    EventApi.evt_log(i % 3 ? u"192.0.2.9" : u"0.0.0.0", uint32_t(i % 4), text.c_str(), nullptr);
+  }
+  std::vector<std::string> file = file_lines(dir.file("_FILE_LOG.TXT"));
+  ASSERT_GE(file.size(), 7501u);
+  ASSERT_EQ(event_log_line_count, file.size());
+
+  std::string want;
+  for (size_t k = 0; k < 5; ++k) {
+    std::string line = file[file.size() - 1 - k];
+    char *source, *level, *date, *time, *message;
+    ASSERT_TRUE(evt_split_line(line.data(), &source, &level, &date, &time, &message));
+    std::string m = std::regex_replace(std::regex_replace(message, std::regex("<"), "&lt;"), std::regex(">"), "&gt;");
+    want += std::string("<SUM_SLOG_IP>") + (strcmp(source, "0.0.0.0") == 0 ? "Local" : source) +
+            "</SUM_SLOG_IP>\n<SUM_SLOG_LEVEL>" + level + "</SUM_SLOG_LEVEL>\n<SUM_SLOG_TIME>" + date + " " + time +
+            "</SUM_SLOG_TIME>\n<SUM_SLOG_EVENT>" + m + "</SUM_SLOG_EVENT>\n";
+  }
+  EXPECT_EQ(var("SUM_SLOG_LIST"), want);
+
+  counters().vars[1] = 1;
+  for (uint32_t page : {0u, 100u, uint32_t((file.size() - 1) / 30)}) {
+    counters().vars[0] = page;
+    var("LOG_PAGE");
+    std::string table = read_file(dir.file("httpd/htdocs/tmp/iframe_log.htm"));
+    std::regex row(">(event number \\d+) &lt;");
+    std::vector<std::string> shown;
+    for (auto it = std::sregex_iterator(table.begin(), table.end(), row); it != std::sregex_iterator(); ++it)
+      shown.push_back((*it)[1]);
+    std::vector<std::string> expected;
+    for (int64_t i = int64_t(file.size()) - 1 - 30 * int64_t(page); i >= 0 && expected.size() < 30; --i)
+      expected.push_back(file[size_t(i)].substr(file[size_t(i)].find("event number"),
+                                                file[size_t(i)].find(" <") - file[size_t(i)].find("event number")));
+    EXPECT_EQ(shown, expected) << "page " << page;
+  }
+
+  // A page costs the same reading whatever the log's length (the history page reads back only its
+  // own table of 30 rows).
+  uint64_t before = bytes_read();
+  for (int i = 0; i < 50; ++i) var("SUM_SLOG_LIST");
+  uint64_t summary = bytes_read() - before;
+  before = bytes_read();
+  counters().vars[0] = 0;
+  for (int i = 0; i < 50; ++i) var("LOG_PAGE");
+  uint64_t history = bytes_read() - before;
+  EXPECT_LT(summary, 4096u) << "50 summaries read the log";
+  EXPECT_LT(history, 50u * 8192) << "50 history pages read the log";
 }
 
 TEST_F(PageVariables, HistoryVariables) {

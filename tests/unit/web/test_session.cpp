@@ -160,7 +160,11 @@ TEST_F(Sessions, LoginLock) {
   EXPECT_STREQ(g_message_title, "Login Error");
   EXPECT_TRUE(login("device", "wrong-three").empty());
   EXPECT_STREQ(g_message_title, "Login Lock");
-  EXPECT_EQ(g_settings.login_lock_seconds[1], 60u);
+  const LoginLock* lock = nullptr;
+  for (const LoginLock& l : LoginLockTable)
+    if (l.in_use && l.account == 1 && memcmp(l.client, kClient, 4) == 0) lock = &l;
+  ASSERT_NE(lock, nullptr);
+  EXPECT_EQ(lock->lock_seconds, 60u);
   EXPECT_TRUE(login("device", "quillbox").empty());
   EXPECT_STREQ(g_message_title, "Login Lock");
   EXPECT_FALSE(login("admin", "quillbox").empty());  // other accounts stay open
@@ -171,6 +175,71 @@ TEST_F(Sessions, LoginLock) {
   for (int i = 0; i < 3; ++i) login("user", "nope");
   for (int i = 0; i < 100; ++i) sess_lock_tick(5);
   EXPECT_TRUE(login("user", "quillbox").empty());
+}
+
+// An outsider's wrong responses lock the account for the outsider's address only: the
+// administrator logs in from another address, and the outsider is refused even the right password.
+TEST_F(Sessions, TheLockAppliesToTheAddressOfTheFailures) {
+  g_settings.login_lock_enable = 1;
+  g_settings.login_retry = 5;
+  g_settings.login_lock_minutes = 10;
+  const uint8_t outsider[4] = {127, 0, 0, 9};
+  auto login_from = [this](const uint8_t* ip, const std::string& user, const std::string& password) {
+    std::string page = request("GET /login.asp HTTP/1.1\r\nHost: unit\r\n\r\n", ip);
+    std::string challenge = between(page, "id=\"challenge\" value=\"", "\"");
+    std::string body = "Username=" + user + "&Response=" + md5hex(user + password + challenge);
+    std::string answer = request("POST /orvik/login HTTP/1.1\r\nHost: unit\r\nContent-Length: " +
+                                     std::to_string(body.size()) + "\r\n\r\n" + body, ip);
+    return between(answer, "Set-Cookie: ", ";");
+  };
+  for (int i = 0; i < 5; ++i) EXPECT_TRUE(login_from(outsider, "admin", "guess" + std::to_string(i)).empty());
+  EXPECT_STREQ(g_message_title, "Login Lock");
+  EXPECT_TRUE(login_from(outsider, "admin", "quillbox").empty()) << "the outsider's address is locked";
+  EXPECT_STREQ(g_message_title, "Login Lock");
+  EXPECT_FALSE(login_from(kClient, "admin", "quillbox").empty()) << "another address is not";
+  // The administrator's own failures count apart, and a login clears them.
+  for (int i = 0; i < 4; ++i) login_from(kClient, "admin", "typo");
+  EXPECT_FALSE(login_from(kClient, "admin", "quillbox").empty());
+  for (int i = 0; i < 4; ++i) login_from(kClient, "admin", "typo");
+  EXPECT_FALSE(login_from(kClient, "admin", "quillbox").empty());
+  // The outsider's lock runs out after its 10 minutes.
+  for (int i = 0; i < 119; ++i) sess_lock_tick(5);
+  EXPECT_TRUE(login_from(outsider, "admin", "quillbox").empty());
+  sess_lock_tick(5);
+  EXPECT_FALSE(login_from(outsider, "admin", "quillbox").empty());
+}
+
+// The login challenges: a client that asks again keeps its own; when every slot is live, many
+// addresses of one network take each other's, never that of a client elsewhere.
+TEST_F(Sessions, ManyAddressesOfOneNetworkDoNotTakeAnotherClientsChallenge) {
+  const uint8_t admin[16] = {198, 51, 100, 7};
+  std::string mine = SessionApi.sess_challenge_new(admin);
+  for (int round = 0; round < 3; ++round) {
+    for (uint8_t i = 1; i <= 40; ++i) {
+      const uint8_t v4[16] = {192, 0, 2, i};
+      uint8_t v6[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 1};
+      v6[15] = i;
+      ASSERT_NE(SessionApi.sess_challenge_new(v4), nullptr);
+      ASSERT_NE(SessionApi.sess_challenge_new(v6), nullptr);
+      g_test_seconds += i % 8 == 0;
+    }
+  }
+  ASSERT_NE(SessionApi.sess_challenge_get(admin), nullptr) << "the administrator's challenge was taken";
+  EXPECT_EQ(std::string(SessionApi.sess_challenge_get(admin)), mine);
+  EXPECT_EQ(std::string(SessionApi.sess_challenge_new(admin)), mine) << "asking again keeps it";
+  int held = 0;
+  for (const LoginChallenge& ch : LoginChallengeTable) held += ch.in_use && memcmp(ch.client, admin, 16) == 0;
+  EXPECT_EQ(held, 1);
+  // Sixteen clients of sixteen networks: a seventeenth takes the slot renewed longest ago.
+  for (uint8_t i = 0; i < SESSION_SLOTS; ++i) {
+    const uint8_t other[16] = {10, i, 0, 1};
+    g_test_seconds += 1;
+    SessionApi.sess_challenge_new(other);
+  }
+  const uint8_t first[16] = {10, 0, 0, 1}, late[16] = {172, 16, 0, 1};
+  SessionApi.sess_challenge_new(late);
+  EXPECT_EQ(SessionApi.sess_challenge_get(first), nullptr);
+  EXPECT_NE(SessionApi.sess_challenge_get(late), nullptr);
 }
 
 TEST_F(Sessions, DefaultPasswordMask) {

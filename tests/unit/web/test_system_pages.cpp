@@ -52,6 +52,90 @@ TEST_F(SystemPages, SysInfoNeedsTokenAndLevel) {
   EXPECT_EQ(http_post_required_level("login"), 3);
 }
 
+// Which account may post which page: accounts, web settings and the settings file are the
+// administrator's; the debug page's buttons (they change nothing) and the language every account's.
+TEST_F(SystemPages, AccessLevelsOfThePosts) {
+  const char kRefused[] = "<font color=#F00000>This account may not change this page.</font>";
+  std::string cookies[3] = {login("admin", "quillbox"), login("device", "quillbox"), login("user", "quillbox")};
+  struct Row {
+    const char* page;  // posted to /orvik/<page>, its form rendered from /en/<page>.asp for the token
+    const char* form;
+    bool allowed[3];   // administrator, device manager, user
+  } rows[] = {
+      {"sys_user", "USR_ACCOUNT1=admin", {true, false, false}},
+      {"sys_web", "WEB_REFRESH=10", {true, false, false}},
+      {"sys_batch", "DL_SYSTEM=Download", {true, false, false}},
+      {"sys_info", "INF_NAME=Rack", {true, true, false}},
+      {"dev_config", "SUB_SHUTDOWN=1", {true, true, false}},
+      {"language", "LANG=0", {true, true, true}},
+      {"debug", "DBG_REFRESH=Refresh", {true, true, true}},
+      {"debug", "DBG_HOME=Home", {true, true, true}},
+      {"hist_log", "LOG_BUTTON=%3C%3C", {true, true, true}},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(http_post_required_level(r.page), r.allowed[2] ? 2 : r.allowed[1] ? 1 : 0) << r.page;
+    for (int level = 0; level < 3; ++level) {
+      std::string tok = token(cookies[level], "/en/sys_info.asp");
+      g_message_body[0] = 0;
+      post(std::string("/orvik/") + r.page, "SYS_UCTOKEN=" + tok + "&" + r.form, cookies[level]);
+      EXPECT_EQ(std::string(g_message_body) != kRefused, r.allowed[level])
+          << r.page << " " << r.form << " at level " << level;
+    }
+  }
+}
+
+// The administrator's pages warn while the SNMPv3 manager keeps a pass phrase every installation
+// had, and stop once both are changed; the other accounts are not told.
+TEST_F(SystemPages, FactoryManagerPassPhrasesAreWarnedOf) {
+  g_usm.count = 1;
+  snprintf(g_usm.user[0], 17, "manager");
+  snprintf(g_usm.auth[0], 17, "mq472816");
+  snprintf(g_usm.priv[0], 17, "hv305749");
+  std::string admin = login("admin", "quillbox"), device = login("device", "quillbox");
+  std::string user = login("user", "quillbox");
+  const std::string kShown = "Number(\"1\") !== 0) document.getElementById(\"factory-usm\")";
+  const std::string kHidden = "Number(\"0\") !== 0) document.getElementById(\"factory-usm\")";
+  for (const char* page : {"/home.asp", "/en/device/dev_snmpv3.asp"}) {
+    EXPECT_NE(get(page, admin).find(kShown), std::string::npos) << page;
+    EXPECT_NE(get(page, admin).find(kShown), std::string::npos) << page << ", every time";
+    EXPECT_NE(get(page, device).find(kHidden), std::string::npos) << page;
+    EXPECT_NE(get(page, user).find(kHidden), std::string::npos) << page;
+  }
+  snprintf(g_usm.auth[0], 17, "changed-auth");
+  EXPECT_NE(get("/home.asp", admin).find(kShown), std::string::npos) << "the factory privacy pass phrase is left";
+  snprintf(g_usm.priv[0], 17, "changed-priv");
+  EXPECT_NE(get("/home.asp", admin).find(kHidden), std::string::npos);
+}
+
+// The message page shows a reply only to whom it was made for: a session's reply to that
+// session, a reply without a session to that client address, each the newest of its own.
+TEST_F(SystemPages, TheMessagePageShowsEachItsOwnReply) {
+  const uint8_t outsider[4] = {127, 0, 0, 9};
+  auto title = [this](const uint8_t* ip, const std::string& cookie) {
+    std::string raw = "GET /message.asp HTTP/1.1\r\nHost: unit\r\n";
+    if (!cookie.empty()) raw += "Cookie: " + cookie + "\r\n";
+    return between(request(raw + "\r\n", ip), "<h1 id=\"title\">", "</h1>");
+  };
+  std::string admin = login("admin", "quillbox"), device = login("device", "quillbox");
+  post("/orvik/sys_info", "SYS_UCTOKEN=" + token(admin) + "&INF_NAME=Rack", admin);
+  std::string body = "Username=admin&Response=00";
+  request("GET /login.asp HTTP/1.1\r\nHost: unit\r\n\r\n", outsider);
+  request("POST /orvik/login HTTP/1.1\r\nHost: unit\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+              body,
+          outsider);
+  EXPECT_EQ(title(outsider, ""), "Login Error") << "the outsider's own reply";
+  EXPECT_EQ(title(kClient, admin), "Information") << "the administrator's reply, not the outsider's";
+  EXPECT_EQ(title(kClient, ""), "") << "a session's reply is not shown without it";
+  EXPECT_EQ(title(kClient, device), "") << "nor to another session of the same address";
+  EXPECT_EQ(title(outsider, admin), "Login Error") << "a cookie from elsewhere shows its address's newer reply";
+  // A reply without a session (a failed login) comes after the session's: the newer one shows.
+  login("admin", "wrong-password");
+  EXPECT_EQ(title(kClient, admin), "Login Error");
+  post("/orvik/sys_info", "SYS_UCTOKEN=" + token(admin) + "&INF_NAME=%3Cb%3E", admin);
+  EXPECT_EQ(title(kClient, admin), "Error");
+  EXPECT_EQ(title(kClient, ""), "Login Error");
+}
+
 TEST_F(SystemPages, SysUserChangesNothingOnAnError) {
   std::string admin = login("admin", "quillbox");
   std::string tok = token(admin, "/en/sys_user.asp");

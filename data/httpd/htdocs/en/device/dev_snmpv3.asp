@@ -12,6 +12,8 @@
 <nav class="menu" id="menu"></nav>
 <main>
 <h1>SNMPv3 agent</h1>
+<div class="notice" id="factory-usm" hidden>The SNMPv3 user manager still uses the factory pass phrases. Please change them below: select row 1, enter new pass phrases and press Edit.</div>
+<script>if (Number("<% SYS_DFTUSM %>") !== 0) document.getElementById("factory-usm").hidden = false;</script>
 <input type="hidden" id="page-token" name="SYS_UCTOKEN" value="<% SYS_UCTOKEN %>">
 <form class="card" method="post" action="/orvik/dev_snmpv3" id="context">
 <h2>Context</h2>
@@ -20,7 +22,7 @@
 </form>
 <form class="card" method="post" action="/orvik/dev_iusm" id="users">
 <h2>SNMPv3 users</h2>
-<p>Row 1 is the manager user; its write permission follows the management switch on the <a href="/en/device/dev_config.asp">shutdown page</a>.</p>
+<p>Row 1 is the manager user; its write permission follows the management switch on the <a href="/en/device/dev_config.asp">shutdown page</a>. Its name stays; the administrator may give it new pass phrases.</p>
 <table class="list" id="usm-table"><thead><tr><th>#</th><th>User</th><th>Security</th><th>Auth</th><th>Priv</th><th>Permission</th></tr></thead><tbody>
 <% USM_USER_LIST %></tbody></table>
 <p>Row <span id="usm-row">new</span></p>
@@ -43,8 +45,8 @@
 function Func_Select(n, user, security, auth, priv, permission, real) {
   upsSelectRow("usm", n, {"usm-user": user, "usm-security": security, "usm-auth": "", "usm-priv": "",
                           "usm-perm": real ? permission : 1}, real);
-  // The manager user (row 1) is neither edited nor deleted here.
-  if (n === 1) { document.getElementById("usm-edit").disabled = true; document.getElementById("usm-del").disabled = true; }
+  // The manager user (row 1) is never deleted; an edit changes only its pass phrases.
+  if (n === 1) document.getElementById("usm-del").disabled = true;
   return false;
 }
 <% USM_FUNC_LOAD %>
