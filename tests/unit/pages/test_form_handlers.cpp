@@ -122,7 +122,7 @@ TEST_F(FormHandlers, NumbersOutsideTheirRangeAreRefused) {
       {"dev_config", "SUB_LOGICAL=1&CFG_TRAP_PORT=0"},
       {"dev_config", "SUB_LOGICAL=1&CFG_TRAP_PORT=70000"},
       {"dev_config", "SUB_LOGICAL=1&CFG_TRAP_PORT=1162&CFG_SRC_LOGICAL=x"},
-      {"dev_config", "SUB_VM=1&CFG_VM_EN=on&CFG_VM_TYPE=2"},
+      {"dev_config", "SUB_VM=1&CFG_VM_EN=on&CFG_VM_TYPE=3"},
       {"dev_snmpv1", "SUB_PORT=1&CFG_SNMP_PORT=0"},
       {"dev_snmpv1", "SUB_PORT=1&CFG_SNMP_PORT=65536"},
       {"dev_snmpv1", "SUB_PORT=1&CFG_SNMP_PORT=16x"},
