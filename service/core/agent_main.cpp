@@ -292,10 +292,21 @@ bool agent_start() {
   // One service per installation folder, however the folder is spelt.
   cfg_load_install_path();
   char line[480];
-  if (cfg_install_path_state() == INSTALL_PATH_NOT_A_FOLDER) {
-    snprintf(line, sizeof line, "the installation folder %s named in the registry (%s) is not a folder it can use",
-             InstallDir, reg_file_path());
-    return refuse_start(line);
+  switch (cfg_install_path_state()) {
+    case INSTALL_PATH_NOT_A_FOLDER:
+      snprintf(line, sizeof line, "the installation folder %s named in the registry (%s) is not a folder it can use",
+               InstallDir, reg_file_path());
+      return refuse_start(line);
+    case INSTALL_PATH_RELATIVE:
+      snprintf(line, sizeof line, "the installation folder %s named in the registry (%s) is not an absolute path",
+               InstallDir, reg_file_path());
+      return refuse_start(line);
+    case INSTALL_PATH_BAD_REGISTRY:
+      snprintf(line, sizeof line, "the registry file %s cannot be used (%s): not started", reg_file_path(),
+               reg_file_problem());
+      return refuse_start(line);
+    default:
+      break;
   }
   if (instance_mutex_create_for_folder(u"Vellmar-Service", InstallDir, &g_instance_mutex) != INSTANCE_MUTEX_CREATED)
     return false;
