@@ -178,3 +178,9 @@ const char16_t* cfg_language_name();
 
 // Puts the factory settings into every record but ClusterList.
 void cfg_set_defaults();
+// Pass phrases of an installation's own: gives the first SNMPv3 user (the factory "manager")
+// CFG_MADE_PHRASE_LENGTH random characters, safe in the settings file, the web pages and the tray
+// link (letters, digits, '-' and '_'), as its authentication (auth) and/or privacy (priv) pass
+// phrase. False when the random source failed; the user's pass phrases are then left as they are.
+constexpr int CFG_MADE_PHRASE_LENGTH = 16;
+bool cfg_make_manager_phrases(bool auth, bool priv);
