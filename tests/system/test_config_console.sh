@@ -11,7 +11,8 @@ cp "$NETSH" "$VELLMAR_DIR/netsh"
 export VELLMAR_FIREWALL_SIMULATE="$VELLMAR_DIR/firewall.log"
 use_test_service_manager
 session() { python3 "$(dirname "$0")/console_session.py" "$VELLMAR_DIR/Ostrel" "$VELLMAR_DIR" "$1" || fail "case $1"; }
-factory() { rm -f "$VELLMAR_DIR/agent.ini"; }
+# The factory settings: an older file that names nothing (the console makes no agent.ini itself).
+factory() { printf '[Format]\r\nVersion=7\r\n[End]\r\n' > "$VELLMAR_DIR/agent.ini"; }
 ostrel() { (cd "$VELLMAR_DIR" && ./Ostrel "$@" < /dev/null); }
 
 factory; session interactive
@@ -25,6 +26,31 @@ factory; ostrel 0 > /dev/null; session ports
 factory; ostrel 0 > /dev/null
 unshare -m bash -c 'mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" && python3 "$2" "$1/Ostrel" "$1" store-fails' \
   _ "$VELLMAR_DIR" "$(dirname "$0")/console_session.py" || fail "case store-fails"
+
+# A file the service's start would keep as agent.ini.damaged (cut, or with a value it would
+# replace), and a missing one: the console names it, writes nothing and ends (exit code 1).
+console_refuses() {  # console_refuses CASE TEXT
+  local code=0 before
+  before=$(md5sum < "$VELLMAR_DIR/agent.ini" 2>/dev/null || echo none)
+  ostrel 6 8080 9 0 n > "$VELLMAR_DIR/refuse-$1.out" 2>&1 || code=$?
+  [ "$code" = 1 ] || fail "$1: ended with $code"
+  grep -qF -- "$2" "$VELLMAR_DIR/refuse-$1.out" || fail "$1: not named: $(cat "$VELLMAR_DIR/refuse-$1.out")"
+  grep -qF "Nothing was changed" "$VELLMAR_DIR/refuse-$1.out" || fail "$1: not said that nothing changed"
+  ! grep -qF "HTTP Port(" "$VELLMAR_DIR/refuse-$1.out" || fail "$1: the answers were taken"
+  [ "$(md5sum < "$VELLMAR_DIR/agent.ini" 2>/dev/null || echo none)" = "$before" ] || fail "$1: agent.ini changed"
+  [ ! -e "$VELLMAR_DIR/agent.ini.damaged" ] || fail "$1: a copy was written"
+}
+factory
+ostrel 9 0 n > /dev/null
+cp "$VELLMAR_DIR/agent.ini" "$VELLMAR_DIR/whole.ini"
+head -c "$(($(grep -abo '^\[Source IP\]' "$VELLMAR_DIR/whole.ini" | cut -d: -f1) + 30))" "$VELLMAR_DIR/whole.ini" \
+  > "$VELLMAR_DIR/agent.ini"
+console_refuses cut-in-sources "is damaged (it ends before [End])"
+sed 's/^HTTP Port=80\r$/HTTP Port=0\r/' "$VELLMAR_DIR/whole.ini" > "$VELLMAR_DIR/agent.ini"
+console_refuses value-replaced 'agent.ini: key [Web] HTTP Port has value "0", 1 used'
+rm "$VELLMAR_DIR/agent.ini"
+console_refuses missing "the service makes it at its first start"
+[ ! -e "$VELLMAR_DIR/agent.ini" ] || fail "the console made agent.ini"
 
 # An argument longer than the 63-byte answer area refuses the whole script before anything happens.
 factory
