@@ -188,19 +188,19 @@ rm "$VELLMAR_DIR/agent.ini"
 mkdir "$VELLMAR_DIR/agent.ini"   # the save's rename cannot replace a folder
 for delay in 41 42; do
   out=$(snmpset "${V3[@]}" 127.0.0.1 $E.2.3.0 i $delay 2>&1 || true)
-  echo "$out" | grep -q "commitFailed" || fail "SET with agent.ini unwritable answered: $out"
+  grep -q "commitFailed" <<<"$out" || fail "SET with agent.ini unwritable answered: $out"
 done
 [ "$(log_count "$SAVE_FAILED_TEXT")" = 1 ] || fail "the failed save was not named once"
 rmdir "$VELLMAR_DIR/agent.ini"
 out=$(snmpset "${V3[@]}" 127.0.0.1 $E.2.3.0 i 43 2>&1 || true)
-echo "$out" | grep -q "INTEGER: 43$" || fail "SET after the folder went answered: $out"
+grep -q "INTEGER: 43$" <<<"$out" || fail "SET after the folder went answered: $out"
 grep -q $'^Power Fail Delay=43\r$' "$VELLMAR_DIR/agent.ini" || fail "not saved once the file could be written"
 rm "$VELLMAR_DIR/agent.ini"
 mkdir "$VELLMAR_DIR/agent.ini"
 snmpset "${V3[@]}" 127.0.0.1 $E.2.3.0 i 44 > /dev/null 2>&1 || true
 [ "$(log_count "$SAVE_FAILED_TEXT")" = 2 ] || fail "a new failure after a good save was not named"
 out=$(snmpget "${V3[@]}" 127.0.0.1 $E.2.3.0 2>&1 || true)
-echo "$out" | grep -q "INTEGER: 43$" || fail "get after the failed SET: $out"
+grep -q "INTEGER: 43$" <<<"$out" || fail "get after the failed SET: $out"
 vellmar_stop
 rmdir "$VELLMAR_DIR/agent.ini"
 ok "failed saves at run time"
@@ -217,6 +217,6 @@ vellmar_stop
 wait "$listener" || true
 # The last status before the stop lists both.
 status=$(grep -v '^STOPPING=1' "$VELLMAR_DIR/notify.out" | tail -n 1)
-echo "$status" | grep -q "STATUS=.*no installation folder in the registry" || fail "registry problem not in the status: $status"
-echo "$status" | grep -q "STATUS=.*agent.ini is damaged" || fail "damaged file not in the status: $status"
+grep -q "STATUS=.*no installation folder in the registry" <<<"$status" || fail "registry problem not in the status: $status"
+grep -q "STATUS=.*agent.ini is damaged" <<<"$status" || fail "damaged file not in the status: $status"
 ok "problems in the status"
