@@ -110,7 +110,12 @@ use_net_snmp() {
 }
 
 # True when the process has ended (a zombie not yet reaped by whoever adopted it counts as ended).
-process_gone() { [ ! -e "/proc/$1" ] || [ "$(sed 's/.*) //' "/proc/$1/stat" | cut -c1)" = Z ]; }
+# The process may end between two looks at /proc: a state that cannot be read counts as ended.
+process_gone() {
+  local state
+  state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1) || true
+  [ -z "$state" ] || [ "$state" = Z ]
+}
 
 # Reads systemd notify messages on the datagram socket $1 into the file $2, one line per message with
 # its lines joined by "|", until STOPPING=1 or $3 silent seconds; sets NOTIFY_READER to its PID.
