@@ -22,9 +22,11 @@ void cfg_load_install_path() {
   // The value is read with room for 260 bytes: at most 129 characters.
   if (reg_read_string(kProductKey, u"Path", InstallDirW, 260)) {
     text_utf16_to_utf8(InstallDir, sizeof InstallDir, InstallDirW);
-    g_install_path_state = fs_set_current_directory(InstallDir) ? INSTALL_PATH_REGISTRY : INSTALL_PATH_NOT_A_FOLDER;
+    // Every file is named from this folder, also after the change of directory: it must be absolute.
+    if (InstallDir[0] != '/') g_install_path_state = INSTALL_PATH_RELATIVE;
+    else g_install_path_state = fs_set_current_directory(InstallDir) ? INSTALL_PATH_REGISTRY : INSTALL_PATH_NOT_A_FOLDER;
   } else {
-    g_install_path_state = INSTALL_PATH_NO_ENTRY;
+    g_install_path_state = reg_file_problem() ? INSTALL_PATH_BAD_REGISTRY : INSTALL_PATH_NO_ENTRY;
     if (!fs_current_directory(InstallDir, sizeof InstallDir)) InstallDir[0] = 0;
   }
   text_utf8_to_utf16(InstallDirW, 260, InstallDir);

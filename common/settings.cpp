@@ -6,6 +6,7 @@
 
 #include "common/text.h"
 #include "platform/clock.h"
+#include "platform/random_source.h"
 
 AgentSettings g_settings;
 SourceIpList g_source_ips;
@@ -100,4 +101,20 @@ void cfg_set_defaults() {
   text_copy8(g_usm.auth[0], 17, "mq472816");
   text_copy8(g_usm.priv[0], 17, "hv305749");
   g_usm.permission[0] = 2;
+}
+
+bool cfg_make_manager_phrases(bool auth, bool priv) {
+  // 64 characters: each random byte gives one, uniformly.
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  static_assert(sizeof kAlphabet - 1 == 64);
+  uint8_t bytes[2 * CFG_MADE_PHRASE_LENGTH];
+  if (!random_fill(bytes, sizeof bytes)) return false;
+  char* fields[2] = {auth ? g_usm.auth[0] : nullptr, priv ? g_usm.priv[0] : nullptr};
+  for (int f = 0; f < 2; ++f) {
+    if (!fields[f]) continue;
+    for (int i = 0; i < CFG_MADE_PHRASE_LENGTH; ++i) fields[f][i] = kAlphabet[bytes[f * CFG_MADE_PHRASE_LENGTH + i] & 63];
+    fields[f][CFG_MADE_PHRASE_LENGTH] = 0;
+  }
+  memset(bytes, 0, sizeof bytes);
+  return true;
 }

@@ -12,7 +12,7 @@ struct AgentSettings {
   uint8_t pad7;
   uint32_t condition_delay[5];     // countdown length per condition, seconds
   uint8_t vm_enable;               // run the ESXi host script before the OS action
-  uint8_t vm_type;                 // 0 ESXi 6.5 script, 1 ESXi 5 script
+  uint8_t vm_type;                 // 0 ESXi 6.5 script, 1 ESXi 5 script, 2 neither (cluster scripts only)
   uint8_t guest_enable;            // handed to the ESXi script template
   uint8_t pad31;
   char16_t vm_server[129];         // ESXi host or vCenter address
@@ -135,7 +135,7 @@ struct UsmSettings {
   uint8_t security[USM_USER_MAX];         // 0 none, 1 authentication, 2 authentication and privacy
   char auth[USM_USER_MAX][17];            // plain in memory
   char priv[USM_USER_MAX][17];            // plain in memory
-  uint8_t permission[USM_USER_MAX];       // below 2 read only, 2 read and write
+  uint8_t permission[USM_USER_MAX];       // 0 no access, 1 read only, 2 and above read and write
 };
 
 // VMware clusters shut down through vCenter.
@@ -178,3 +178,9 @@ const char16_t* cfg_language_name();
 
 // Puts the factory settings into every record but ClusterList.
 void cfg_set_defaults();
+// Pass phrases of an installation's own: gives the first SNMPv3 user (the factory "manager")
+// CFG_MADE_PHRASE_LENGTH random characters, safe in the settings file, the web pages and the tray
+// link (letters, digits, '-' and '_'), as its authentication (auth) and/or privacy (priv) pass
+// phrase. False when the random source failed; the user's pass phrases are then left as they are.
+constexpr int CFG_MADE_PHRASE_LENGTH = 16;
+bool cfg_make_manager_phrases(bool auth, bool priv);

@@ -295,8 +295,8 @@ int32_t read_int(const char* s) {
 
 uint8_t read_flag(const char* v) { return strcmp(v, "Yes") == 0 ? 1 : 0; }
 
-// What the current load found: the numeric keys seen (list fields per entry), the keys whose value
-// was replaced, and whether an upload is being applied (over the settings in use).
+// What the current load found: the numeric keys seen (list fields per entry) and the keys whose
+// value was replaced.
 CfgReplacedKey g_replaced[CFG_REPLACED_MAX];
 int g_replaced_count;
 bool g_seen[SETTING_COUNT];
@@ -304,9 +304,28 @@ bool g_seen_forward_port[FORWARD_TRAP_MAX];
 bool g_seen_manager_permission[SNMP_MANAGER_MAX];
 bool g_seen_usm_security[USM_USER_MAX];
 bool g_seen_usm_permission[USM_USER_MAX];
-bool g_applying_upload;
+// The first SNMPv3 user's pass phrases came from the file (not from the factory settings).
+bool g_seen_manager_auth;
+bool g_seen_manager_priv;
 
-void note_replaced(SettingId id, int index, const char* found, int64_t used) {
+// The value as found, length bytes of it: control bytes (a zero byte too) as \xHH, so that the
+// text is safe in a log line and on a page; cut to the room.
+void found_text(char* out, size_t room, const char* value, size_t length) {
+  size_t at = 0;
+  for (size_t i = 0; i < length && at + 1 < room; ++i) {
+    unsigned char c = static_cast<unsigned char>(value[i]);
+    if (c >= 0x20 && c != 0x7F) {
+      out[at++] = char(c);
+    } else {
+      if (at + 5 > room) break;
+      snprintf(out + at, 5, "\\x%02X", c);
+      at += 4;
+    }
+  }
+  out[at] = 0;
+}
+
+void note_replaced(SettingId id, int index, const char* found, size_t found_length, int64_t used) {
   if (g_replaced_count >= CFG_REPLACED_MAX) return;
   CfgReplacedKey& r = g_replaced[g_replaced_count++];
   const SettingRange& range = settings_range(id);
@@ -314,7 +333,7 @@ void note_replaced(SettingId id, int index, const char* found, int64_t used) {
   if (key_len && range.key[key_len - 1] == '=') --key_len;
   if (index > 0) snprintf(r.key, sizeof r.key, "[%s] %.*s%d", range.section, int(key_len), range.key, index);
   else snprintf(r.key, sizeof r.key, "[%s] %.*s", range.section, int(key_len), range.key);
-  text_copy8(r.found, sizeof r.found, found);
+  found_text(r.found, sizeof r.found, found, found_length);
   r.used = used;
 }
 
@@ -330,11 +349,20 @@ bool* seen_slot(SettingId id, int index) {
   }
 }
 
-// A numeric value checked against the table: a text that is not a number gives the factory value,
-// one outside the range the nearer end (a choice its least-access value). A replaced value is noted.
-int64_t read_setting(SettingId id, const char* v, int index = 0) {
+// A value: its text and its length up to the line's end (a zero byte inside it included).
+struct Value {
+  const char* text;
+  size_t length;
+};
+
+// A numeric value checked against the table: a text that is not a number (a zero byte in it too)
+// gives the factory value, one outside the range the nearer end (a choice its least-access value;
+// a count the count the list had before, `current`). A replaced value is noted.
+int64_t read_setting(SettingId id, Value v, int index = 0, int64_t current = 0) {
   int64_t used = 0;
-  if (settings_value_from_text(id, v, strlen(v), &used) != SETTING_OK) note_replaced(id, index, v, used);
+  SettingCheck check = settings_value_from_text(id, v.text, v.length, &used);
+  if (check == SETTING_OUT_OF_RANGE && settings_range(id).kind == SETTING_KIND_COUNT) used = current;
+  if (check != SETTING_OK) note_replaced(id, index, v.text, v.length, used);
   if (bool* seen = seen_slot(id, index)) *seen = true;
   return used;
 }
@@ -384,19 +412,25 @@ void read_secret_bytes(uint8_t mode, char* field, size_t n, const char* v) {
   read_bytes(field, n, plain);
 }
 
-void apply_format(int key, const char* v) {
+void apply_format(int key, Value val) {
+  const char* v = val.text;
   if (key == 0) {
     IniVersion = read_int(v);
-    if (IniVersion != INI_FORMAT_VERSION) cfg_set_defaults();
+    if (IniVersion != INI_FORMAT_VERSION) {
+      cfg_set_defaults();
+      g_seen_manager_auth = g_seen_manager_priv = false;
+    }
   }
 }
 
-void apply_configuration(int key, const char* v) {
+void apply_configuration(int key, Value val) {
+  const char* v = val.text;
   if (key == 0) g_settings.stop_service = read_flag(v);
-  else g_settings.language = uint8_t(read_setting(SETTING_LANGUAGE, v));
+  else g_settings.language = uint8_t(read_setting(SETTING_LANGUAGE, val));
 }
 
-void apply_system(int key, int index, const char* v) {
+void apply_system(int key, int index, Value val) {
+  const char* v = val.text;
   AgentSettings& s = g_settings;
   switch (key) {
     case 0: read_utf16(s.install_date, 33, v); break;
@@ -410,14 +444,15 @@ void apply_system(int key, int index, const char* v) {
   }
 }
 
-void apply_web(int key, int index, const char* v) {
+void apply_web(int key, int index, Value val) {
+  const char* v = val.text;
   AgentSettings& s = g_settings;
   switch (key) {
-    case 0: s.http_port = uint16_t(read_setting(SETTING_HTTP_PORT, v)); break;
-    case 1: s.https_port = uint16_t(read_setting(SETTING_HTTPS_PORT, v)); break;
+    case 0: s.http_port = uint16_t(read_setting(SETTING_HTTP_PORT, val)); break;
+    case 1: s.https_port = uint16_t(read_setting(SETTING_HTTPS_PORT, val)); break;
     case 2: s.web_protocols = uint8_t(read_flag(v) ? s.web_protocols | 1 : s.web_protocols & ~1); break;
     case 3: s.web_protocols = uint8_t(read_flag(v) ? s.web_protocols | 2 : s.web_protocols & ~2); break;
-    case 4: s.web_refresh = uint16_t(read_setting(SETTING_WEB_REFRESH, v)); break;
+    case 4: s.web_refresh = uint16_t(read_setting(SETTING_WEB_REFRESH, val)); break;
     case 5: s.web_password_mode = read_mode(v); break;
     case 6:
       if (index >= 0 && index <= 2) read_utf16(s.account_user[index], 33, v);
@@ -431,23 +466,24 @@ void apply_web(int key, int index, const char* v) {
       break;
     case 8: s.force_https = read_flag(v); break;
     case 9: s.login_lock_enable = strcmp(v, "Enable") == 0 ? 1 : 0; break;
-    case 10: s.login_retry = uint16_t(read_setting(SETTING_LOGIN_RETRY, v)); break;
-    case 11: s.login_lock_minutes = uint16_t(read_setting(SETTING_LOGIN_LOCK_MINUTES, v)); break;
+    case 10: s.login_retry = uint16_t(read_setting(SETTING_LOGIN_RETRY, val)); break;
+    case 11: s.login_lock_minutes = uint16_t(read_setting(SETTING_LOGIN_LOCK_MINUTES, val)); break;
   }
 }
 
-void apply_shutdown(int key, const char* v) {
+void apply_shutdown(int key, Value val) {
+  const char* v = val.text;
   AgentSettings& s = g_settings;
   if (key >= 1 && key <= 10) {
     int c = (key - 1) / 2;
     if ((key - 1) % 2 == 0) s.condition_enable[c] = read_flag(v);
-    else s.condition_delay[c] = uint32_t(read_setting(SettingId(SETTING_DELAY_POWER_FAIL + c), v));
+    else s.condition_delay[c] = uint32_t(read_setting(SettingId(SETTING_DELAY_POWER_FAIL + c), val));
     return;
   }
   switch (key) {
-    case 0: s.shutdown_type = uint8_t(read_setting(SETTING_SHUTDOWN_TYPE, v)); break;
+    case 0: s.shutdown_type = uint8_t(read_setting(SETTING_SHUTDOWN_TYPE, val)); break;
     case 11: s.vm_enable = read_flag(v); break;
-    case 12: s.vm_type = uint8_t(read_setting(SETTING_VM_TYPE, v)); break;
+    case 12: s.vm_type = uint8_t(read_setting(SETTING_VM_TYPE, val)); break;
     case 13: text_bytes_to_utf16(s.vm_server, 129, v); break;
     case 14: text_bytes_to_utf16(s.vm_account, 33, v); break;
     case 15: s.vm_password_mode = read_mode(v); break;
@@ -462,23 +498,25 @@ void apply_shutdown(int key, const char* v) {
   }
 }
 
-void apply_reaction(int key, const char* v) {
+void apply_reaction(int key, Value val) {
+  const char* v = val.text;
   AgentSettings& s = g_settings;
   switch (key) {
     case 0: s.notify_enable = read_flag(v); break;
-    case 1: s.notify_period = uint16_t(read_setting(SETTING_NOTIFY_PERIOD, v)); break;
+    case 1: s.notify_period = uint16_t(read_setting(SETTING_NOTIFY_PERIOD, val)); break;
     case 2: s.command_enable = read_flag(v); break;
-    case 3: s.command_before = uint32_t(read_setting(SETTING_COMMAND_BEFORE, v)); break;
+    case 3: s.command_before = uint32_t(read_setting(SETTING_COMMAND_BEFORE, val)); break;
     case 4: read_utf16(s.command_file, 256, v); break;
   }
 }
 
-void apply_source_ip(int key, int index, const char* v) {
+void apply_source_ip(int key, int index, Value val) {
+  const char* v = val.text;
   SourceIpList& l = g_source_ips;
   switch (key) {
-    case 0: l.listen_port = uint16_t(read_setting(SETTING_TRAP_PORT, v)); return;
+    case 0: l.listen_port = uint16_t(read_setting(SETTING_TRAP_PORT, val)); return;
     case 1: l.logical = uint8_t(read_int(v)); return;
-    case 2: l.count = uint8_t(read_setting(SETTING_SOURCE_COUNT, v)); return;
+    case 2: l.count = uint8_t(read_setting(SETTING_SOURCE_COUNT, val, 0, l.count)); return;
   }
   if (index < 1 || index > SOURCE_IP_MAX) return;
   if (key == 3) read_bytes(l.ip[index - 1], 51, v);
@@ -486,55 +524,65 @@ void apply_source_ip(int key, int index, const char* v) {
   else read_bytes(l.usm_user[index - 1], 16, v);
 }
 
-void apply_forward_trap(int key, int index, const char* v) {
+void apply_forward_trap(int key, int index, Value val) {
+  const char* v = val.text;
   ForwardTrapList& l = g_forward_traps;
   if (key == 0) {
-    l.count = uint8_t(read_setting(SETTING_FORWARD_COUNT, v));
+    l.count = uint8_t(read_setting(SETTING_FORWARD_COUNT, val, 0, l.count));
     return;
   }
   if (index < 1 || index > l.count) return;
   if (key == 1) read_bytes(l.ip[index - 1], 51, v);
-  else l.port[index - 1] = uint16_t(read_setting(SETTING_FORWARD_PORT, v, index));
+  else l.port[index - 1] = uint16_t(read_setting(SETTING_FORWARD_PORT, val, index));
 }
 
-void apply_snmp_server(int key, int index, const char* v) {
+void apply_snmp_server(int key, int index, Value val) {
+  const char* v = val.text;
   SnmpAgentSettings& a = g_snmp_agent;
   if (key == 0) {
-    a.listen_port = uint16_t(read_setting(SETTING_AGENT_PORT, v));
+    a.listen_port = uint16_t(read_setting(SETTING_AGENT_PORT, val));
     return;
   }
   if (key == 1) {
-    a.count = uint8_t(read_setting(SETTING_MANAGER_COUNT, v));
+    a.count = uint8_t(read_setting(SETTING_MANAGER_COUNT, val, 0, a.count));
     return;
   }
   if (index < 1 || index > a.count) return;
   if (key == 2) read_bytes(a.ip[index - 1], 51, v);
   else if (key == 3) read_bytes(a.community[index - 1], 16, v);
-  else a.permission[index - 1] = uint8_t(read_setting(SETTING_MANAGER_PERMISSION, v, index));
+  else a.permission[index - 1] = uint8_t(read_setting(SETTING_MANAGER_PERMISSION, val, index));
 }
 
-void apply_usm(int key, int index, const char* v) {
+void apply_usm(int key, int index, Value val) {
+  const char* v = val.text;
   UsmSettings& u = g_usm;
   switch (key) {
     case 0: read_bytes(u.context_name, 16, v); return;
     case 1: u.password_mode = read_mode(v); return;
-    case 2: u.count = uint8_t(read_setting(SETTING_USM_COUNT, v)); return;
+    case 2: u.count = uint8_t(read_setting(SETTING_USM_COUNT, val, 0, u.count)); return;
   }
   if (index < 1 || index > USM_USER_MAX || index > u.count) return;
   int i = index - 1;
   switch (key) {
     case 3: read_bytes(u.user[i], 16, v); break;
-    case 4: u.security[i] = uint8_t(read_setting(SETTING_USM_SECURITY, v, index)); break;
-    case 5: read_secret_bytes(u.password_mode, u.auth[i], 16, v); break;
-    case 6: read_secret_bytes(u.password_mode, u.priv[i], 16, v); break;
-    case 7: u.permission[i] = uint8_t(read_setting(SETTING_USM_PERMISSION, v, index)); break;
+    case 4: u.security[i] = uint8_t(read_setting(SETTING_USM_SECURITY, val, index)); break;
+    case 5:
+      read_secret_bytes(u.password_mode, u.auth[i], 16, v);
+      if (i == 0) g_seen_manager_auth = true;
+      break;
+    case 6:
+      read_secret_bytes(u.password_mode, u.priv[i], 16, v);
+      if (i == 0) g_seen_manager_priv = true;
+      break;
+    case 7: u.permission[i] = uint8_t(read_setting(SETTING_USM_PERMISSION, val, index)); break;
   }
 }
 
-void apply_cluster(int key, int index, const char* v) {
+void apply_cluster(int key, int index, Value val) {
+  const char* v = val.text;
   ClusterList& c = g_clusters;
   if (key == 0) {
-    c.count = int32_t(read_setting(SETTING_CLUSTER_COUNT, v));
+    c.count = int32_t(read_setting(SETTING_CLUSTER_COUNT, val, 0, c.count));
     return;
   }
   if (index < 1 || index > CLUSTER_MAX || index > c.count) return;
@@ -547,7 +595,8 @@ void apply_cluster(int key, int index, const char* v) {
   }
 }
 
-void apply_kestra(int key, const char* v) {
+void apply_kestra(int key, Value val) {
+  const char* v = val.text;
   AgentSettings& s = g_settings;
   if (key == 0) s.kestra_enable = read_flag(v);
   else if (key == 1) read_bytes(s.kestra_power_fail, 32, v);
@@ -570,7 +619,6 @@ void migrate(int32_t v) {
     s.login_lock_minutes = 10;
   }
   if (v <= 2 && s.web_password_mode <= 1) s.web_password_mode = 2;
-  if (v < 8) cfg_save();
 }
 
 
@@ -612,7 +660,7 @@ void fill_missing(SettingId id, int index) {
   if (!seen || *seen) return;
   int64_t factory = settings_range(id).factory;
   store_setting(id, index, factory);
-  note_replaced(id, index, "(missing)", factory);
+  note_replaced(id, index, "(missing)", 9, factory);
 }
 
 // A version-8 file names every numeric key: one it leaves out takes its factory value, never 0.
@@ -634,15 +682,26 @@ void reset_load_notes() {
   memset(g_seen_manager_permission, 0, sizeof g_seen_manager_permission);
   memset(g_seen_usm_security, 0, sizeof g_seen_usm_security);
   memset(g_seen_usm_permission, 0, sizeof g_seen_usm_permission);
+  g_seen_manager_auth = g_seen_manager_priv = false;
 }
 
 // What a pass over a file's text found.
 struct ParseResult {
   bool end;           // an "[End]" line
+  bool after_end;     // text other than blank lines after it
   bool version;       // a "Version=" line in [Format]
   uint32_t last_section;  // the section being read when the text ended
   bool entered[INI_SECTION_COUNT];
 };
+
+void parse_line(uint32_t section, const char* line, size_t length);
+
+// True when the text from pos on holds nothing but blank lines (blanks, CR and LF).
+bool only_blank_lines(const std::string& text, size_t pos) {
+  for (; pos < text.size(); ++pos)
+    if (text[pos] != ' ' && text[pos] != '\t' && text[pos] != '\r' && text[pos] != '\n') return false;
+  return true;
+}
 
 // Applies the lines of a file's text to the records. A last line without its line end is only
 // taken when it closes the file: anything else there is the cut end of a damaged file.
@@ -661,19 +720,21 @@ void parse_text(const std::string& text, ParseResult* result) {
     memcpy(line, text.data() + pos, keep);
     line[keep] = 0;
     pos = whole ? nl + 1 : text.size();
-    // A zero byte ends the line as the C library's reading did.
-    keep = strlen(line);
-    // Every CR at the end: CR CR LF reads like CR LF.
+    // Every CR at the end: CR CR LF reads like CR LF. A zero byte inside stays part of the line.
     while (keep && line[keep - 1] == '\r') line[--keep] = 0;
     if (line[0] == ';') continue;
     if (line[0] == '[') {
-      char* close = strchr(line, ']');
+      char* close = static_cast<char*>(memchr(line, ']', keep));
       if (!close) continue;
       *close = 0;
+      // A name with a zero byte in it is no section's name.
+      size_t name_len = size_t(close - line - 1);
       uint32_t s = 0;
-      while (s < INI_SECTION_COUNT && strcmp(line + 1, IniSections[s]) != 0) ++s;
+      while (s < INI_SECTION_COUNT && (strlen(IniSections[s]) != name_len || memcmp(line + 1, IniSections[s], name_len) != 0))
+        ++s;
       if (s == SEC_END) {
         result->end = true;
+        result->after_end = !only_blank_lines(text, pos);
         break;
       }
       if (s < INI_SECTION_COUNT) {
@@ -684,44 +745,33 @@ void parse_text(const std::string& text, ParseResult* result) {
     }
     if (!whole) break;
     if (section == SEC_FORMAT && strncmp(line, "Version=", 8) == 0) result->version = true;
-    cfg_parse_line(section, line);
+    parse_line(section, line, keep);
   }
   result->last_section = section;
 }
 
-bool read_whole_file(const char* path, std::string* text, int* error) {
-  FILE* f = fopen(path, "rb");
-  if (!f) {
-    *error = errno;
-    return false;
-  }
-  char buf[16384];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) text->append(buf, n);
-  bool ok = !ferror(f);
-  *error = ok ? 0 : EIO;
-  fclose(f);
-  return ok;
+// Reads <install>/agent.ini or another settings file: a regular file of at most 4 MiB.
+FsReadResult read_settings_file(const char* path, std::string* text, int* error) {
+  return fs_read_regular(path, FS_TEXT_FILE_MAX, text, error);
 }
-}  // namespace
 
-void cfg_parse_line(uint32_t section, const char* line) {
+void parse_line(uint32_t section, const char* line, size_t length) {
   if (section > SEC_KESTRA) return;
   const char* const* keys = IniKeys[section];
-  const char* eq = strchr(line, '=');
+  const char* eq = static_cast<const char*>(memchr(line, '=', length));
   if (!eq) return;
   int key = -1;
   size_t key_len = 0;
   for (int k = 0; keys[k]; ++k) {
     size_t n = strlen(keys[k]);
-    if (strncmp(line, keys[k], n) == 0) {
+    if (n <= length && memcmp(line, keys[k], n) == 0) {
       key = k;
       key_len = n;
       break;
     }
   }
   if (key < 0) return;
-  const char* value = eq + 1;
+  const Value value = {eq + 1, length - size_t(eq + 1 - line)};
   int index = read_int(line + key_len);
   switch (section) {
     case SEC_FORMAT: apply_format(key, value); break;
@@ -735,10 +785,25 @@ void cfg_parse_line(uint32_t section, const char* line) {
     case SEC_SNMP_SERVER: apply_snmp_server(key, index, value); break;
     case SEC_USM: apply_usm(key, index, value); break;
     case SEC_CLUSTER: apply_cluster(key, index, value); break;
-    case SEC_MANAGEABLE: g_settings.manageable = read_flag(value); break;
+    case SEC_MANAGEABLE: g_settings.manageable = read_flag(value.text); break;
     case SEC_KESTRA: apply_kestra(key, value); break;
   }
 }
+
+// Applies a settings file's text over the records as cfg_load does (the version handling, the
+// missing keys of a version-8 file of this program's own, the migration), without writing.
+void apply_text(const std::string& text, bool own_file, ParseResult* parsed) {
+  g_settings.guest_enable = 1;
+  int32_t version_before = IniVersion;
+  IniVersion = 0;
+  parse_text(text, parsed);
+  if (!parsed->version) IniVersion = version_before;
+  if (parsed->version && IniVersion == INI_FORMAT_VERSION && own_file) fill_missing_keys();
+  migrate(IniVersion);
+}
+}  // namespace
+
+void cfg_parse_line(uint32_t section, const char* line) { parse_line(section, line, strlen(line)); }
 
 void cfg_load(const char* path) {
   char default_path[300];
@@ -750,25 +815,35 @@ void cfg_load(const char* path) {
   reset_load_notes();
   std::string text;
   int error = 0;
-  if (!read_whole_file(path, &text, &error)) {
-    // A file that is there but not readable (another user's) is never replaced.
-    if (own_file) g_ini_unreadable = error != ENOENT;
+  FsReadResult read = read_settings_file(path, &text, &error);
+  if (read != FS_READ_OK) {
+    // Another file that cannot be read changes nothing. Of the own file, one that is there but
+    // cannot be read (another user's) is never replaced; a missing one only the service's start makes.
+    if (!own_file) return;
+    g_ini_unreadable = read != FS_READ_MISSING;
     cfg_set_defaults();
-    cfg_save();
     return;
   }
   if (own_file) g_ini_unreadable = false;
-  g_settings.guest_enable = 1;
-  int32_t version_before = IniVersion;
-  IniVersion = 0;
   ParseResult parsed;
-  parse_text(text, &parsed);
-  if (!parsed.version) IniVersion = version_before;
-  if (parsed.version && IniVersion == INI_FORMAT_VERSION && !g_applying_upload) fill_missing_keys();
-  migrate(IniVersion);
+  apply_text(text, own_file, &parsed);
+  // Only the own file is written back, as version 8.
+  if (own_file && IniVersion < INI_FORMAT_VERSION) cfg_save();
 }
 
-CfgStartState cfg_load_at_start(CfgStartReport* report) {
+namespace {
+
+// Keeps the bytes a start-up load found as agent.ini.damaged before anything is written; when
+// they cannot be kept, agent.ini is not replaced by this process.
+void keep_original(CfgStartReport* report, const char* path, const std::string& text) {
+  char kept[310];
+  snprintf(kept, sizeof kept, "%s.damaged", path);
+  report->kept = fs_write_private_file(kept, text.data(), text.size());
+  if (!report->kept) g_ini_keep_damaged = true;
+}
+
+// The service's start (writes) or the same judgement without any write (a check).
+CfgStartState load_own_file(CfgStartReport* report, bool writes) {
   memset(report, 0, sizeof *report);
   reset_load_notes();
   g_ini_unreadable = false;
@@ -776,52 +851,83 @@ CfgStartState cfg_load_at_start(CfgStartReport* report) {
   char path[300];
   if (!cfg_install_file(path, sizeof path, "agent.ini")) {
     snprintf(report->reason, sizeof report->reason, "the installation folder's path is too long");
+    g_ini_unreadable = true;
     return report->state = CFG_START_UNREADABLE;
   }
   if (fs_is_directory(path)) {
     snprintf(report->reason, sizeof report->reason, "it is a folder");
+    g_ini_unreadable = true;
     return report->state = CFG_START_IS_FOLDER;
   }
   std::string text;
   int error = 0;
   cfg_set_defaults();
-  if (!read_whole_file(path, &text, &error)) {
-    if (error != ENOENT) {
-      snprintf(report->reason, sizeof report->reason, "%s", fs_error_text(error));
-      return report->state = CFG_START_UNREADABLE;
-    }
+  FsReadResult read = read_settings_file(path, &text, &error);
+  if (read == FS_READ_MISSING) {
+    if (!writes) return report->state = CFG_START_MISSING;
+    // A new installation: its SNMPv3 user gets pass phrases of its own.
+    report->phrases_made = cfg_make_manager_phrases(true, true);
+    report->phrases_failed = !report->phrases_made;
     cfg_save();
     return report->state = CFG_START_CREATED;
+  }
+  if (read != FS_READ_OK && read != FS_READ_TOO_LARGE) {
+    snprintf(report->reason, sizeof report->reason, "%s", fs_read_problem(read, error));
+    g_ini_unreadable = true;
+    return report->state = CFG_START_UNREADABLE;
   }
   IniVersion = 0;
   ParseResult parsed;
   parse_text(text, &parsed);
-  if (parsed.end && parsed.version) {
+  if (read == FS_READ_OK && parsed.end && !parsed.after_end && parsed.version) {
     if (IniVersion == INI_FORMAT_VERSION) fill_missing_keys();
     migrate(IniVersion);
-    return report->state = CFG_START_LOADED;
+    report->state = CFG_START_LOADED;
+    // A key named (replaced or missing) changes the file: its bytes are kept first.
+    if (writes && g_replaced_count > 0) keep_original(report, path, text);
+    if (writes && IniVersion < INI_FORMAT_VERSION) cfg_save();
+    return report->state;
   }
   // Damaged: its bytes are kept before anything is written; the factory values stand for what
   // could not be read.
   report->state = CFG_START_DAMAGED;
   snprintf(report->reason, sizeof report->reason, "%s",
-           text.empty() ? "it is empty" : !parsed.version ? "it has no Version= line" : "it ends before [End]");
+           read == FS_READ_TOO_LARGE ? fs_read_problem(read, error)
+           : text.empty()            ? "it is empty"
+           : !parsed.version         ? "it has no Version= line"
+           : !parsed.end             ? "it ends before [End]"
+                                     : "it has text after [End]");
   // A section is whole when the text went on past it.
   bool web_whole = parsed.entered[SEC_WEB] && parsed.last_section != SEC_WEB;
   bool usm_whole = parsed.entered[SEC_USM] && parsed.last_section != SEC_USM;
   report->factory_accounts = !web_whole || !usm_whole;
-  char kept[310];
-  snprintf(kept, sizeof kept, "%s.damaged", path);
-  report->kept = fs_write_private_file(kept, text.data(), text.size());
-  if (!report->kept) g_ini_keep_damaged = true;
   g_replaced_count = 0;  // the damage is reported as a whole
   migrate(IniVersion);
+  if (!writes) return report->state;
+  keep_original(report, path, text);
+  // The factory pass phrases of the SNMPv3 user are not taken where the file gave none.
+  if (g_usm.count >= 1 && (!g_seen_manager_auth || !g_seen_manager_priv)) {
+    report->phrases_made = cfg_make_manager_phrases(!g_seen_manager_auth, !g_seen_manager_priv);
+    report->phrases_failed = !report->phrases_made;
+  }
+  if (IniVersion < INI_FORMAT_VERSION) cfg_save();
   return report->state;
 }
+
+}  // namespace
+
+CfgStartState cfg_load_at_start(CfgStartReport* report) { return load_own_file(report, true); }
+
+CfgStartState cfg_check_own_file(CfgStartReport* report) { return load_own_file(report, false); }
 
 int cfg_replaced_count() { return g_replaced_count; }
 
 const CfgReplacedKey* cfg_replaced(int i) { return i >= 0 && i < g_replaced_count ? &g_replaced[i] : nullptr; }
+
+void cfg_replaced_text(const CfgReplacedKey* key, char* out, size_t room) {
+  snprintf(out, room, "agent.ini: key %s has value \"%s\", %lld used", key->key, key->found,
+           static_cast<long long>(key->used));
+}
 
 int cfg_file_has_end(FILE* file) {
   char piece[128];
@@ -834,37 +940,22 @@ int cfg_file_has_end(FILE* file) {
   return 0;
 }
 
-int cfg_import_uploaded(const char* first, const char* last) {
-  char path[300];
-  if (!cfg_install_file(path, sizeof path, "httpd/htdocs/tmp/agent_tmp.ini")) return 0;
-  FILE* out = fs_open_private(path, "wb");
-  if (!out) return 0;
-  // LF becomes CR LF; a CR already before it is not doubled.
-  for (const char* p = first; p <= last; ++p) {
-    if (*p == '\n' && (p == first || p[-1] != '\r')) fputc('\r', out);
-    fputc(*p, out);
+CfgImportResult cfg_import_uploaded(const char* first, const char* last) {
+  reset_load_notes();
+  if (!first || !last || last < first) return CFG_IMPORT_REFUSED;
+  // Read from the bytes as they came: nothing is written but the accepted settings.
+  std::string text(first, size_t(last - first) + 1);
+  StoredRecords before = cfg_records_copy();
+  int32_t version = IniVersion;
+  ParseResult parsed;
+  apply_text(text, false, &parsed);
+  // A value that a form would refuse refuses the whole upload; a file without [End] is refused as a whole.
+  CfgImportResult result = CFG_IMPORT_REFUSED;
+  if (!parsed.end) g_replaced_count = 0;
+  else if (g_replaced_count == 0) result = cfg_save() ? CFG_IMPORT_APPLIED : CFG_IMPORT_NOT_SAVED;
+  if (result != CFG_IMPORT_APPLIED) {
+    cfg_records_put(before);
+    IniVersion = version;
   }
-  bool written = fclose(out) == 0;
-  int result = 0;
-  FILE* in = written ? fopen(path, "rb") : nullptr;
-  if (in) {
-    if (cfg_file_has_end(in)) {
-      fclose(in);
-      StoredRecords before = cfg_records_copy();
-      int32_t version = IniVersion;
-      g_applying_upload = true;
-      cfg_load(path);
-      g_applying_upload = false;
-      // A value that a form would refuse refuses the whole upload.
-      result = cfg_replaced_count() == 0 && cfg_save() ? 1 : 0;
-      if (!result) {
-        cfg_records_put(before);
-        IniVersion = version;
-      }
-    } else {
-      fclose(in);
-    }
-  }
-  remove(path);
   return result;
 }

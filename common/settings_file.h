@@ -1,6 +1,7 @@
 // The settings file agent.ini: writer, reader with version migration, and the import of an
 // uploaded copy. Every program carries the same writer and reader.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -24,34 +25,45 @@ void cfg_set_save_observer(CfgSaveObserver observer);
 // A program that only reads the settings (the tray) never writes agent.ini, not even to migrate it.
 void cfg_set_read_only(bool read_only);
 // Reads the file at path (null: <install>/agent.ini) into the records and migrates an older version;
-// creates the file with the factory settings when it does not exist. Lines end in CR LF (CR CR LF
-// and LF read alike); a line longer than any the writer makes is read up to its room and the rest
-// skipped. When <install>/agent.ini is present but unreadable, the factory settings are taken and
-// the file is never written by this program. Every numeric key is checked against the settings
-// table (settings_ranges.h): a value that is not a number takes its factory value, one outside its
-// range the nearer end; a numeric key missing from a version-8 file takes its factory value (an
-// upload is applied over the settings in use and leaves those as they are). Each such key is
-// listed by cfg_replaced until the next load. A last line without its line end is read only when
-// it is "[End]".
+// only <install>/agent.ini is written back (as version 8), and only the service's start creates it.
+// Lines end in CR LF (CR CR LF and LF read alike); a line longer than any the writer makes is read
+// up to its room and the rest skipped. Only a regular file of at most 4 MiB is read. When
+// <install>/agent.ini is missing, or there but not readable, the factory settings are taken (the
+// latter file is never written by this program); another file that cannot be read changes nothing.
+// Every numeric key is checked against the settings table (settings_ranges.h): a value that is not
+// a number (a zero byte in it too) takes its factory value, one outside its range the nearer end,
+// a list count outside its table the count the list had; a numeric key missing from a version-8
+// <install>/agent.ini takes its factory value. Each such key is listed by cfg_replaced until the
+// next load. A last line without its line end is read only when it is "[End]".
 void cfg_load(const char* path);
 
 // The service's start: <install>/agent.ini read over the factory settings.
 enum CfgStartState : uint8_t {
   CFG_START_LOADED,      // a whole file (one of an older version migrated)
   CFG_START_CREATED,     // there was none: the factory settings, written as a new file
-  CFG_START_DAMAGED,     // no "[End]" or no "Version=": factory values with the keys read over them
+  CFG_START_DAMAGED,     // no "[End]", text after it, no "Version=" or over 4 MiB: factory values with
+                         // the keys read over them
   CFG_START_IS_FOLDER,   // agent.ini is a folder: nothing loaded, never written
-  CFG_START_UNREADABLE,  // agent.ini cannot be read: nothing loaded, never written
+  CFG_START_UNREADABLE,  // agent.ini cannot be read or is no regular file: nothing loaded, never written
+  CFG_START_MISSING,     // a check only (cfg_check_own_file): there is none, nothing was written
 };
 struct CfgStartReport {
   CfgStartState state;
   char reason[96];        // what is wrong, for the damaged and refused states
-  bool kept;              // damaged: its bytes are in agent.ini.damaged (mode 0600)
+  bool kept;              // damaged, or loaded with keys named: its bytes are in agent.ini.damaged (0600)
   bool factory_accounts;  // damaged: [Web] or [USM] was not read whole, their factory entries stand
+  bool phrases_made;      // created, or damaged without them: the first SNMPv3 user got pass phrases
+                          // of its own (cfg_make_manager_phrases) in place of the factory pair
+  bool phrases_failed;    // they were to be made, but the random source failed: the factory pair stands
 };
-// A damaged file's bytes go to agent.ini.damaged before anything is written; when they cannot be
-// kept, agent.ini is not replaced by this process.
+// A damaged file's bytes, and those of a whole one with keys named (cfg_replaced), go to
+// agent.ini.damaged before anything is written; when they cannot be kept, agent.ini is not replaced
+// by this process.
 CfgStartState cfg_load_at_start(CfgStartReport* report);
+// The same judgement of <install>/agent.ini as the service's start, for a program that must not
+// change a file the start would keep (the console): it loads the records but writes nothing, keeps
+// nothing and makes no pass phrases.
+CfgStartState cfg_check_own_file(CfgStartReport* report);
 
 // A key whose value the last load replaced: "[Section] Key" (list fields with their index), the
 // text found ("(missing)" for a missing key) and the value used.
@@ -63,14 +75,21 @@ struct CfgReplacedKey {
 };
 int cfg_replaced_count();
 const CfgReplacedKey* cfg_replaced(int i);
+// The line that names one: agent.ini: key [Web] HTTP Port has value "99999", 65535 used
+void cfg_replaced_text(const CfgReplacedKey* key, char* out, size_t room);
 // Applies one line (without its line end) of the given section (0 to 12) to the records.
 void cfg_parse_line(uint32_t section, const char* line);
 // 1 as soon as a line beginning "[End]" is read; otherwise rewinds the file and returns 0.
 int cfg_file_has_end(FILE* file);
-// Applies an uploaded settings file held in first..last (both included) and saves; 1 when applied
-// and saved. When a number of it is outside its range or not a number, or the save fails, the
-// settings in use are left as they were before (0).
-int cfg_import_uploaded(const char* first, const char* last);
+// Applies an uploaded settings file held in first..last (both included) over the settings in use
+// and saves it. Nothing is written unless it is taken.
+enum CfgImportResult : uint8_t {
+  CFG_IMPORT_REFUSED,    // no "[End]" line, or a number of it outside its range or not a number
+                         // (cfg_replaced lists them): nothing changed
+  CFG_IMPORT_APPLIED,    // applied and saved
+  CFG_IMPORT_NOT_SAVED,  // agent.ini could not be written: the settings in use are left as they were
+};
+CfgImportResult cfg_import_uploaded(const char* first, const char* last);
 
 // Stored-password coding by storing mode (0 plain, 1 crypt64, 2 AES-256 blocks in crypt64).
 // cfg_code_secret writes the stored text of `length` plain bytes into out (room 256 bytes).

@@ -11,31 +11,33 @@ const SettingRange kRanges[SETTING_COUNT] = {
     {"Web", "HTTP Port=", 1, 65535, 80, SETTING_KIND_RANGE},
     {"Web", "HTTPS Port=", 1, 65535, 443, SETTING_KIND_RANGE},
     {"Web", "Web Refresh=", 1, 65535, 10, SETTING_KIND_RANGE},
-    {"Web", "Login Retry=", 0, 99, 5, SETTING_KIND_RANGE},
-    {"Web", "Locak Time=", 0, 999, 10, SETTING_KIND_RANGE},
+    {"Web", "Login Retry=", 0, 65535, 5, SETTING_KIND_RANGE},
+    {"Web", "Locak Time=", 0, 65535, 10, SETTING_KIND_RANGE},
     {"Shutdown", "Type=", 0, 3, 0, SETTING_KIND_RANGE},
     {"Shutdown", "Power Fail Delay=", 0, 99999, 300, SETTING_KIND_RANGE},
     {"Shutdown", "Battery Low Delay=", 0, 99999, 30, SETTING_KIND_RANGE},
     {"Shutdown", "Overload Delay=", 0, 99999, 60, SETTING_KIND_RANGE},
     {"Shutdown", "Bypass Delay=", 0, 99999, 300, SETTING_KIND_RANGE},
     {"Shutdown", "Smart Shutdown Delay=", 0, 99999, 30, SETTING_KIND_RANGE},
-    {"Shutdown", "VM Type=", 0, 1, 0, SETTING_KIND_RANGE},
+    // 0 the ESXi 6.5 script, 1 the ESXi 5 script, 2 neither (the cluster scripts still run).
+    {"Shutdown", "VM Type=", 0, 2, 0, SETTING_KIND_RANGE},
     {"Reaction", "Notify Message Period=", 0, 65535, 60, SETTING_KIND_RANGE},
     // Compared with the seconds left of a countdown, which never exceed the longest delay.
     {"Reaction", "Execute Command Before=", 0, 99999, 120, SETTING_KIND_RANGE},
     {"Source IP", "Listen Port=", 1, 65535, 162, SETTING_KIND_RANGE},
-    {"Source IP", "Number=", 0, 32, 0, SETTING_KIND_RANGE},
-    {"Forward Trap", "Number=", 0, 255, 0, SETTING_KIND_RANGE},
+    {"Source IP", "Number=", 0, 32, 0, SETTING_KIND_COUNT},
+    {"Forward Trap", "Number=", 0, 255, 0, SETTING_KIND_COUNT},
     {"SNMP Server", "Listen Port=", 1, 65535, 161, SETTING_KIND_RANGE},
-    {"SNMP Server", "Number=", 0, 255, 1, SETTING_KIND_RANGE},
-    {"USM", "Number=", 0, 32, 1, SETTING_KIND_RANGE},
-    {"Cluster", "Number=", 0, 16, 0, SETTING_KIND_RANGE},
+    {"SNMP Server", "Number=", 0, 255, 1, SETTING_KIND_COUNT},
+    {"USM", "Number=", 0, 32, 1, SETTING_KIND_COUNT},
+    {"Cluster", "Number=", 0, 16, 0, SETTING_KIND_COUNT},
     {"Forward Trap", "Port", 1, 65535, 162, SETTING_KIND_RANGE},
     // 0 no access, 1 read only, 2 read and write.
     {"SNMP Server", "Permission", 0, 2, 0, SETTING_KIND_CHOICE},
     // 0 none, 1 authentication, 2 authentication and privacy.
     {"USM", "Security", 0, 2, 2, SETTING_KIND_CHOICE},
-    {"USM", "Permission", 0, 2, 0, SETTING_KIND_CHOICE},
+    // 0 no access, 1 read only, 2 and above read and write: kept as stored.
+    {"USM", "Permission", 0, 255, 0, SETTING_KIND_CHOICE},
 };
 
 }  // namespace

@@ -37,9 +37,10 @@ enum SettingId : uint8_t {
   SETTING_COUNT
 };
 
-// How a value outside the range is taken: clamped to the nearer end, or (a choice of access)
-// replaced by the factory value.
-enum SettingKind : uint8_t { SETTING_KIND_RANGE, SETTING_KIND_CHOICE };
+// How a value outside the range is taken: clamped to the nearer end, (a choice of access)
+// replaced by the factory value, or (a list's count) ignored: the settings file's reader keeps the
+// count the list had, so no rows are made beyond the table or the entries read.
+enum SettingKind : uint8_t { SETTING_KIND_RANGE, SETTING_KIND_CHOICE, SETTING_KIND_COUNT };
 
 struct SettingRange {
   const char* section;  // section name as in agent.ini, without brackets
@@ -67,7 +68,8 @@ bool settings_find(const char* section, const char* key, SettingId* id);
 // result is SETTING_OUT_OF_RANGE); it is left alone for SETTING_NOT_A_NUMBER.
 SettingCheck settings_parse_decimal(const char* text, size_t length, int64_t* value);
 // Checks value against id's range; *used gets the value to take: value itself when inside,
-// otherwise the nearer end of the range, or the factory value for a choice.
+// otherwise the nearer end of the range (also for a count, whose reader may keep its own instead),
+// or the factory value for a choice.
 SettingCheck settings_clamp(SettingId id, int64_t value, int64_t* used);
 // Parses and checks a text for id: *used gets the value to take (the factory value when the text is
 // not a number). A form refuses any result but SETTING_OK; the file reader takes *used.

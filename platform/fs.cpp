@@ -2,6 +2,7 @@
 #include "platform/fs.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <dirent.h>
 #include <string>
@@ -32,12 +33,93 @@ const char* fs_error_text(int error) { return strerror(error); }
 
 const char* fs_last_error_text() { return strerror(g_last_error); }
 
+FILE* fs_open_regular(const char* path, size_t max_bytes, FsReadResult* result, int* error) {
+  *error = 0;
+  // Without O_NONBLOCK the open of a FIFO waits for a writer.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *error = errno;
+    *result = errno == ENOENT ? FS_READ_MISSING : FS_READ_FAILED;
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *error = errno;
+    *result = FS_READ_FAILED;
+  } else if (!S_ISREG(st.st_mode)) {
+    *result = FS_READ_NOT_REGULAR;
+  } else if (uint64_t(st.st_size) > max_bytes) {
+    *result = FS_READ_TOO_LARGE;
+  } else {
+    FILE* f = fdopen(fd, "rb");
+    if (f) {
+      *result = FS_READ_OK;
+      return f;
+    }
+    *error = errno;
+    *result = FS_READ_FAILED;
+  }
+  close(fd);
+  return nullptr;
+}
+
+FsReadResult fs_read_regular(const char* path, size_t max_bytes, std::string* out, int* error) {
+  FsReadResult result;
+  FILE* f = fs_open_regular(path, max_bytes, &result, error);
+  if (!f && result != FS_READ_TOO_LARGE) return result;
+  if (!f) {
+    // Its first max_bytes, for a copy of what it held.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    f = fd >= 0 ? fdopen(fd, "rb") : nullptr;
+    if (!f) {
+      if (fd >= 0) close(fd);
+      *error = errno;
+      return FS_READ_FAILED;
+    }
+  }
+  // A file that grows while it is read still ends at max_bytes.
+  char buf[16384];
+  size_t taken = 0;
+  bool more = false;
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) {
+    size_t room = max_bytes - taken;
+    if (n > room) {
+      n = room;
+      more = true;
+    }
+    out->append(buf, n);
+    taken += n;
+    if (more) break;
+  }
+  if (ferror(f)) {
+    *error = EIO;
+    result = FS_READ_FAILED;
+  } else if (more) {
+    result = FS_READ_TOO_LARGE;
+  }
+  fclose(f);
+  return result;
+}
+
+const char* fs_read_problem(FsReadResult result, int error) {
+  switch (result) {
+    case FS_READ_NOT_REGULAR: return "it is not a regular file";
+    case FS_READ_TOO_LARGE: return "it is larger than 4 MiB";
+    default: return strerror(error);
+  }
+}
+
 bool fs_is_directory(const char* path) {
   struct stat st;
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool fs_replace_file(const char* path, const void* data, size_t length, FsFileAccess access) {
+// Writes the bytes to a fresh copy beside path, flushes it and renames it over path. keep_old:
+// the copy takes the mode (masked by old_mask) and owner of a regular file it replaces; any other
+// file, and a link, is replaced as a new one with new_mode.
+static bool replace_durably(const char* path, const void* data, size_t length, bool keep_old, mode_t old_mask,
+                            mode_t new_mode) {
   std::string tmp = std::string(path) + ".XXXXXX";
   int fd = mkstemp(tmp.data());
   if (fd < 0) {
@@ -45,13 +127,12 @@ bool fs_replace_file(const char* path, const void* data, size_t length, FsFileAc
     return false;
   }
   struct stat old;
-  if (stat(path, &old) == 0) {
+  if (keep_old && lstat(path, &old) == 0 && S_ISREG(old.st_mode)) {
     // As root the owner is kept too; otherwise a foreign owner stays as the rename leaves it.
     if (fchown(fd, old.st_uid, old.st_gid) != 0) {}
-    // A private file keeps its owner's and group's bits but is never left open to others.
-    fchmod(fd, old.st_mode & (access == FS_PRIVATE ? 0770 : 07777));
+    fchmod(fd, old.st_mode & old_mask);
   } else {
-    fchmod(fd, access == FS_PRIVATE ? 0600 : 0644);
+    fchmod(fd, new_mode);
   }
   FILE* f = fdopen(fd, "wb");
   if (!f) {
@@ -75,6 +156,12 @@ bool fs_replace_file(const char* path, const void* data, size_t length, FsFileAc
   }
   sync_directory_of(path);
   return true;
+}
+
+bool fs_replace_file(const char* path, const void* data, size_t length, FsFileAccess access) {
+  // A private file keeps its owner's and group's bits but is never left open to others.
+  return replace_durably(path, data, length, true, access == FS_PRIVATE ? 0770 : 07777,
+                         access == FS_PRIVATE ? 0600 : 0644);
 }
 
 bool fs_create_directory(const char* path) { return mkdir(path, 0755) == 0; }
@@ -102,20 +189,7 @@ bool fs_current_directory(char* out, size_t room) { return getcwd(out, room) != 
 bool fs_set_current_directory(const char* path) { return chdir(path) == 0; }
 
 bool fs_write_private_file(const char* path, const void* data, size_t length) {
-  int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = fchmod(fd, 0600) == 0;
-  const char* p = static_cast<const char*>(data);
-  while (ok && length > 0) {
-    ssize_t n = write(fd, p, length);
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    p += n;
-    length -= size_t(n);
-  }
-  return close(fd) == 0 && ok;
+  return replace_durably(path, data, length, false, 0, 0600);
 }
 
 FILE* fs_open_private(const char* path, const char* mode) {
@@ -132,6 +206,8 @@ bool fs_create_private_directory(const char* path) {
   if (errno != EEXIST || lstat(path, &st) != 0 || !S_ISDIR(st.st_mode)) return false;
   return (st.st_mode & 07777) == 0700 || chmod(path, 0700) == 0;
 }
+
+bool fs_remove_file(const char* path) { return unlink(path) == 0 || errno == ENOENT; }
 
 // mkstemp's suffix: six letters or digits.
 static bool is_temporary_suffix(const char* s) {

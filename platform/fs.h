@@ -2,6 +2,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 // Flushes a stdio file's buffers and the file's data to the disk. False on failure.
 bool fs_flush_file(FILE* f);
@@ -22,7 +23,8 @@ bool fs_copy_file(const char* from, const char* to, bool fail_if_exists, FsFileA
 // The current directory into out (room bytes); false when it does not fit.
 bool fs_current_directory(char* out, size_t room);
 bool fs_set_current_directory(const char* path);
-// Creates or replaces a file that only its owner may read and write (mode 0600).
+// Creates or replaces a file that only its owner may read and write (mode 0600), by the durable
+// replacement above: a symbolic link at path is replaced, never followed. False on failure.
 bool fs_write_private_file(const char* path, const void* data, size_t length);
 // Opens a file for writing (mode "w" or "wb") that only its owner may read and write: created
 // with mode 0600 and set to 0600 if it existed; a symbolic link is not followed. Null on failure.
@@ -30,9 +32,29 @@ FILE* fs_open_private(const char* path, const char* mode);
 // Makes a directory that only its owner may enter (0700), or sets an existing one (not a symbolic
 // link) to 0700. False when neither works.
 bool fs_create_private_directory(const char* path);
+// Removes a file (not a folder); true when it was removed or was not there.
+bool fs_remove_file(const char* path);
 // Removes the copies that an interrupted fs_replace_file of path left beside it (path + "." and six
 // letters or digits, plain files only); other names are left alone. Returns how many were removed.
 int fs_remove_temporary_copies(const char* path);
+// Reading a file that is one: a FIFO, a device or a file of any size must never hold up a reader.
+enum FsReadResult {
+  FS_READ_OK,           // *out holds the whole file
+  FS_READ_MISSING,      // there is no such file
+  FS_READ_FAILED,       // it could not be opened or read (the error number in *error)
+  FS_READ_NOT_REGULAR,  // not a regular file (a folder, FIFO, device, socket): nothing was read
+  FS_READ_TOO_LARGE,    // larger than max_bytes: *out holds its first max_bytes
+};
+// The largest settings, registry or language file that is read.
+constexpr size_t FS_TEXT_FILE_MAX = 4u << 20;
+// Opens path (links followed) for reading without waiting on a FIFO, and takes it only when it is a
+// regular file of at most max_bytes; null otherwise, with the reason in *result (never FS_READ_OK).
+FILE* fs_open_regular(const char* path, size_t max_bytes, FsReadResult* result, int* error);
+// Reads a regular file of at most max_bytes whole into *out (appended), as fs_open_regular opens it.
+FsReadResult fs_read_regular(const char* path, size_t max_bytes, std::string* out, int* error);
+// What went wrong with a read of at most FS_TEXT_FILE_MAX bytes, as text ("it is not a regular
+// file", "it is larger than 4 MiB", or the system's text for the error number).
+const char* fs_read_problem(FsReadResult result, int error);
 // True when path names a folder (links followed).
 bool fs_is_directory(const char* path);
 // The system's text for an error number, and for the error of the last failed fs_replace_file.

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/fs.h"
 #include "platform/text.h"
 
 namespace {
@@ -105,7 +106,10 @@ uint32_t profile_get_string(const char16_t* section, const char16_t* key, const 
                             char16_t* out, uint32_t room, const char* path_utf8) {
   if (!out || room == 0) return 0;
   if (!section || !key || !path_utf8) return copy_default(default_text, out, room);
-  FILE* f = fopen(path_utf8, "rb");
+  // Only a regular file of at most 4 MiB is read (a FIFO or a device would hold the reader up).
+  FsReadResult opened;
+  int error = 0;
+  FILE* f = fs_open_regular(path_utf8, FS_TEXT_FILE_MAX, &opened, &error);
   if (!f) return copy_default(default_text, out, room);
 
   Search q{section, text_len16(section), key, text_len16(key), {}, false};
@@ -128,7 +132,9 @@ uint32_t profile_get_string(const char16_t* section, const char16_t* key, const 
   };
 
   size_t got;
-  while (!found && (got = fread(chunk.data(), 1, chunk.size(), f)) > 0) {
+  size_t taken = 0;
+  while (!found && taken < FS_TEXT_FILE_MAX && (got = fread(chunk.data(), 1, chunk.size(), f)) > 0) {
+    taken += got;
     size_t i = 0;
     if (first_chunk) {
       first_chunk = false;

@@ -10,7 +10,8 @@ constexpr uint32_t PROFILE_LINE_MAX = 65536;
 // terminator) and returns the units copied, terminator excluded. Section and key names compare
 // without regard to case; the first matching key wins; the value is trimmed of surrounding blanks
 // and of one pair of enclosing quotes. A missing file, section or key gives default_text (null =
-// empty, trailing blanks dropped). A value that does not fit is cut to room-1 units at a
-// character boundary. A null section or key also gives the default.
+// empty, trailing blanks dropped); so does a file that is no regular file or is larger than 4 MiB.
+// A value that does not fit is cut to room-1 units at a character boundary. A null section or key
+// also gives the default.
 uint32_t profile_get_string(const char16_t* section, const char16_t* key, const char16_t* default_text,
                             char16_t* out, uint32_t room, const char* path_utf8);

@@ -5,12 +5,17 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/fs.h"
 #include "platform/text.h"
 
 const char* reg_file_path() {
   const char* env = getenv("VELLMAR_REGISTRY");
   return env && *env ? env : "/etc/vellmar/registry";
 }
+
+static const char* g_problem;
+
+const char* reg_file_problem() { return g_problem; }
 
 static void trim(char* s) {
   size_t n = strlen(s);
@@ -23,12 +28,17 @@ bool reg_read_string(const char16_t* key, const char16_t* name, char16_t* out, s
   char key8[512], name8[128];
   text_utf16_to_utf8(key8, sizeof key8, key);
   text_utf16_to_utf8(name8, sizeof name8, name);
-  FILE* f = fopen(reg_file_path(), "rb");
+  g_problem = nullptr;
+  FsReadResult opened;
+  int error = 0;
+  FILE* f = fs_open_regular(reg_file_path(), FS_TEXT_FILE_MAX, &opened, &error);
+  if (opened == FS_READ_NOT_REGULAR || opened == FS_READ_TOO_LARGE) g_problem = fs_read_problem(opened, error);
   if (!f) return false;
   char line[1024];
   bool in_key = false, found = false;
   size_t name_len = strlen(name8);
-  while (!found && fgets(line, sizeof line, f)) {
+  // A file that grows while it is read still ends at the limit.
+  while (!found && ftell(f) < long(FS_TEXT_FILE_MAX) && fgets(line, sizeof line, f)) {
     trim(line);
     if (line[0] == '[') {
       char* end = strrchr(line, ']');

@@ -135,26 +135,42 @@ void report_settings_start(const CfgStartReport& report, bool no_registry_entry)
     char used[24];
     snprintf(used, sizeof used, "%lld", static_cast<long long>(k->used));
     log_common_args(EVT_COMMON_SETTING_REPLACED, k->key, k->found, used);
-    snprintf(line, sizeof line, "agent.ini: key %s has value \"%s\", %s used", k->key, k->found, used);
+    cfg_replaced_text(k, line, sizeof line);
     svc_report_line(line);
   }
+  char path[300];
+  cfg_install_file(path, sizeof path, "agent.ini");
   if (replaced) {
     snprintf(line, sizeof line, "agent.ini: %d value%s replaced (see the event log)", replaced, replaced == 1 ? "" : "s");
     svc_status_problem("settings-values", line);
+    // The file as it was, before its values were replaced in it.
+    if (report.kept) snprintf(line, sizeof line, "settings file %s: the file as it was is kept as agent.ini.damaged", path);
+    else snprintf(line, sizeof line, "settings file %s: the file as it was cannot be kept as agent.ini.damaged: it is left as it is", path);
+    svc_report_line(line);
   }
   if (report.state == CFG_START_DAMAGED) {
-    char path[300], kept[320], reason[200];
-    cfg_install_file(path, sizeof path, "agent.ini");
     // Beside the file: its name says where.
-    snprintf(kept, sizeof kept, "agent.ini.damaged");
+    const char* kept = report.kept ? "agent.ini.damaged" : "(not kept: the file is left as it is)";
+    char reason[200];
     snprintf(reason, sizeof reason, "%s%s", report.reason,
              report.factory_accounts ? "; factory web accounts, SNMPv3 users and passwords in force" : "");
-    if (!report.kept) snprintf(kept, sizeof kept, "(not kept: the file is left as it is)");
     log_common_args(EVT_COMMON_SETTINGS_DAMAGED, path, reason, kept);
     snprintf(line, sizeof line, "settings file %s is damaged (%s): kept as %s, factory values used for what could not be read",
              path, reason, kept);
     svc_report_line(line);
     svc_status_problem("settings-file", line);
+  }
+  // The journal (standard error) is where the administrator reads them; no page shows them.
+  if (report.phrases_made) {
+    snprintf(line, sizeof line, "SNMPv3 user %s: pass phrases made for this installation: authentication %s, privacy %s",
+             g_usm.user[0], g_usm.auth[0], g_usm.priv[0]);
+    svc_report_line(line);
+  }
+  if (report.phrases_failed) {
+    snprintf(line, sizeof line, "SNMPv3 user %s: no pass phrases could be made (the random source failed): the "
+             "factory pass phrases are in force", g_usm.user[0]);
+    svc_report_line(line);
+    svc_status_problem("snmp-phrases", line);
   }
   g_events_ready = true;
   log_pending_save_failures();
@@ -292,19 +308,32 @@ bool agent_start() {
   // One service per installation folder, however the folder is spelt.
   cfg_load_install_path();
   char line[480];
-  if (cfg_install_path_state() == INSTALL_PATH_NOT_A_FOLDER) {
-    snprintf(line, sizeof line, "the installation folder %s named in the registry (%s) is not a folder it can use",
-             InstallDir, reg_file_path());
-    return refuse_start(line);
+  switch (cfg_install_path_state()) {
+    case INSTALL_PATH_NOT_A_FOLDER:
+      snprintf(line, sizeof line, "the installation folder %s named in the registry (%s) is not a folder it can use",
+               InstallDir, reg_file_path());
+      return refuse_start(line);
+    case INSTALL_PATH_RELATIVE:
+      snprintf(line, sizeof line, "the installation folder %s named in the registry (%s) is not an absolute path",
+               InstallDir, reg_file_path());
+      return refuse_start(line);
+    case INSTALL_PATH_BAD_REGISTRY:
+      snprintf(line, sizeof line, "the registry file %s cannot be used (%s): not started", reg_file_path(),
+               reg_file_problem());
+      return refuse_start(line);
+    default:
+      break;
   }
   if (instance_mutex_create_for_folder(u"Vellmar-Service", InstallDir, &g_instance_mutex) != INSTANCE_MUTEX_CREATED)
     return false;
-  // Copies that an interrupted save left behind (the only instance of this folder runs now).
-  static const char* const kSavedFiles[] = {"agent.ini", "snmp_engine_boots.txt", "Vellmar.url"};
-  for (const char* name : kSavedFiles) {
-    char path[300];
+  // Copies that an interrupted save left behind (the only instance of this folder runs now), and
+  // the copy of an upload that an older build made and an interruption left.
+  static const char* const kSavedFiles[] = {"agent.ini", "snmp_engine_boots.txt", "snmp_trap_engines.txt",
+                                            "Vellmar.url"};
+  char path[300];
+  for (const char* name : kSavedFiles)
     if (cfg_install_file(path, sizeof path, name)) fs_remove_temporary_copies(path);
-  }
+  if (cfg_install_file(path, sizeof path, "httpd/htdocs/tmp/agent_tmp.ini")) fs_remove_file(path);
   OPENSSL_init_ssl(0, nullptr);
   RAND_seed(kRandomSeed, sizeof kRandomSeed);
   if (!win_register_class(kWindowClass, agent_wndproc)) return false;
@@ -316,7 +345,6 @@ bool agent_start() {
   CfgStartReport settings_report;
   CfgStartState settings_state = cfg_load_at_start(&settings_report);
   if (settings_state == CFG_START_IS_FOLDER || settings_state == CFG_START_UNREADABLE) {
-    char path[300];
     cfg_install_file(path, sizeof path, "agent.ini");
     snprintf(line, sizeof line, "settings file %s cannot be read (%s): not started", path, settings_report.reason);
     return refuse_start(line);

@@ -29,6 +29,7 @@
 #include "service/snmp/trap_receiver.h"
 #include "service/snmp/trap_state.h"
 #include "service/web/http_server.h"
+#include "service/web/asp_template.h"
 #include "service/web/request_state.h"
 #include "service/web/session.h"
 #include "service/web/system_pages.h"
@@ -403,6 +404,23 @@ void apply_uploaded(const ListenerPorts& before) {
   SchedulerApi.sched_add_once(SCHED_KIND_RELOAD_EVENTS, 1);
 }
 
+// The refusal of an upload, with the first key and value that refused it, so that an old copy can
+// be mended.
+void refuse_upload() {
+  const CfgReplacedKey* key = cfg_replaced(0);
+  if (!key) {
+    form_reply(R10);
+    return;
+  }
+  char name[sizeof key->key * 6], found[sizeof key->found * 6];
+  asp_escape_html(name, sizeof name, key->key);
+  asp_escape_html(found, sizeof found, key->found);
+  snprintf(g_reply, sizeof g_reply,
+           "Message: Redirect=/en/sys_batch.asp\nTitle=Error\nBody=<font color=#800000>File format mismatched or "
+           "error. Key %s has value %s.</font>\n",
+           name, found);
+}
+
 void sys_batch() {
   if (!form_token_ok()) return;
   for (int i = 0; i < FormFieldTable.count; ++i) {
@@ -426,12 +444,14 @@ void sys_batch() {
       if (!last) last = value + strlen(value) - 1;
       ListenerPorts before = listener_ports();
       // The import saves what it applies; a refused file or a failed save leaves the settings in use.
-      if (!cfg_import_uploaded(value, last)) {
-        form_reply(R10);
-        return;
+      switch (cfg_import_uploaded(value, last)) {
+        case CFG_IMPORT_APPLIED:
+          apply_uploaded(before);
+          form_reply(R11);
+          return;
+        case CFG_IMPORT_NOT_SAVED: form_reply(REPLY_SAVE_FAILED); return;
+        case CFG_IMPORT_REFUSED: refuse_upload(); return;
       }
-      apply_uploaded(before);
-      form_reply(R11);
       return;
     }
   }

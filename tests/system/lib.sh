@@ -82,6 +82,20 @@ IP1=127.0.0.1
 Community1=public
 [End]
 "
+# agent.ini of the tests that use the SNMPv3 user "manager" with the factory pass phrases (a new
+# installation makes pass phrases of its own): the pair written out, factory settings otherwise.
+FACTORY_MANAGER_INI="[Format]
+Version=7
+[USM]
+Password Encrypt=No
+Number=1
+User1=manager
+Security1=2
+Auth1=mq472816
+Priv1=hv305749
+Permission1=2
+[End]
+"
 # local_power_trap SPECIFIC: a power trap from that source (3 power failure, 4 power restored).
 local_power_trap() {
   snmptrap -v 1 -c public -m '' 127.0.0.1 1.3.6.1.4.1.7342.2.4.20 127.0.0.1 6 "$1" '' || fail "snmptrap failed"
@@ -96,7 +110,12 @@ use_net_snmp() {
 }
 
 # True when the process has ended (a zombie not yet reaped by whoever adopted it counts as ended).
-process_gone() { [ ! -e "/proc/$1" ] || [ "$(sed 's/.*) //' "/proc/$1/stat" | cut -c1)" = Z ]; }
+# The process may end between two looks at /proc: a state that cannot be read counts as ended.
+process_gone() {
+  local state
+  state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1) || true
+  [ -z "$state" ] || [ "$state" = Z ]
+}
 
 # Reads systemd notify messages on the datagram socket $1 into the file $2, one line per message with
 # its lines joined by "|", until STOPPING=1 or $3 silent seconds; sets NOTIFY_READER to its PID.

@@ -11,7 +11,8 @@ cp "$NETSH" "$VELLMAR_DIR/netsh"
 export VELLMAR_FIREWALL_SIMULATE="$VELLMAR_DIR/firewall.log"
 use_test_service_manager
 session() { python3 "$(dirname "$0")/console_session.py" "$VELLMAR_DIR/Ostrel" "$VELLMAR_DIR" "$1" || fail "case $1"; }
-factory() { rm -f "$VELLMAR_DIR/agent.ini"; }
+# The factory settings: an older file that names nothing (the console makes no agent.ini itself).
+factory() { printf '[Format]\r\nVersion=7\r\n[End]\r\n' > "$VELLMAR_DIR/agent.ini"; }
 ostrel() { (cd "$VELLMAR_DIR" && ./Ostrel "$@" < /dev/null); }
 
 factory; session interactive
@@ -25,6 +26,32 @@ factory; ostrel 0 > /dev/null; session ports
 factory; ostrel 0 > /dev/null
 unshare -m bash -c 'mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" && python3 "$2" "$1/Ostrel" "$1" store-fails' \
   _ "$VELLMAR_DIR" "$(dirname "$0")/console_session.py" || fail "case store-fails"
+
+# A file the service's start would keep as agent.ini.damaged (cut, or with a value it would
+# replace), and a missing one: the console names it, writes nothing and ends (exit code 1).
+ini_sum() { if [ -e "$VELLMAR_DIR/agent.ini" ]; then md5sum < "$VELLMAR_DIR/agent.ini"; else echo none; fi; }
+console_refuses() {  # console_refuses CASE TEXT
+  local code=0 before
+  before=$(ini_sum)
+  ostrel 6 8080 9 0 n > "$VELLMAR_DIR/refuse-$1.out" 2>&1 || code=$?
+  [ "$code" = 1 ] || fail "$1: ended with $code"
+  grep -qF -- "$2" "$VELLMAR_DIR/refuse-$1.out" || fail "$1: not named: $(cat "$VELLMAR_DIR/refuse-$1.out")"
+  grep -qF "Nothing was changed" "$VELLMAR_DIR/refuse-$1.out" || fail "$1: not said that nothing changed"
+  ! grep -qF "HTTP Port(" "$VELLMAR_DIR/refuse-$1.out" || fail "$1: the answers were taken"
+  [ "$(ini_sum)" = "$before" ] || fail "$1: agent.ini changed"
+  [ ! -e "$VELLMAR_DIR/agent.ini.damaged" ] || fail "$1: a copy was written"
+}
+factory
+ostrel 9 0 n > /dev/null
+cp "$VELLMAR_DIR/agent.ini" "$VELLMAR_DIR/whole.ini"
+head -c "$(($(grep -abo '^\[Source IP\]' "$VELLMAR_DIR/whole.ini" | cut -d: -f1) + 30))" "$VELLMAR_DIR/whole.ini" \
+  > "$VELLMAR_DIR/agent.ini"
+console_refuses cut-in-sources "is damaged (it ends before [End])"
+sed 's/^HTTP Port=80\r$/HTTP Port=0\r/' "$VELLMAR_DIR/whole.ini" > "$VELLMAR_DIR/agent.ini"
+console_refuses value-replaced 'agent.ini: key [Web] HTTP Port has value "0", 1 used'
+rm "$VELLMAR_DIR/agent.ini"
+console_refuses missing "the service makes it at its first start"
+[ ! -e "$VELLMAR_DIR/agent.ini" ] || fail "the console made agent.ini"
 
 # An argument longer than the 63-byte answer area refuses the whole script before anything happens.
 factory
@@ -66,12 +93,12 @@ nft flush ruleset
 # The rule follows the saved ports: a save that changes a port replaces a rule in place and says so.
 factory
 nft_run a i 0 > "$VELLMAR_DIR/nft-insert.out"
-own_rule | grep -q 'tcp dport { 80, 443 } accept' || fail "rule not inserted with the saved ports"
+grep -q 'tcp dport { 80, 443 } accept' <<<"$(own_rule)" || fail "rule not inserted with the saved ports"
 nft_run 6 8080 1 1162 9 0 n > "$VELLMAR_DIR/nft-save.out"
 grep -qF $'\r\nThe saved ports changed: the firewall rule is replaced to follow them.\r\nSetting, please wait ...Ok.' \
   "$VELLMAR_DIR/nft-save.out" || fail "a save that changes ports does not say that the rule is replaced"
-own_rule | grep -q 'tcp dport { 443, 8080 } accept' || { own_rule; fail "the rule keeps the old HTTP port"; }
-own_rule | grep -q 'udp dport { 161, 1162 } accept' || fail "the rule keeps the old trap port"
+grep -q 'tcp dport { 443, 8080 } accept' <<<"$(own_rule)" || { own_rule; fail "the rule keeps the old HTTP port"; }
+grep -q 'udp dport { 161, 1162 } accept' <<<"$(own_rule)" || fail "the rule keeps the old trap port"
 # A save that changes no port, or one without a rule in place, leaves the firewall alone.
 nft_run 3 9 0 n > "$VELLMAR_DIR/nft-toggle.out"
 nft_run a r 0 > /dev/null
@@ -82,7 +109,7 @@ nft_run 7 8443 9 0 n > "$VELLMAR_DIR/nft-norule.out"
 nft_run 6 9090 a i 0 n > "$VELLMAR_DIR/nft-unsaved.out"
 grep -qF $'\r\nThe firewall rule follows the saved ports: save first to open the changed ones.\r\nSetting, please wait ...Ok.' \
   "$VELLMAR_DIR/nft-unsaved.out" || fail "an insert with unsaved ports does not say so"
-own_rule | grep -q 'tcp dport { 8080, 8443 } accept' || { own_rule; fail "the inserted rule does not hold the saved ports"; }
+grep -q 'tcp dport { 8080, 8443 } accept' <<<"$(own_rule)" || { own_rule; fail "the inserted rule does not hold the saved ports"; }
 nft_run a i 0 > "$VELLMAR_DIR/nft-saved.out"
 ! grep -q 'follows the saved ports' "$VELLMAR_DIR/nft-saved.out" || fail "an insert without changes speaks of unsaved ports"
 nft flush ruleset

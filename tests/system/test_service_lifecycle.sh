@@ -57,38 +57,19 @@ done
 # The stop signals are blocked before any thread starts, so a stop that comes right away still
 # runs the whole stop sequence.
 for run in 1 2 3; do
-  python3 - "$VELLMAR_DIR" <<'PY' || fail "early stop, run $run: $(cat "$VELLMAR_DIR/early.out")"
-import os, re, signal, subprocess, sys, time
-folder = sys.argv[1]
-exe = os.path.realpath(os.path.join(folder, "Brevanta"))
-out = open(os.path.join(folder, "early.out"), "w")
-p = subprocess.Popen(["./Brevanta"], cwd=folder, stdout=out, stderr=out)
-end = time.monotonic() + 30
-
-# The main thread blocks them before it starts any other (which inherit its mask); the
-# dispatcher thread, waiting in sigwait, shows them unblocked while it waits.
-def main_thread_blocks():
-    try:
-        if os.readlink("/proc/%d/exe" % p.pid) != exe:
-            return False
-        with open("/proc/%d/status" % p.pid) as f:
-            mask = int(re.search(r"SigBlk:\s*([0-9a-f]+)", f.read()).group(1), 16)
-        return bool(mask & (1 << (signal.SIGTERM - 1)))
-    except (OSError, AttributeError):
-        return False
-
-while not main_thread_blocks():
-    if time.monotonic() > end or p.poll() is not None:
-        p.kill()
-        sys.exit("the stop signals were not blocked at start (ended: %s)" % p.poll())
-p.send_signal(signal.SIGTERM)
-try:
-    code = p.wait(30)
-except subprocess.TimeoutExpired:
-    p.kill()
-    sys.exit("no stop after an early SIGTERM")
-sys.exit(0 if code == 0 else "ended with %d" % code)
-PY
+  python3 "$(dirname "$0")/stop_during_start.py" "$VELLMAR_DIR" "$VELLMAR_DIR/early.out" blocked 0 ||
+    fail "early stop, run $run: $(cat "$VELLMAR_DIR/early.out")"
 done
 [ "$(event_lines)" = 12 ] || fail "early stops did not each log start and stop"
 tail -n 1 "$VELLMAR_DIR/_FILE_LOG.TXT" | grep -qF "$stopped_name" || fail "early stop not logged"
+
+# A start that meets a FIFO for agent.ini (no writer) never hangs: it is refused at once. A stop
+# request that comes while the start runs (READY=1 is out first) ends the process all the same.
+mv "$VELLMAR_DIR/agent.ini" "$VELLMAR_DIR/agent.saved"
+mkfifo "$VELLMAR_DIR/agent.ini"
+python3 "$(dirname "$0")/stop_during_start.py" "$VELLMAR_DIR" "$VELLMAR_DIR/hang.out" ready 0,1 ||
+  fail "start on a FIFO agent.ini: $(cat "$VELLMAR_DIR/hang.out")"
+grep -q "agent.ini cannot be read (it is not a regular file): not started" "$VELLMAR_DIR/hang.out" ||
+  fail "the FIFO was not named: $(cat "$VELLMAR_DIR/hang.out")"
+rm "$VELLMAR_DIR/agent.ini"
+mv "$VELLMAR_DIR/agent.saved" "$VELLMAR_DIR/agent.ini"

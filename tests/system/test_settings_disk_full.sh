@@ -49,9 +49,9 @@ grep -q $'^Power Fail Delay=300\r$' "$INST/agent.ini" || fail "start-up save mis
 # Fill the disk.
 dd if=/dev/zero of="$INST/filler" bs=4k 2>/dev/null || true
 out=$(snmpset "${V3[@]}" "${SNMP[@]}" 127.0.0.1 $E.2.3.0 i 45 2>&1 || true)
-echo "$out" | grep -q "commitFailed" || fail "SET on a full disk answered: $out"
+grep -q "commitFailed" <<<"$out" || fail "SET on a full disk answered: $out"
 out=$(snmpget "${V3[@]}" "${SNMP[@]}" 127.0.0.1 $E.2.3.0 2>&1 || true)
-echo "$out" | grep -q "INTEGER: 300$" || fail "get after the failed SET: $out"
+grep -q "INTEGER: 300$" <<<"$out" || fail "get after the failed SET: $out"
 grep -q $'^Power Fail Delay=300\r$' "$INST/agent.ini" || fail "agent.ini changed"
 grep -q "settings could not be saved to $INST/agent.ini" "$VELLMAR_DIR/brevanta.out" || fail "failed save not on stderr"
 ok "SET on a full disk answers commitFailed, the stored value stays"
@@ -72,7 +72,7 @@ ok "only whole lines while the disk is full"
 # Space again: the next save and the next line go in, and the loss is told.
 rm -f "$INST/filler"
 out=$(snmpset "${V3[@]}" "${SNMP[@]}" 127.0.0.1 $E.2.3.0 i 45 2>&1 || true)
-echo "$out" | grep -q "INTEGER: 45$" || fail "SET after freeing space answered: $out"
+grep -q "INTEGER: 45$" <<<"$out" || fail "SET after freeing space answered: $out"
 grep -q $'^Power Fail Delay=45\r$' "$INST/agent.ini" || fail "agent.ini not saved after freeing space"
 # One of the two changes the power state, whichever the last trap above was.
 local_power_trap 3

@@ -65,6 +65,13 @@ head -c 4000 /dev/urandom | tr -d '\n' > "$VELLMAR_DIR/case.ini"
 damaged_row "random bytes"
 printf '[Format]\r\n' > "$VELLMAR_DIR/case.ini"
 damaged_row "only [Format]"
+# A stray [End] in the middle: what follows it is not lost without a copy.
+sed 's/^\[Source IP\]\r$/[End]\r\n[Source IP]\r/' "$FACTORY" > "$VELLMAR_DIR/case.ini"
+damaged_row "a stray [End] before [Source IP]"
+grep -q "it has text after \[End\]" "$VELLMAR_DIR/brevanta.out" || fail "text after [End] not named"
+cat "$FACTORY" > "$VELLMAR_DIR/case.ini"
+printf 'HTTP Port=8088\r\n' >> "$VELLMAR_DIR/case.ini"
+damaged_row "a line after [End]"
 printf '[Web]\r\nHTTPS Port=4443\r\n[End]\r\n' > "$VELLMAR_DIR/case.ini"
 damaged_row "no Version= line"
 grep -q $'^HTTPS Port=4443\r$' "$VELLMAR_DIR/agent.ini" || fail "the readable key of a file without Version= was lost"
@@ -86,12 +93,32 @@ rmdir "$VELLMAR_DIR/agent.ini"
 ln -s agent.ini "$VELLMAR_DIR/agent.ini"   # a link to itself: opening it fails
 refused_row "agent.ini cannot be opened" "agent.ini cannot be read"
 rm "$VELLMAR_DIR/agent.ini"
+# Files that are no files: refused at once (a FIFO without a writer, a device without an end).
+mkfifo "$VELLMAR_DIR/agent.ini"
+refused_row "agent.ini is a FIFO" "agent.ini cannot be read (it is not a regular file)"
+rm "$VELLMAR_DIR/agent.ini"
+ln -s /dev/zero "$VELLMAR_DIR/agent.ini"
+refused_row "agent.ini links to /dev/zero" "agent.ini cannot be read (it is not a regular file)"
+rm "$VELLMAR_DIR/agent.ini"
 mv "$VELLMAR_DIR/saved.ini" "$VELLMAR_DIR/agent.ini"
+mv "$VELLMAR_DIR/registry" "$VELLMAR_DIR/registry.saved"
+mkfifo "$VELLMAR_DIR/registry"
+refused_row "the registry file is a FIFO" "registry cannot be used (it is not a regular file): not started"
+rm "$VELLMAR_DIR/registry"
+ln -s /dev/zero "$VELLMAR_DIR/registry"
+refused_row "the registry file links to /dev/zero" "registry cannot be used (it is not a regular file): not started"
+rm "$VELLMAR_DIR/registry"
+mv "$VELLMAR_DIR/registry.saved" "$VELLMAR_DIR/registry"
 
 printf '[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=%s\n' "$VELLMAR_DIR/nowhere" > "$VELLMAR_DIR/registry"
 refused_row "registry path does not exist" "nowhere named in the registry"
 printf '[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=%s\n' "$VELLMAR_DIR/agent.ini" > "$VELLMAR_DIR/registry"
 refused_row "registry path is a file" "is not a folder"
+# A relative folder would name every file from wherever the service runs.
+mkdir -p "$VELLMAR_DIR/rel"
+printf '[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=rel\n' > "$VELLMAR_DIR/registry"
+refused_row "registry path is relative" "the installation folder rel named in the registry .* is not an absolute path"
+[ -z "$(ls -A "$VELLMAR_DIR/rel")" ] || fail "a relative folder was written into"
 
 # No registry entry: the current folder, said on stderr.
 printf '[Other]\nPath=/x\n' > "$VELLMAR_DIR/registry"
@@ -111,7 +138,9 @@ wait_for "values saved" 10 grep -q $'^HTTP Port=65535\r$' "$VELLMAR_DIR/agent.in
 for expect in "HTTP Port=65535" "Power Fail Delay=0" "Battery Low Delay=30" "Language=0" "Listen Port=162"; do
   grep -q "^$expect"$'\r$' "$VELLMAR_DIR/agent.ini" || fail "expected $expect"
 done
-[ ! -e "$VELLMAR_DIR/agent.ini.damaged" ] || fail "a whole file was taken for damaged"
+# The file as it was is kept before its values are replaced in it.
+grep -q $'^HTTP Port=99999\r$' "$VELLMAR_DIR/agent.ini.damaged" || fail "the file with replaced values was not kept"
+grep -q "the file as it was is kept as agent.ini.damaged" "$VELLMAR_DIR/brevanta.out" || fail "the kept copy is not named"
 for key in "HTTP Port" "Power Fail Delay" "Battery Low Delay" "Language" "Listen Port"; do
   [ "$(grep -c "$REPLACED_TEXT.*$key" "$VELLMAR_DIR/_FILE_LOG.TXT")" = 1 ] || fail "$key not named once in the log"
   grep -q "key .*$key" "$VELLMAR_DIR/brevanta.out" || fail "$key not named on stderr"
@@ -129,13 +158,16 @@ cmp -s "$FACTORY" "$VELLMAR_DIR/agent.ini" || fail "a whole file changed on a st
 ok "whole file unchanged"
 
 # ---- Copies of an interrupted save are removed; other names stay; the mode closes to others ----
-for f in agent.ini.a1B2c3 snmp_engine_boots.txt.Zz9Yy8 Vellmar.url.QWERTY agent.ini.tmp agent.ini.a1B2c3d notes.txt.ABCDEF; do
+mkdir -p "$VELLMAR_DIR/httpd/htdocs/tmp"
+for f in agent.ini.a1B2c3 snmp_engine_boots.txt.Zz9Yy8 snmp_trap_engines.txt.Ab12Cd Vellmar.url.QWERTY agent.ini.tmp \
+         agent.ini.a1B2c3d notes.txt.ABCDEF httpd/htdocs/tmp/agent_tmp.ini; do
   echo copy > "$VELLMAR_DIR/$f"
 done
 chmod 0666 "$VELLMAR_DIR/agent.ini"
 fresh_start
 vellmar_stop
-for f in agent.ini.a1B2c3 snmp_engine_boots.txt.Zz9Yy8 Vellmar.url.QWERTY; do
+for f in agent.ini.a1B2c3 snmp_engine_boots.txt.Zz9Yy8 snmp_trap_engines.txt.Ab12Cd Vellmar.url.QWERTY \
+         httpd/htdocs/tmp/agent_tmp.ini; do
   [ ! -e "$VELLMAR_DIR/$f" ] || fail "$f was left behind"
 done
 for f in agent.ini.tmp agent.ini.a1B2c3d notes.txt.ABCDEF; do
@@ -149,26 +181,26 @@ use_net_snmp
 SAVE_FAILED_TEXT=$(name_of 20)
 E=1.3.6.1.4.1.7342.2.200
 V3=(-v3 -u manager -l authPriv -a MD5 -A mq472816 -x DES -X hv305749 -n rt5830 -m '' -On -t 2 -r 0)
-cp "$FACTORY" "$VELLMAR_DIR/agent.ini"
+printf '%s' "$FACTORY_MANAGER_INI" | sed 's/$/\r/' > "$VELLMAR_DIR/agent.ini"
 fresh_start
 wait_for "agent open" 15 log_has "IPv4-SNMP: OK"
 rm "$VELLMAR_DIR/agent.ini"
 mkdir "$VELLMAR_DIR/agent.ini"   # the save's rename cannot replace a folder
 for delay in 41 42; do
   out=$(snmpset "${V3[@]}" 127.0.0.1 $E.2.3.0 i $delay 2>&1 || true)
-  echo "$out" | grep -q "commitFailed" || fail "SET with agent.ini unwritable answered: $out"
+  grep -q "commitFailed" <<<"$out" || fail "SET with agent.ini unwritable answered: $out"
 done
 [ "$(log_count "$SAVE_FAILED_TEXT")" = 1 ] || fail "the failed save was not named once"
 rmdir "$VELLMAR_DIR/agent.ini"
 out=$(snmpset "${V3[@]}" 127.0.0.1 $E.2.3.0 i 43 2>&1 || true)
-echo "$out" | grep -q "INTEGER: 43$" || fail "SET after the folder went answered: $out"
+grep -q "INTEGER: 43$" <<<"$out" || fail "SET after the folder went answered: $out"
 grep -q $'^Power Fail Delay=43\r$' "$VELLMAR_DIR/agent.ini" || fail "not saved once the file could be written"
 rm "$VELLMAR_DIR/agent.ini"
 mkdir "$VELLMAR_DIR/agent.ini"
 snmpset "${V3[@]}" 127.0.0.1 $E.2.3.0 i 44 > /dev/null 2>&1 || true
 [ "$(log_count "$SAVE_FAILED_TEXT")" = 2 ] || fail "a new failure after a good save was not named"
 out=$(snmpget "${V3[@]}" 127.0.0.1 $E.2.3.0 2>&1 || true)
-echo "$out" | grep -q "INTEGER: 43$" || fail "get after the failed SET: $out"
+grep -q "INTEGER: 43$" <<<"$out" || fail "get after the failed SET: $out"
 vellmar_stop
 rmdir "$VELLMAR_DIR/agent.ini"
 ok "failed saves at run time"
@@ -185,6 +217,6 @@ vellmar_stop
 wait "$listener" || true
 # The last status before the stop lists both.
 status=$(grep -v '^STOPPING=1' "$VELLMAR_DIR/notify.out" | tail -n 1)
-echo "$status" | grep -q "STATUS=.*no installation folder in the registry" || fail "registry problem not in the status: $status"
-echo "$status" | grep -q "STATUS=.*agent.ini is damaged" || fail "damaged file not in the status: $status"
+grep -q "STATUS=.*no installation folder in the registry" <<<"$status" || fail "registry problem not in the status: $status"
+grep -q "STATUS=.*agent.ini is damaged" <<<"$status" || fail "damaged file not in the status: $status"
 ok "problems in the status"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SNMP agent on port 161 against net-snmp's snmpget, snmpgetnext, snmpwalk and snmpset and the npm
 # package net-snmp: SNMPv1 with the factory community and a managers list (any address, one
-# address, read only, an unlisted community, IPv6); SNMPv3 authPriv MD5/DES as the factory user
-# (discovery, get, a walk of the whole MIB in order, a set that lands in agent.ini), wrong pass
+# address, read only, an unlisted community, IPv6); SNMPv3 authPriv MD5/DES as the user manager with
+# the factory pass phrases, written into the test's agent.ini (discovery, get, a walk of the whole
+# MIB in order, a set that lands in agent.ini), wrong pass
 # phrases, an unknown user, a wrong context; engine boots rising across a restart.
 source "$(dirname "$0")/lib.sh"
 
@@ -10,7 +11,7 @@ use_net_snmp
 NODE_MODULES="$VELLMAR_SOURCE_DIR/build/node/node_modules"
 [ -d "$NODE_MODULES/net-snmp" ] || fail "npm net-snmp missing: run scripts/node_deps.sh"
 
-vellmar_install
+vellmar_install "$FACTORY_MANAGER_INI"
 vellmar_start
 wait_for "agent open" 15 log_has "IPv4-SNMP: OK IPv6-SNMP: OK"
 

@@ -77,5 +77,20 @@ for f in "${FORMS[@]}"; do
   [[ "$(answer)" == *"Update successful"* ]] || fail "$form failed with room on the disk"
   grep -q "$saved" "$INI" || fail "$form not saved with room on the disk"
 done
+# An upload of a settings file on a full disk says that the file could not be written, not that
+# the upload was wrong; with room it is taken.
+UPLOAD="UL_SYSTEM=Upload&UL_F_SYSTEM=%5BFormat%5D%0AVersion%3D7%0A%5BWeb%5D%0AEnable+HTTPS%3DNo%0AEnable+Login+Lock%3DDisable%0A%5BShutdown%5D%0APower+Fail+Delay%3D121%0A%5BEnd%5D%0A"
+cp "$INI" "$VELLMAR_DIR/before.ini"
+tok=$(token "$H" /en/sys_batch.asp)
+fill_disk
+post sys_batch "SYS_UCTOKEN=$tok&$UPLOAD" > /dev/null
+reply=$(answer)
+rm -f "$VELLMAR_DIR/filler"
+[[ "$reply" != *"mismatched"* ]] || fail "an upload on a full disk was called a wrong file: $reply"
+[ "${reply##*$'\n'}" = 500 ] || [[ "$reply" == *"could not be written"* ]] || fail "upload: no error on a full disk: $reply"
+cmp -s "$VELLMAR_DIR/before.ini" "$INI" || fail "an upload changed agent.ini on a full disk"
+post sys_batch "SYS_UCTOKEN=$(token "$H" /en/sys_batch.asp)&$UPLOAD" > /dev/null
+[[ "$(answer)" == *"Upload successful"* ]] || fail "the upload failed with room on the disk"
+grep -q $'^Power Fail Delay=121\r$' "$INI" || fail "the upload was not saved with room on the disk"
 vellmar_stop
 echo "ok"

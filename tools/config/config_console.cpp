@@ -48,6 +48,7 @@ static const char kFirewallFollowsSaved[] =
     "\r\nThe firewall rule follows the saved ports: save first to open the changed ones.";
 static const char kFirewallReplaced[] = "\r\nThe saved ports changed: the firewall rule is replaced to follow them.";
 static const char kStoreFailed[] = "\r\nThe settings could not be stored in agent.ini.\r\n";
+static const char kNothingChanged[] = "Nothing was changed; the configure program ends.\r\n";
 static const uint32_t kStopWaitMs = 30000;
 // A service that ends this soon after its start has not started.
 static const uint32_t kStartWatchMs = 2000;
@@ -410,6 +411,34 @@ static void screen_loop() {
   }
 }
 
+// Loads agent.ini as the service's start judges it. A file the start would keep as damaged, or
+// whose values it would replace, a missing one (the service makes it) and one that cannot be read
+// are named and left as they are: false, and the program ends.
+static bool settings_usable() {
+  CfgStartReport report;
+  CfgStartState state = cfg_check_own_file(&report);
+  char path[300];
+  if (!cfg_install_file(path, sizeof path, "agent.ini")) snprintf(path, sizeof path, "agent.ini");
+  switch (state) {
+    case CFG_START_LOADED:
+      if (cfg_replaced_count() == 0) return true;
+      for (int i = 0; i < cfg_replaced_count(); ++i) {
+        char line[200];
+        cfg_replaced_text(cfg_replaced(i), line, sizeof line);
+        out("%s\r\n", line);
+      }
+      out("The settings file %s holds values the service would replace.\r\n", path);
+      break;
+    case CFG_START_DAMAGED: out("The settings file %s is damaged (%s).\r\n", path, report.reason); break;
+    case CFG_START_MISSING: out("There is no settings file %s: the service makes it at its first start.\r\n", path); break;
+    default: out("The settings file %s cannot be read (%s).\r\n", path, report.reason); break;
+  }
+  if (state == CFG_START_LOADED || state == CFG_START_DAMAGED)
+    console_write("The service's next start keeps it as agent.ini.damaged and mends it.\r\n");
+  console_write(kNothingChanged);
+  return false;
+}
+
 int cfgtool_main(int argc, char** argv) {
   g_scripted = argc > 1;
   g_argc = argc;
@@ -426,7 +455,7 @@ int cfgtool_main(int argc, char** argv) {
   ConsoleOsMajor = os_version_query(&version) ? version.major : 0;
   cfg_load_install_path();
   codec_table_init();
-  cfg_load(nullptr);
+  if (!settings_usable()) return g_scripted ? 1 : 0;
   g_saved_ports = ports_in_use();
   if (!g_scripted) console_raw_begin();
   screen_loop();

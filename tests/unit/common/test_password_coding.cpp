@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/codec.h"
@@ -9,6 +10,7 @@
 #include "common/settings.h"
 #include "common/settings_file.h"
 #include "common/text.h"
+#include "platform/fs.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -167,6 +169,33 @@ TEST_F(InstallFolder, MissingOrTooLongValueTakesTheCurrentDirectory) {
   setenv("VELLMAR_REGISTRY", dir.file("absent").c_str(), 1);
   cfg_load_install_path();
   EXPECT_EQ(std::string(InstallDir), dir.path);
+}
+
+// A relative folder, and a registry file that is no file or too large, are told apart from a
+// missing entry (the service refuses to start on them); none changes the current directory.
+TEST_F(InstallFolder, RelativeFoldersAndUnusableRegistryFilesAreNamed) {
+  ASSERT_EQ(chdir(dir.path.c_str()), 0);
+  mkdir(dir.file("rel").c_str(), 0700);
+  std::string reg = dir.file("registry");
+  write_file(reg, "[Software\\Orvik Electronics, Inc.\\Vellmar\\1\\Main]\nPath=rel\n");
+  ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", dir.file("zero").c_str()), 0);
+  write_file(dir.file("huge"), std::string(FS_TEXT_FILE_MAX + 1, '\n'));
+  const struct {
+    const char* registry;
+    InstallPathState state;
+  } cases[] = {
+      {"registry", INSTALL_PATH_RELATIVE}, {"fifo", INSTALL_PATH_BAD_REGISTRY}, {"zero", INSTALL_PATH_BAD_REGISTRY},
+      {"huge", INSTALL_PATH_BAD_REGISTRY}, {"absent", INSTALL_PATH_NO_ENTRY},
+  };
+  for (const auto& c : cases) {
+    setenv("VELLMAR_REGISTRY", dir.file(c.registry).c_str(), 1);
+    cfg_load_install_path();
+    EXPECT_EQ(cfg_install_path_state(), c.state) << c.registry;
+    char cwd[4096];
+    ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+    EXPECT_EQ(std::string(cwd), dir.path) << c.registry;
+  }
 }
 
 TEST_F(InstallFolder, ShortcutPointsAtTheLocalWebInterface) {

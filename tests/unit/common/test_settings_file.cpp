@@ -177,8 +177,9 @@ TEST_F(SettingsFile, ReaderEdgeCases) {
   load_v8("[Forward Trap]\r\nNumber=5\r\nIP3=10.1.1.3\r\n");
   EXPECT_STREQ(g_forward_traps.ip[2], "10.1.1.3");
 
+  uint8_t users = g_usm.count;
   load_v8("[USM]\r\nNumber=40\r\n");
-  EXPECT_EQ(g_usm.count, USM_USER_MAX) << "clamped to the table's room";
+  EXPECT_EQ(g_usm.count, users) << "a count above the table's room is ignored";
 
   load_v8("[System]\r\nDisk9=Z:\\\r\nDisk=Y:\\\r\n[Web]\r\nUser3=nobody\r\n");
   for (int i = 0; i < 8; ++i) EXPECT_NE(narrow(g_settings.disk_name[i]), "Z:\\");
@@ -444,7 +445,7 @@ TEST_F(SettingsFile, UploadWhoseSaveFailsChangesNothingInUse) {
   seen = &reasons;
   cfg_set_save_observer([](bool saved, const char*, const char* reason) { seen->push_back(saved ? "saved" : reason); });
   std::string upload = "[Format]\nVersion=8\n[Web]\nHTTP Port=81\n[Shutdown]\nPower Fail Delay=5\n[End]\n";
-  EXPECT_EQ(cfg_import_uploaded(upload.data(), upload.data() + upload.size() - 1), 0);
+  EXPECT_EQ(cfg_import_uploaded(upload.data(), upload.data() + upload.size() - 1), CFG_IMPORT_NOT_SAVED);
   EXPECT_EQ(g_settings.http_port, 80);
   EXPECT_EQ(g_settings.condition_delay[0], 300u);
   ASSERT_EQ(rmdir(dir.file("agent.ini").c_str()), 0);
@@ -665,11 +666,309 @@ TEST_F(SettingsFile, UploadWithoutEndChangesNothing) {
   EXPECT_FALSE(fs_exists(dir.file("httpd/htdocs/tmp/agent_tmp.ini")));
 }
 
+// Only the service's start makes the file (with pass phrases of its own); a load takes the
+// factory settings in memory.
 TEST_F(SettingsFile, MissingFileGivesFactorySettingsAndANewFile) {
   memset(&g_settings, 0, sizeof g_settings);
   cfg_load(nullptr);
   EXPECT_EQ(g_settings.https_port, 443);
+  EXPECT_FALSE(fs_exists(dir.file("agent.ini")));
+  CfgStartReport report;
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_CREATED);
+  EXPECT_EQ(g_settings.https_port, 443);
   EXPECT_NE(ini().find("[End]\r\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The upload folder of an installation.
+void make_upload_folder(const TempDir& dir) {
+  mkdir(dir.file("httpd").c_str(), 0755);
+  mkdir(dir.file("httpd/htdocs").c_str(), 0755);
+  mkdir(dir.file("httpd/htdocs/tmp").c_str(), 0700);
+}
+
+bool folder_is_empty(const std::string& path) {
+  return std::filesystem::is_empty(path);
+}
+
+TEST_F(SettingsFile, ARefusedUploadWritesNothing) {
+  make_upload_folder(dir);
+  g_settings.http_port = 8080;
+  cfg_save();
+  const std::string before = ini();
+  const AgentSettings in_use = g_settings;
+  const struct {
+    const char* what;
+    std::string upload;
+  } cases[] = {
+      // An older version first takes the factory settings, factory accounts too.
+      {"version 7, port out of range", "[Format]\nVersion=7\n[Web]\nHTTP Port=99999\n[End]\n"},
+      {"version 5, not a number", "[Format]\nVersion=5\n[Shutdown]\nPower Fail Delay=soon\n[End]\n"},
+      {"version 8, count above the table", "[Format]\nVersion=8\n[USM]\nNumber=40\n[End]\n"},
+      {"no [End]", "[Format]\nVersion=7\n[Web]\nHTTP Port=81\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(cfg_import_uploaded(c.upload.data(), c.upload.data() + c.upload.size() - 1), CFG_IMPORT_REFUSED)
+        << c.what;
+    EXPECT_EQ(ini(), before) << c.what << ": agent.ini byte for byte";
+    EXPECT_EQ(memcmp(&in_use, &g_settings, sizeof in_use), 0) << c.what;
+    EXPECT_TRUE(folder_is_empty(dir.file("httpd/htdocs/tmp"))) << c.what << ": no copy written";
+  }
+  // The refusal names the key and the value found.
+  std::string upload = "[Format]\nVersion=7\n[Web]\nHTTP Port=99999\n[End]\n";
+  cfg_import_uploaded(upload.data(), upload.data() + upload.size() - 1);
+  ASSERT_EQ(replaced_keys(), std::vector<std::string>{"[Web] HTTP Port|99999|65535"});
+}
+
+TEST_F(SettingsFile, LoadingAnotherFileNeverWrites) {
+  cfg_save();
+  const std::string before = ini();
+  const AgentSettings in_use = g_settings;
+  // Unreadable: nothing changes.
+  cfg_load(dir.file("absent.ini").c_str());
+  EXPECT_EQ(memcmp(&in_use, &g_settings, sizeof in_use), 0);
+  // An older version is migrated in memory only.
+  write_file(dir.file("other.ini"), "[Format]\r\nVersion=7\r\n[Web]\r\nHTTP Port=81\r\n[End]\r\n");
+  cfg_load(dir.file("other.ini").c_str());
+  EXPECT_EQ(g_settings.http_port, 81);
+  EXPECT_EQ(ini(), before);
+  EXPECT_EQ(read_file(dir.file("other.ini")), "[Format]\r\nVersion=7\r\n[Web]\r\nHTTP Port=81\r\n[End]\r\n");
+}
+
+// Start-up loads: which files count as whole, and what is kept before the first save.
+TEST_F(SettingsFile, AFileIsWholeOnlyWithNothingButBlankLinesAfterItsEnd) {
+  cfg_save();
+  const std::string whole = ini();
+  const struct {
+    const char* what;
+    std::string text;
+    CfgStartState state;
+    const char* reason;
+  } cases[] = {
+      {"blank lines after [End]", whole + "\r\n  \r\n\t\r\n", CFG_START_LOADED, ""},
+      {"a stray [End] in the middle", "[Format]\r\nVersion=8\r\n[End]\r\n" + whole, CFG_START_DAMAGED,
+       "it has text after [End]"},
+      {"a word after [End]", whole + "x", CFG_START_DAMAGED, "it has text after [End]"},
+      {"larger than 4 MiB", whole + std::string(4u << 20, '\n'), CFG_START_DAMAGED, "it is larger than 4 MiB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    remove(dir.file("agent.ini.damaged").c_str());
+    write_file(dir.file("agent.ini"), c.text);
+    CfgStartReport report;
+    EXPECT_EQ(cfg_load_at_start(&report), c.state);
+    EXPECT_STREQ(report.reason, c.reason);
+    if (c.state == CFG_START_LOADED) {
+      EXPECT_FALSE(fs_exists(dir.file("agent.ini.damaged")));
+      continue;
+    }
+    EXPECT_TRUE(report.kept);
+    std::string kept = read_file(dir.file("agent.ini.damaged"));
+    EXPECT_EQ(kept, c.text.substr(0, kept.size()));
+    EXPECT_EQ(kept.size(), std::min(c.text.size(), size_t(FS_TEXT_FILE_MAX)));
+  }
+  // After a stray [End] the sources come from the file only when the file is whole: here the
+  // factory values stand, and the start-up save keeps the copy.
+  EXPECT_EQ(g_snmp_agent.permission[0], 1);
+}
+
+TEST_F(SettingsFile, AStartThatNamesAKeyKeepsTheFileFirst) {
+  cfg_save();
+  std::string file = ini();
+  size_t at = file.find("HTTP Port=80\r\n");
+  ASSERT_NE(at, std::string::npos);
+  file.replace(at, 14, std::string("HTTP Port=8\0 0\r\n", 16));
+  at = file.find("Locak Time=10\r\n");
+  ASSERT_NE(at, std::string::npos);
+  file.replace(at, 15, "");
+  write_file(dir.file("agent.ini"), file);
+  CfgStartReport report;
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_LOADED);
+  EXPECT_TRUE(report.kept);
+  EXPECT_EQ(read_file(dir.file("agent.ini.damaged")), file);
+  // A zero byte inside a number makes it no number.
+  EXPECT_EQ(g_settings.http_port, 80);
+  std::vector<std::string> keys = replaced_keys();
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(keys, (std::vector<std::string>{"[Web] HTTP Port|8\\x00 0|80", "[Web] Locak Time|(missing)|10"}));
+  char line[200];
+  cfg_replaced_text(cfg_replaced(0), line, sizeof line);
+  EXPECT_STREQ(line, "agent.ini: key [Web] HTTP Port has value \"8\\x00 0\", 80 used");
+
+  // When the copy cannot be kept, agent.ini is not replaced.
+  ASSERT_EQ(remove(dir.file("agent.ini.damaged").c_str()), 0);
+  ASSERT_EQ(mkdir(dir.file("agent.ini.damaged").c_str(), 0700), 0);
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_LOADED);
+  EXPECT_FALSE(report.kept);
+  EXPECT_FALSE(cfg_save());
+  EXPECT_EQ(ini(), file);
+}
+
+TEST_F(SettingsFile, TheDamagedCopyReplacesALinkAndNeverWritesThroughIt) {
+  write_file(dir.file("elsewhere"), "another file");
+  ASSERT_EQ(symlink(dir.file("elsewhere").c_str(), dir.file("agent.ini.damaged").c_str()), 0);
+  write_file(dir.file("agent.ini"), "[Format]\r\nVersion=8\r\n[Web]\r\nHTTP");
+  CfgStartReport report;
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_DAMAGED);
+  EXPECT_TRUE(report.kept);
+  EXPECT_EQ(read_file(dir.file("elsewhere")), "another file");
+  struct stat st;
+  ASSERT_EQ(lstat(dir.file("agent.ini.damaged").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(read_file(dir.file("agent.ini.damaged")), "[Format]\r\nVersion=8\r\n[Web]\r\nHTTP");
+}
+
+// Values as the table gives them: a start-up load of each row's file, the factory file with one
+// line changed.
+TEST_F(SettingsFile, ValuesKeptAsTheirRangesGiveThem) {
+  const struct {
+    const char* from;
+    const char* to;
+    int64_t (*field)();
+    int64_t value;
+    std::vector<std::string> named;
+  } cases[] = {
+      // Neither ESXi script; the cluster scripts still run.
+      {"VM Type=0\r\n", "VM Type=2\r\n", [] { return int64_t(g_settings.vm_type); }, 2, {}},
+      {"VM Type=0\r\n", "VM Type=3\r\n", [] { return int64_t(g_settings.vm_type); }, 2, {"[Shutdown] VM Type|3|2"}},
+      // 2 and above read and write.
+      {"Permission1=2\r\n", "Permission1=3\r\n", [] { return int64_t(g_usm.permission[0]); }, 3, {}},
+      {"Permission1=2\r\n", "Permission1=rw\r\n", [] { return int64_t(g_usm.permission[0]); }, 0,
+       {"[USM] Permission1|rw|0"}},
+      // 16-bit.
+      {"Login Retry=5\r\n", "Login Retry=65535\r\n", [] { return int64_t(g_settings.login_retry); }, 65535, {}},
+      {"Locak Time=10\r\n", "Locak Time=1440\r\n", [] { return int64_t(g_settings.login_lock_minutes); }, 1440, {}},
+      {"Locak Time=10\r\n", "Locak Time=65536\r\n", [] { return int64_t(g_settings.login_lock_minutes); }, 65535,
+       {"[Web] Locak Time|65536|65535"}},
+      // A count above its table is ignored: the list keeps its count (the factory one at start).
+      {"Advanced\r\nNumber=1\r\n", "Advanced\r\nNumber=40\r\n", [] { return int64_t(g_usm.count); }, 1,
+       {"[USM] Number|40|1"}},
+      {"Logical=0\r\nNumber=0\r\n", "Logical=0\r\nNumber=33\r\nIP1=10.0.0.1\r\n",
+       [] { return int64_t(g_source_ips.count); }, 0, {"[Source IP] Number|33|0"}},
+      {"[Cluster]\r\nNumber=0\r\n", "[Cluster]\r\nNumber=17\r\n", [] { return int64_t(g_clusters.count); }, 0,
+       {"[Cluster] Number|17|0"}},
+      {"Listen Port=161\r\nNumber=1\r\n", "Listen Port=161\r\nNumber=300\r\n",
+       [] { return int64_t(g_snmp_agent.count); }, 1, {"[SNMP Server] Number|300|1"}},
+  };
+  cfg_save();
+  const std::string factory = ini();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to);
+    std::string file = factory;
+    size_t at = file.find(c.from);
+    ASSERT_NE(at, std::string::npos);
+    file.replace(at, strlen(c.from), c.to);
+    write_file(dir.file("agent.ini"), file);
+    memset(&g_clusters, 0, sizeof g_clusters);
+    CfgStartReport report;
+    ASSERT_EQ(cfg_load_at_start(&report), CFG_START_LOADED);
+    EXPECT_EQ(c.field(), c.value);
+    EXPECT_EQ(replaced_keys(), c.named);
+    // No empty rows are made, and a file with nothing named is saved as it was.
+    EXPECT_EQ(g_usm.count, 1);
+    EXPECT_EQ(g_source_ips.count, 0);
+    cfg_save();
+    if (c.named.empty()) {
+      EXPECT_EQ(ini(), file);
+    }
+  }
+  // The same numbers are taken from an old backup's upload.
+  make_upload_folder(dir);
+  std::string upload = "[Format]\nVersion=7\n[Web]\nLogin Retry=300\nLocak Time=1440\n[Shutdown]\nVM Type=2\n[End]\n";
+  EXPECT_EQ(cfg_import_uploaded(upload.data(), upload.data() + upload.size() - 1), CFG_IMPORT_APPLIED);
+  EXPECT_EQ(g_settings.login_lock_minutes, 1440);
+  EXPECT_EQ(g_settings.login_retry, 300);
+  EXPECT_EQ(g_settings.vm_type, 2);
+}
+
+// A new installation, and a damaged file without them, give the SNMPv3 user pass phrases of its own.
+TEST_F(SettingsFile, TheServicesStartMakesPassPhrasesWhereTheFactoryPairWouldStand) {
+  auto made = [](const char* phrase) {
+    if (strlen(phrase) != size_t(CFG_MADE_PHRASE_LENGTH)) return false;
+    for (const char* p = phrase; *p; ++p)
+      if (!isalnum(static_cast<unsigned char>(*p)) && *p != '-' && *p != '_') return false;
+    return strcmp(phrase, "mq472816") != 0 && strcmp(phrase, "hv305749") != 0;
+  };
+  CfgStartReport report;
+  ASSERT_EQ(cfg_load_at_start(&report), CFG_START_CREATED);
+  EXPECT_TRUE(report.phrases_made);
+  EXPECT_STREQ(g_usm.user[0], "manager");
+  EXPECT_TRUE(made(g_usm.auth[0])) << g_usm.auth[0];
+  EXPECT_TRUE(made(g_usm.priv[0])) << g_usm.priv[0];
+  EXPECT_STRNE(g_usm.auth[0], g_usm.priv[0]);
+  std::string auth = g_usm.auth[0], priv = g_usm.priv[0];
+  // Stored coded, and an existing file keeps them.
+  EXPECT_EQ(ini().find(auth), std::string::npos);
+  const std::string created = ini();
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_LOADED);
+  EXPECT_FALSE(report.phrases_made);
+  EXPECT_EQ(g_usm.auth[0], auth);
+  EXPECT_EQ(g_usm.priv[0], priv);
+  EXPECT_EQ(ini(), created);
+  // Another installation gets others.
+  ASSERT_EQ(remove(dir.file("agent.ini").c_str()), 0);
+  ASSERT_EQ(cfg_load_at_start(&report), CFG_START_CREATED);
+  EXPECT_NE(g_usm.auth[0], auth);
+
+  // A damaged file: the pass phrases it gives are taken, the others are made.
+  cfg_set_defaults();
+  g_usm.password_mode = 0;
+  text_copy8(g_usm.auth[0], 17, "given-auth-1");
+  cfg_save();
+  std::string file = ini();
+  const struct {
+    const char* what;
+    std::string text;
+    bool auth_given, priv_given;
+  } cases[] = {
+      {"cut before [USM]", file.substr(0, file.find("[USM]")), false, false},
+      {"cut after Auth1", file.substr(0, file.find("Priv1=")), true, false},
+      {"no Version= line", file.substr(file.find("[Configuration]")), true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_file(dir.file("agent.ini"), c.text);
+    ASSERT_EQ(cfg_load_at_start(&report), CFG_START_DAMAGED);
+    EXPECT_EQ(report.phrases_made, !c.auth_given || !c.priv_given);
+    EXPECT_TRUE(c.auth_given ? strcmp(g_usm.auth[0], "given-auth-1") == 0 : made(g_usm.auth[0])) << g_usm.auth[0];
+    EXPECT_TRUE(c.priv_given ? strcmp(g_usm.priv[0], "hv305749") == 0 : made(g_usm.priv[0])) << g_usm.priv[0];
+  }
+  // An older whole file keeps the factory pair its version implies.
+  write_file(dir.file("agent.ini"), "[Format]\r\nVersion=7\r\n[End]\r\n");
+  EXPECT_EQ(cfg_load_at_start(&report), CFG_START_LOADED);
+  EXPECT_FALSE(report.phrases_made);
+  EXPECT_STREQ(g_usm.auth[0], "mq472816");
+}
+
+// The console's check judges as the start does and writes nothing.
+TEST_F(SettingsFile, TheCheckOfTheOwnFileWritesNothing) {
+  CfgStartReport report;
+  EXPECT_EQ(cfg_check_own_file(&report), CFG_START_MISSING);
+  EXPECT_FALSE(fs_exists(dir.file("agent.ini")));
+  EXPECT_FALSE(report.phrases_made);
+  const struct {
+    const char* what;
+    std::string text;
+    CfgStartState state;
+    int named;
+  } cases[] = {
+      {"cut inside [Source IP]", "[Format]\r\nVersion=8\r\n[Source IP]\r\nListen Port=162\r\nNum", CFG_START_DAMAGED, 0},
+      {"a value out of range", "[Format]\r\nVersion=7\r\n[Web]\r\nHTTP Port=0\r\n[End]\r\n", CFG_START_LOADED, 1},
+      {"an older version", "[Format]\r\nVersion=7\r\n[Web]\r\nHTTP Port=81\r\n[End]\r\n", CFG_START_LOADED, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_file(dir.file("agent.ini"), c.text);
+    EXPECT_EQ(cfg_check_own_file(&report), c.state);
+    EXPECT_EQ(cfg_replaced_count(), c.named);
+    EXPECT_EQ(ini(), c.text);
+    EXPECT_FALSE(fs_exists(dir.file("agent.ini.damaged")));
+  }
+  EXPECT_EQ(g_settings.http_port, 81);
 }
 
 }  // namespace

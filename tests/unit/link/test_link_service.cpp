@@ -440,7 +440,7 @@ TEST_F(LinkService, UnsoundSettingsAreRefused) {
       {"unterminated disk name", [](AgentSettings& s) { for (auto& c : s.disk_name[7]) c = u'd'; }},
       {"unterminated location", [](AgentSettings& s) { for (auto& c : s.location) c = u'l'; }},
       {"unterminated kestra text", [](AgentSettings& s) { memset(s.kestra_battery_low, 'k', 33); }},
-      {"vm type 2", [](AgentSettings& s) { s.vm_type = 2; }},
+      {"vm type 3", [](AgentSettings& s) { s.vm_type = 3; }},
       {"line break in command file", [](AgentSettings& s) { text_copy16(s.command_file, 256, u"x.cmd\nrm"); }},
       {"carriage return in location", [](AgentSettings& s) { text_copy16(s.location, 65, u"a\rType=3"); }},
       {"control in disk name", [](AgentSettings& s) { text_copy16(s.disk_name[0], 17, u"C:\x1b"); }},
@@ -453,8 +453,6 @@ TEST_F(LinkService, UnsoundSettingsAreRefused) {
       {"http port 0", [](AgentSettings& s) { s.http_port = 0; }},
       {"https port 0", [](AgentSettings& s) { s.https_port = 0; }},
       {"web refresh 0", [](AgentSettings& s) { s.web_refresh = 0; }},
-      {"login retry 100", [](AgentSettings& s) { s.login_retry = 100; }},
-      {"lock time 1000 minutes", [](AgentSettings& s) { s.login_lock_minutes = 1000; }},
       {"power fail delay 100000", [](AgentSettings& s) { s.condition_delay[0] = 100000; }},
       {"smart shutdown delay 2^32-1", [](AgentSettings& s) { s.condition_delay[4] = 0xFFFFFFFFu; }},
       {"command before 100000", [](AgentSettings& s) { s.command_before = 100000; }},
@@ -484,6 +482,10 @@ TEST_F(LinkService, UnsoundSettingsAreRefused) {
       {"greater-than in vcli path", [](AgentSettings& s) { text_copy16(s.vcli_path, 256, u"C:\\a>b"); }},
       {"web password", [](AgentSettings& s) { text_copy16(s.account_password[0], 33, u"p&ss<w>rd'\""); }},
       {"wide characters in location", [](AgentSettings& s) { text_copy16(s.location, 65, u"\u4e2d\u6587"); }},
+      // The 16-bit ends of the login lock, as the file and the web form take them.
+      {"login retry 65535", [](AgentSettings& s) { s.login_retry = 65535; }},
+      {"lock time 1440 minutes", [](AgentSettings& s) { s.login_lock_minutes = 1440; }},
+      {"vm type 2", [](AgentSettings& s) { s.vm_type = 2; }},
   };
   AgentSettings all = g_settings;
   for (const auto& c : fine) {

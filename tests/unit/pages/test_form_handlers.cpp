@@ -122,7 +122,7 @@ TEST_F(FormHandlers, NumbersOutsideTheirRangeAreRefused) {
       {"dev_config", "SUB_LOGICAL=1&CFG_TRAP_PORT=0"},
       {"dev_config", "SUB_LOGICAL=1&CFG_TRAP_PORT=70000"},
       {"dev_config", "SUB_LOGICAL=1&CFG_TRAP_PORT=1162&CFG_SRC_LOGICAL=x"},
-      {"dev_config", "SUB_VM=1&CFG_VM_EN=on&CFG_VM_TYPE=2"},
+      {"dev_config", "SUB_VM=1&CFG_VM_EN=on&CFG_VM_TYPE=3"},
       {"dev_snmpv1", "SUB_PORT=1&CFG_SNMP_PORT=0"},
       {"dev_snmpv1", "SUB_PORT=1&CFG_SNMP_PORT=65536"},
       {"dev_snmpv1", "SUB_PORT=1&CFG_SNMP_PORT=16x"},
@@ -441,6 +441,28 @@ TEST_F(FormHandlers, SettingsUploadRefusals) {
   EXPECT_EQ(ini(), before);
   EXPECT_EQ(counters().localize, 0);
   EXPECT_EQ(post("/en/sys_batch", "SYS_UCTOKEN=tok"), NONE);
+
+  // A refused value is named after the message (markup in it escaped); agent.ini stays byte for byte.
+  const std::string refused = R10.substr(0, R10.size() - 8);
+  const struct {
+    const char* upload;
+    std::string reply;
+  } cases[] = {
+      {"%5BFormat%5D%0AVersion%3D7%0A%5BWeb%5D%0AHTTP+Port%3D99999%0A%5BEnd%5D%0A",
+       refused + " Key [Web] HTTP Port has value 99999.</font>\n"},
+      {"%5BFormat%5D%0AVersion%3D8%0A%5BShutdown%5D%0APower+Fail+Delay%3D%3Cb%3E%0A%5BEnd%5D%0A",
+       refused + " Key [Shutdown] Power Fail Delay has value &lt;b&gt;.</font>\n"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(post("/en/sys_batch", std::string("SYS_UCTOKEN=tok&UL_SYSTEM=1&UL_F_SYSTEM=") + c.upload), c.reply);
+    EXPECT_EQ(ini(), before);
+  }
+  // A save that cannot replace agent.ini says so.
+  std::filesystem::rename(dir.file("agent.ini"), dir.file("agent.moved"));
+  std::filesystem::create_directory(dir.file("agent.ini"));
+  EXPECT_EQ(post("/en/sys_batch", "SYS_UCTOKEN=tok&UL_SYSTEM=1&UL_F_SYSTEM=%5BFormat%5D%0AVersion%3D7%0A%5BEnd%5D%0A"),
+            REPLY_SAVE_FAILED);
+  EXPECT_EQ(counters().localize, 0);
 }
 
 // A multipart upload of the service's own file applies it and its effects follow.

@@ -9,6 +9,9 @@
 #include <random>
 #include <string>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 class Profile : public ::testing::Test {
@@ -156,6 +159,18 @@ TEST_F(Profile, BinaryFilesGiveDefaults) {
   }
   write(std::string("[S\0]\n", 5) + "k=v\n");
   EXPECT_EQ(get(u"S", u"k"), u"dflt") << "a NUL inside a section name does not match";
+}
+
+// A FIFO without a writer, or a device, never holds the reader up: the default text comes at once.
+TEST_F(Profile, FilesThatAreNotFilesGiveDefaults) {
+  std::string fifo = dir_ + "/fifo.ini", zero = dir_ + "/zero.ini";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("/dev/zero", zero.c_str()), 0);
+  for (const std::string& path : {fifo, zero}) {
+    char16_t out[16];
+    EXPECT_EQ(profile_get_string(u"S", u"k", u"dflt", out, 16, path.c_str()), 4u) << path;
+    EXPECT_EQ(std::u16string(out), u"dflt") << path;
+  }
 }
 
 }  // namespace

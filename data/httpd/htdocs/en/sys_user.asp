@@ -23,8 +23,8 @@
 <div class="row"><label>New password</label><input type="password" name="USR_PASSWD3" maxlength="32" placeholder="unchanged" value="<% USR_PASSWD %>"></div>
 <h2>Login lock</h2>
 <div class="row"><label for="lock">Lock after failures</label><span><input type="checkbox" id="lock" name="USR_LOCK" value="1" <% USR_LOCK %>></span></div>
-<div class="row"><label for="retry">Failures before lock</label><input type="number" id="retry" name="USR_RETRY" min="0" max="99" value="<% USR_RETRY %>"></div>
-<div class="row"><label for="ltime">Lock time (minutes)</label><input type="number" id="ltime" name="USR_LTIME" min="0" max="999" value="<% USR_LTIME %>"></div>
+<div class="row"><label for="retry">Failures before lock</label><input type="number" id="retry" name="USR_RETRY" min="0" max="65535" value="<% USR_RETRY %>"></div>
+<div class="row"><label for="ltime">Lock time (minutes)</label><input type="number" id="ltime" name="USR_LTIME" min="0" max="65535" value="<% USR_LTIME %>"></div>
 <div class="buttons"><button type="submit" id="apply">Apply</button></div>
 </form>
 </main>
