@@ -131,6 +131,7 @@ void start_command(const char* name, int32_t wait, const char* const* tools, int
   char path[400];
   if (!cfg_install_file(path, sizeof path, name)) return;
   if (!vcli_trusted(path, tools, count)) return;
+  vm_secure_log(true);
   shell_open_trusted(path, wait ? VM_SCRIPT_WAIT_MS : 0);
 }
 
@@ -343,6 +344,11 @@ int64_t vm_fill_template(char* out, size_t room, const char* format, const Templ
   }
   out[at] = 0;
   return int64_t(at);
+}
+
+void vm_secure_log(bool create) {
+  char path[400];
+  if (cfg_install_file(path, sizeof path, "command/vmware-shutdown.log")) shell_private_log(path, create);
 }
 
 void vm_run_esxi_script(int32_t wait) {

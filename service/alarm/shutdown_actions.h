@@ -40,6 +40,9 @@ void action_execute(uint8_t kind);
 void vm_run_esxi_script(int32_t wait);
 // Writes command/SetVar.VMCluster.cmd for cluster i and starts command/command.VMCluster.cmd.
 void vm_run_cluster_script(int32_t wait, int32_t cluster);
+// The scripts' log command/vmware-shutdown.log (it may name hosts and accounts) is readable by the
+// service's user only: set so at start when it is there, and made so before a script starts.
+void vm_secure_log(bool create);
 
 // One argument of a variables template: a text (UTF-8) or, when text is null, a number.
 struct TemplateArg {

@@ -325,6 +325,7 @@ bool agent_start() {
     char path[300];
     if (cfg_install_file(path, sizeof path, name)) fs_remove_temporary_copies(path);
   }
+  vm_secure_log(false);
   OPENSSL_init_ssl(0, nullptr);
   RAND_seed(kRandomSeed, sizeof kRandomSeed);
   if (!win_register_class(kWindowClass, agent_wndproc)) return false;

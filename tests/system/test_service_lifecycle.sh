@@ -8,8 +8,12 @@ event_lines() { grep -vEc -- "$status_lines" "$VELLMAR_DIR/_FILE_LOG.TXT" || tru
 other_lines() { grep -vE -- "$status_lines" "$VELLMAR_DIR/_FILE_LOG.TXT" | md5sum; }
 
 vellmar_install
+# The VMware scripts' log of an earlier build, open to others: the start closes it to them.
+echo "an older line" > "$VELLMAR_DIR/command/vmware-shutdown.log"
+chmod 644 "$VELLMAR_DIR/command/vmware-shutdown.log"
 vellmar_start
 wait_for "settings file written" 5 test -s "$VELLMAR_DIR/agent.ini"
+[ "$(stat -c %a "$VELLMAR_DIR/command/vmware-shutdown.log")" = 600 ] || fail "the VMware scripts' log is open to others"
 grep -q $'^Version=8\r$' "$VELLMAR_DIR/agent.ini" || fail "agent.ini not in the current format"
 grep -q $'^URL=http://127.0.0.1:80\r$' "$VELLMAR_DIR/Vellmar.url" || fail "browser shortcut missing"
 

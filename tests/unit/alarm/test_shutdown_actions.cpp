@@ -512,6 +512,43 @@ TEST_F(ShutdownActions, MissingVcliFolderOrToolRunsNoScript) {
   EXPECT_EQ(recorded().size(), 2u) << read_file(record);
 }
 
+// The scripts' log may name hosts and accounts: only the service's user reads it, whether the
+// script makes it or it was there open to others; the start sets an existing one and makes none.
+TEST_F(ShutdownActions, ScriptLogIsReadableByTheServiceOnly) {
+  std::string log = dir.file("command/vmware-shutdown.log");
+  add_cluster("vc1.example", "a1", "p1", "One");
+  g_settings.vm_type = 0;
+  mode_t old_mask = umask(022);
+  struct Case {
+    const char* name;
+    const char* before;   // null: no log yet
+  } cases[] = {{"no log yet", nullptr}, {"log open to others", "an older line\n"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(log.c_str());
+    if (c.before) {
+      write_file(log, c.before);
+      ASSERT_EQ(chmod(log.c_str(), 0644), 0);
+    }
+    vm_run_cluster_script(1, 0);
+    struct stat st;
+    ASSERT_EQ(stat(log.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    std::string text = read_file(log);
+    EXPECT_EQ(text.rfind(c.before ? c.before : "", 0), 0u) << text;
+    EXPECT_NE(text.find("cluster One of vCenter vc1.example: shutdown started"), std::string::npos) << text;
+  }
+  umask(old_mask);
+  ASSERT_EQ(chmod(log.c_str(), 0644), 0);
+  vm_secure_log(false);
+  struct stat st;
+  ASSERT_EQ(stat(log.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  std::remove(log.c_str());
+  vm_secure_log(false);
+  EXPECT_FALSE(fs_exists(log)) << "none is made at start";
+}
+
 TEST_F(ShutdownActions, EsxiScriptNeedsAServerATemplateAndAKnownType) {
   g_settings.vm_type = 0;
   vm_run_esxi_script(1);  // no server
