@@ -253,7 +253,7 @@ void desktop_user_command(Dialog* d, int32_t id) {
   if (!valid(d)) return;
   desktop_record("press %d %d", d->tmpl->resource, id);
   if (d->sheet && (id == IDOK || id == IDCANCEL)) {
-    if (id == IDOK) d->proc(d, WM_NOTIFY_APPLY, 0, 0);
+    if (id == IDOK && d->proc(d, WM_NOTIFY_APPLY, 0, 0) == PSNRET_INVALID_NOCHANGEPAGE) return;
     if (valid(d)) dlg_end(d, id);
     return;
   }
@@ -529,6 +529,13 @@ void dlg_set_item_text(DialogHandle d, int32_t id, const char16_t* text) {
   if (d->items[i].text.size() >= DESKTOP_TEXT_ROOM) d->items[i].text.resize(DESKTOP_TEXT_ROOM - 1);
   desktop_record("text %d %d %s", d->tmpl->resource, id, utf8(d->items[i].text).c_str());
   if (!g_headless) gtkd_item_changed(d, i);
+}
+
+void dlg_focus_item(DialogHandle d, int32_t id) {
+  int i = item_index(d, id);
+  if (i < 0) return;
+  desktop_record("focus %d %d", d->tmpl->resource, id);
+  if (!g_headless) gtkd_focus_item(d, i);
 }
 
 uint32_t dlg_get_item_text(DialogHandle d, int32_t id, char16_t* out, uint32_t room) {

@@ -300,7 +300,8 @@ TEST_F(Tray, PropertyPageKeepsTheLanguageWithNoSelectionAndSendsTheRecord) {
   EXPECT_EQ(3, got.language);
 }
 
-// A port the service would refuse is named in a message box; nothing is kept or sent.
+// A port the service would refuse is named in a message box and the page stays open on that
+// field with the other edits; nothing is kept or sent until it is put right, and Cancel keeps nothing.
 TEST_F(Tray, PropertyPageRefusesPortsOutsideTheirRange) {
   const char* typed[][2] = {
       {"1157", "70000"}, {"1157", "99999"}, {"1157", ""}, {"1157", "0"}, {"1158", "44a"},
@@ -308,22 +309,29 @@ TEST_F(Tray, PropertyPageRefusesPortsOutsideTheirRange) {
   };
   for (const auto& t : typed) {
     AgentSettings before = g_settings;
-    input(std::string("set 112 ") + t[0] + " " + t[1] + "\npress 112 1\n");
+    size_t from = shown().size();
+    input(std::string("set 112 ") + t[0] + " " + t[1] + "\npress 112 1\npress 112 2\n");
     tray_open_property_sheet();
     EXPECT_EQ(0, memcmp(&before, &g_settings, sizeof before)) << t[0] << " " << t[1];
     EXPECT_TRUE(sent().empty()) << t[0] << " " << t[1];
+    std::string log = shown().substr(from);
+    size_t box = log.find("msgbox error Configuration: Port must be a number from 1 to 65535.");
+    size_t focus = log.find(std::string("focus 112 ") + t[0] + "\n");
+    size_t cancel = log.find("press 112 2\n");
+    ASSERT_NE(box, std::string::npos) << log;
+    EXPECT_NE(focus, std::string::npos) << log;
+    EXPECT_LT(box, focus) << log;
+    EXPECT_LT(focus, cancel) << log;
+    EXPECT_EQ(log.find("dialog close 112"), log.find("dialog close 112", cancel)) << "closed only by Cancel: " << log;
   }
-  std::string log = shown();
-  size_t boxes = 0;
-  for (size_t at = log.find("msgbox error Configuration: Port must be a number from 1 to 65535.");
-       at != std::string::npos; at = log.find("msgbox error Configuration: Port must", at + 1))
-    ++boxes;
-  EXPECT_EQ(8u, boxes);
-  input("set 112 1157 1\nset 112 1158 8443\npress 112 1\n");
+  // Put right on the page that stayed open: the other edits are taken with it.
+  input("set 112 1158 8443\ncheck 112 1077 0\nset 112 1157 70000\npress 112 1\nset 112 1157 1\npress 112 1\n");
   tray_open_property_sheet();
   EXPECT_EQ(1, g_settings.http_port);
   EXPECT_EQ(8443, g_settings.https_port);
+  EXPECT_EQ(0, g_settings.web_protocols & 2);
   EXPECT_EQ(1u, sent().size());
+  EXPECT_EQ(std::string::npos, shown().find("refused")) << shown();
 }
 
 TEST_F(Tray, PropertyPageSendsNothingWithoutKnownSettingsOrLink) {
