@@ -78,6 +78,14 @@ void desktop_track_popup_menu(const MenuItem* items, int32_t count, WindowHandle
 void desktop_message_box(const char16_t* text, const char16_t* caption, bool error);
 // Opens the address with the desktop's default browser; false when nothing could be started.
 bool desktop_open_url(const char16_t* url);
+// Opens the address with the browser by way of a page only this user may read, so that the address
+// (it may carry a login) is on no command line: the page, a redirect to the address, is written as
+// "web-monitor-<pid>.html" into a 0700 folder "vellmar-tray" under $XDG_RUNTIME_DIR, else
+// ".vellmar-tray" in the home folder, and the browser is handed its path. The path goes to page
+// (room bytes) for desktop_remove_page. False when no page could be written or nothing started.
+bool desktop_open_url_by_page(const char16_t* url, char* page, uint32_t room);
+// Removes a page that desktop_open_url_by_page wrote.
+void desktop_remove_page(const char* page);
 // Switches the screen saver off.
 void desktop_screen_saver_off();
 // "<uid>:<display>" of the desktop session this process belongs to (room bytes), for names that

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/codec.h"
@@ -250,6 +251,57 @@ TEST_F(Tray, WebMonitorAddress) {
   EXPECT_FALSE(tray_web_address(url, 512));
   tray_command(CMD_WEB_MONITOR);
   EXPECT_NE(std::string::npos, shown().find("msgbox error"));
+}
+
+// The administrator's web monitor: the browser is handed a page that only this user may read,
+// which leads on to the login address; no password or token is on its command line, and the page
+// goes 60 s (timer 1 ticks) later. A watcher's plain address needs no page.
+TEST_F(Tray, WebMonitorHandsTheBrowserAPrivatePageThatGoesAfterAMinute) {
+  const char* saved_run = getenv("XDG_RUNTIME_DIR");
+  const char* saved_home = getenv("HOME");
+  std::string old_run = saved_run ? saved_run : "", old_home = saved_home ? saved_home : "";
+  std::filesystem::create_directories(dir.file("run"));
+  std::filesystem::create_directories(dir.file("home/.vellmar-tray"));
+  ASSERT_EQ(chmod(dir.file("home/.vellmar-tray").c_str(), 0755), 0);
+  setenv("HOME", dir.file("home").c_str(), 1);
+  std::string page_name = "web-monitor-" + std::to_string(getpid()) + ".html";
+  struct Case {
+    bool runtime_dir;
+    const char* folder;   // where the page goes, under the test folder
+  } cases[] = {{true, "run/vellmar-tray"}, {false, "home/.vellmar-tray"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.folder);
+    if (c.runtime_dir) setenv("XDG_RUNTIME_DIR", dir.file("run").c_str(), 1);
+    else unsetenv("XDG_RUNTIME_DIR");
+    std::string page = dir.file(std::string(c.folder) + "/" + page_name);
+    size_t from = shown().size();
+    tray_command(CMD_WEB_MONITOR);
+    std::string opened = shown().substr(from);
+    EXPECT_EQ("open " + page + "\n", opened);
+    EXPECT_EQ(std::string::npos, opened.find("password")) << opened;
+    EXPECT_EQ(page, TrayWebPage);
+    struct stat st;
+    ASSERT_EQ(stat(page.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(stat(dir.file(c.folder).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0700u);
+    std::string html = read_file(page);
+    EXPECT_NE(std::string::npos, html.find("url=http://127.0.0.1:80?encrypt=1&amp;account=admin&amp;password=")) << html;
+    for (int tick = 1; tick < TRAY_WEB_PAGE_SECONDS; ++tick) tray_timer_icon();
+    EXPECT_TRUE(fs_exists(page)) << "kept for a minute";
+    tray_timer_icon();
+    EXPECT_FALSE(fs_exists(page)) << "removed after a minute";
+    EXPECT_STREQ("", TrayWebPage);
+  }
+  TrayUserIsAdmin = 0;
+  size_t from = shown().size();
+  tray_command(CMD_WEB_MONITOR);
+  EXPECT_EQ("open http://127.0.0.1:80\n", shown().substr(from));
+  EXPECT_STREQ("", TrayWebPage);
+  if (saved_run) setenv("XDG_RUNTIME_DIR", old_run.c_str(), 1);
+  else unsetenv("XDG_RUNTIME_DIR");
+  if (saved_home) setenv("HOME", old_home.c_str(), 1);
+  else unsetenv("HOME");
 }
 
 TEST_F(Tray, WatcherCommandsThatActDoNothing) {
