@@ -132,10 +132,12 @@ TEST_F(FileTrustTest, TheEndIsOfTheKindAsked) {
   EXPECT_EQ(check("/dev/null", TRUST_FILE).trust, FILE_NOT_TRUSTED);
   // A relative path is walked from the current folder.
   char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  bool had_cwd = getcwd(cwd, sizeof cwd) != nullptr;
   ASSERT_EQ(chdir(real.c_str()), 0);
   Outcome o = check("run.sh", TRUST_FILE);
-  ASSERT_EQ(chdir(cwd), 0);
+  if (!had_cwd || chdir(cwd) != 0) {
+    EXPECT_EQ(chdir("/"), 0);
+  }
   EXPECT_EQ(o.trust, FILE_TRUSTED) << o.reason;
   EXPECT_EQ(o.resolved, real + "/run.sh");
 }
