@@ -3,11 +3,7 @@
 # socket name that once stood for the service's folder and tries to take the lock file, and the
 # service still starts; the lock file stays root's, readable by root only. Like the link access
 # test, the namespace is made as real root so that uid 65534 is a user of its own.
-if [ -z "${VELLMAR_IN_NETNS:-}" ]; then
-  [ "$(id -u)" = 0 ] || { echo "needs to run as root" >&2; exit 1; }
-  export VELLMAR_IN_NETNS=1
-  exec unshare -n bash "$0" "$@"
-fi
+VELLMAR_NETNS_AS_ROOT=1
 source "$(dirname "$0")/lib.sh"
 command -v setpriv >/dev/null || fail "setpriv (package util-linux) is missing"
 

@@ -128,6 +128,16 @@ class ShutdownActions : public AlarmFixture {
     text_utf8_to_utf16(g_settings.vm_password, 33, password);
   }
 
+  // A shutdown (type 0) that first runs the scripts of one cluster and of an ESXi host without guests.
+  void shutdown_with_one_cluster_and_host() {
+    g_settings.shutdown_type = 0;
+    g_settings.vm_enable = 1;
+    g_settings.vm_type = 0;
+    g_settings.guest_enable = 0;
+    esxi("esx.example", "root", "pw");
+    add_cluster("vc1.example", "a1", "p1", "One");
+  }
+
   std::string common(uint32_t n) { return name(EVT_GROUP_COMMON, n); }
 
   // Index of the first log line holding the text, -1 none.
@@ -408,12 +418,7 @@ TEST_F(ShutdownActions, ScriptsAndToolsThatOthersCouldChangeAreNotRun) {
       {"installation folder of nobody", true, "", -1, "owned by uid 65534", nullptr},
   };
   std::filesystem::create_directories(dir.file("vcli/bin"));
-  g_settings.shutdown_type = 0;
-  g_settings.vm_enable = 1;
-  g_settings.vm_type = 0;
-  g_settings.guest_enable = 0;
-  esxi("esx.example", "root", "pw");
-  add_cluster("vc1.example", "a1", "p1", "One");
+  shutdown_with_one_cluster_and_host();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.needs_root && geteuid() != 0) continue;
@@ -478,12 +483,7 @@ TEST_F(ShutdownActions, MissingVcliFolderOrToolRunsNoScript) {
        },
        [](const std::string& d) { EXPECT_EQ(remove((d + "/vcli-link").c_str()), 0); }},
   };
-  g_settings.shutdown_type = 0;
-  g_settings.vm_enable = 1;
-  g_settings.vm_type = 0;
-  g_settings.guest_enable = 0;
-  esxi("esx.example", "root", "pw");
-  add_cluster("vc1.example", "a1", "p1", "One");
+  shutdown_with_one_cluster_and_host();
   std::string script_log = dir.file("command/vmware-shutdown.log");
   std::string refused = common(15).substr(0, common(15).find('%'));
   for (const Case& c : cases) {
