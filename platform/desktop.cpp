@@ -12,11 +12,13 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/text.h"
 #include "platform/clock.h"
+#include "platform/fs.h"
 
 namespace {
 
@@ -253,7 +255,7 @@ void desktop_user_command(Dialog* d, int32_t id) {
   if (!valid(d)) return;
   desktop_record("press %d %d", d->tmpl->resource, id);
   if (d->sheet && (id == IDOK || id == IDCANCEL)) {
-    if (id == IDOK) d->proc(d, WM_NOTIFY_APPLY, 0, 0);
+    if (id == IDOK && d->proc(d, WM_NOTIFY_APPLY, 0, 0) == PSNRET_INVALID_NOCHANGEPAGE) return;
     if (valid(d)) dlg_end(d, id);
     return;
   }
@@ -413,9 +415,11 @@ void desktop_message_box(const char16_t* text, const char16_t* caption, bool err
   if (!g_headless) gtkd_message_box(text, caption, error);
 }
 
-bool desktop_open_url(const char16_t* url) {
-  std::string u = utf8(url);
-  desktop_record("open %s", u.c_str());
+namespace {
+
+// Starts the browser on one argument (the address, or a page's path) and records it.
+bool launch_browser(const char* argument) {
+  desktop_record("open %s", argument);
   if (g_headless) return true;
   pid_t pid = fork();
   if (pid < 0) return false;
@@ -429,12 +433,76 @@ bool desktop_open_url(const char16_t* url) {
       dup2(null, 1);
       dup2(null, 2);
     }
-    execlp("xdg-open", "xdg-open", u.c_str(), static_cast<char*>(nullptr));
+    execlp("xdg-open", "xdg-open", argument, static_cast<char*>(nullptr));
     _exit(127);
   }
   int status = 0;
   while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
   return true;
+}
+
+// The folder of the pages, made 0700 and this user's own (room bytes); false when there is none.
+bool page_folder(char* out, size_t room) {
+  const char* places[2][2] = {{getenv("XDG_RUNTIME_DIR"), "vellmar-tray"}, {getenv("HOME"), ".vellmar-tray"}};
+  for (const auto& place : places) {
+    if (!place[0] || place[0][0] != '/') continue;
+    if (snprintf(out, room, "%s/%s", place[0], place[1]) >= int(room)) continue;
+    if (mkdir(out, 0700) != 0 && errno != EEXIST) continue;
+    struct stat st;
+    if (lstat(out, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) continue;
+    if ((st.st_mode & 07777) == 0700 || chmod(out, 0700) == 0) return true;
+  }
+  return false;
+}
+
+// The address as an HTML attribute value.
+std::string html_attribute(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+bool desktop_open_url(const char16_t* url) { return launch_browser(utf8(url).c_str()); }
+
+bool desktop_open_url_by_page(const char16_t* url, char* page, uint32_t room) {
+  if (room) page[0] = 0;
+  char folder[512];
+  if (!page_folder(folder, sizeof folder) ||
+      snprintf(page, room, "%s/web-monitor-%d.html", folder, int(getpid())) >= int(room)) {
+    if (room) page[0] = 0;
+    desktop_record("open refused: no private folder for the page");
+    return false;
+  }
+  std::string target = html_attribute(utf8(url));
+  std::string html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\">"
+                     "<meta name=\"referrer\" content=\"no-referrer\">"
+                     "<meta http-equiv=\"refresh\" content=\"0; url=" + target + "\"></head>\n"
+                     "<body><a href=\"" + target + "\">Continue</a></body></html>\n";
+  FILE* f = fs_open_private(page, "wb");
+  bool written = f && fwrite(html.data(), 1, html.size(), f) == html.size();
+  if (f && fclose(f) != 0) written = false;
+  if (!written) {
+    remove(page);
+    page[0] = 0;
+    desktop_record("open refused: the page could not be written");
+    return false;
+  }
+  return launch_browser(page);
+}
+
+void desktop_remove_page(const char* page) {
+  if (page && *page) unlink(page);
 }
 
 void desktop_screen_saver_off() {
@@ -529,6 +597,13 @@ void dlg_set_item_text(DialogHandle d, int32_t id, const char16_t* text) {
   if (d->items[i].text.size() >= DESKTOP_TEXT_ROOM) d->items[i].text.resize(DESKTOP_TEXT_ROOM - 1);
   desktop_record("text %d %d %s", d->tmpl->resource, id, utf8(d->items[i].text).c_str());
   if (!g_headless) gtkd_item_changed(d, i);
+}
+
+void dlg_focus_item(DialogHandle d, int32_t id) {
+  int i = item_index(d, id);
+  if (i < 0) return;
+  desktop_record("focus %d %d", d->tmpl->resource, id);
+  if (!g_headless) gtkd_focus_item(d, i);
 }
 
 uint32_t dlg_get_item_text(DialogHandle d, int32_t id, char16_t* out, uint32_t room) {

@@ -19,6 +19,10 @@ enum : uint32_t {
 
 enum : int32_t { IDOK = 1, IDCANCEL = 2 };
 
+// A property page's answer to WM_NOTIFY_APPLY: the sheet closes, or stays open (the page has said
+// what is wrong and put the focus on it).
+enum : intptr_t { PSNRET_NOERROR = 0, PSNRET_INVALID_NOCHANGEPAGE = 2 };
+
 // ---- Start and the loop
 
 // The folder named by VELLMAR_TRAY_HEADLESS (the headless back end's files), or null for GTK.
@@ -74,6 +78,14 @@ void desktop_track_popup_menu(const MenuItem* items, int32_t count, WindowHandle
 void desktop_message_box(const char16_t* text, const char16_t* caption, bool error);
 // Opens the address with the desktop's default browser; false when nothing could be started.
 bool desktop_open_url(const char16_t* url);
+// Opens the address with the browser by way of a page only this user may read, so that the address
+// (it may carry a login) is on no command line: the page, a redirect to the address, is written as
+// "web-monitor-<pid>.html" into a 0700 folder "vellmar-tray" under $XDG_RUNTIME_DIR, else
+// ".vellmar-tray" in the home folder, and the browser is handed its path. The path goes to page
+// (room bytes) for desktop_remove_page. False when no page could be written or nothing started.
+bool desktop_open_url_by_page(const char16_t* url, char* page, uint32_t room);
+// Removes a page that desktop_open_url_by_page wrote.
+void desktop_remove_page(const char* page);
 // Switches the screen saver off.
 void desktop_screen_saver_off();
 // "<uid>:<display>" of the desktop session this process belongs to (room bytes), for names that
@@ -131,7 +143,8 @@ DialogHandle dlg_create(const DialogTemplate* tmpl, WindowHandle owner, DialogPr
 // Modal dialog over its owner (a dialog or null); returns the value given to dlg_end.
 intptr_t dlg_run_modal(const DialogTemplate* tmpl, DialogHandle owner, DialogProc proc);
 // Property sheet with one page: the page gets WM_INITDIALOG, its controls' WM_COMMAND, and
-// WM_NOTIFY_APPLY on OK before the sheet closes. Returns IDOK or IDCANCEL.
+// WM_NOTIFY_APPLY on OK before the sheet closes (unless it answers PSNRET_INVALID_NOCHANGEPAGE).
+// Returns IDOK or IDCANCEL.
 intptr_t dlg_property_sheet(const char16_t* caption, const char16_t* tab_title, const DialogTemplate* page,
                             DialogProc proc);
 // Ends a modal dialog (its loop returns result) or destroys a modeless one.
@@ -140,6 +153,8 @@ bool dlg_is_open(DialogHandle dialog);
 void dlg_set_title(DialogHandle dialog, const char16_t* title);
 void dlg_show_top(DialogHandle dialog);
 void dlg_set_item_text(DialogHandle dialog, int32_t id, const char16_t* text);
+// Puts the keyboard focus on the control, an edit's whole text selected.
+void dlg_focus_item(DialogHandle dialog, int32_t id);
 // The control's text into out (room units with the terminator); the units copied.
 uint32_t dlg_get_item_text(DialogHandle dialog, int32_t id, char16_t* out, uint32_t room);
 void dlg_check(DialogHandle dialog, int32_t id, bool checked);

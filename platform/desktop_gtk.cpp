@@ -565,6 +565,14 @@ void gtkd_item_changed(Dialog* d, int index) {
   g_updating = false;
 }
 
+void gtkd_focus_item(Dialog* d, int index) {
+  GtkWidget* w = static_cast<GtkWidget*>(d->items[index].widget);
+  if (!w) return;
+  if (d->window) gtk_window_present(GTK_WINDOW(d->window));
+  gtk_widget_grab_focus(w);
+  if (GTK_IS_EDITABLE(w)) gtk_editable_select_region(GTK_EDITABLE(w), 0, -1);
+}
+
 void gtkd_list_inserted(Dialog* d, int index, bool first) {
   DialogItem& it = d->items[index];
   GtkWidget* w = static_cast<GtkWidget*>(it.widget);

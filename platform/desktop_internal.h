@@ -76,6 +76,7 @@ bool gtkd_dialog_create(Dialog* d, Dialog* owner);
 void gtkd_dialog_destroy(Dialog* d);
 // The shared state of item index changed; the widget follows it.
 void gtkd_item_changed(Dialog* d, int index);
+void gtkd_focus_item(Dialog* d, int index);
 void gtkd_list_inserted(Dialog* d, int index, bool first);
 void gtkd_set_title(Dialog* d);
 void gtkd_show_top(Dialog* d);

@@ -1,4 +1,5 @@
-// Linux back end of the trust check of files the service runs.
+// Linux back end of the trust check of files the service runs: the path is walked element by
+// element, as the kernel resolves it, so that every folder and link on the way is looked at.
 #include "platform/file_trust.h"
 
 #include <cerrno>
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr int kMaxLinks = 40;  // as the kernel's limit (ELOOP)
 
 bool trusted_owner(uid_t uid) { return uid == 0 || uid == geteuid(); }
 
@@ -30,9 +33,35 @@ bool element_safe(const char* path, const struct stat& st, bool is_folder, char*
   return true;
 }
 
+// The end of the walk: of the kind asked, and safe.
+bool end_safe(const char* path, const struct stat& st, FileTrustKind kind, char* reason, size_t reason_room) {
+  bool is_folder = S_ISDIR(st.st_mode);
+  if (kind == TRUST_FILE && is_folder) {
+    snprintf(reason, reason_room, "%s is a folder, not a file", path);
+    return false;
+  }
+  if (kind == TRUST_FILE && !S_ISREG(st.st_mode)) {
+    snprintf(reason, reason_room, "%s is not a regular file", path);
+    return false;
+  }
+  if (kind == TRUST_FOLDER && !is_folder) {
+    snprintf(reason, reason_room, "%s is not a folder", path);
+    return false;
+  }
+  return element_safe(path, st, is_folder, reason, reason_room);
+}
+
+// done without its last element ("/" stays "/").
+void drop_last(char* done) {
+  char* slash = strrchr(done, '/');
+  if (slash == done) done[1] = 0;
+  else if (slash) *slash = 0;
+}
+
 }  // namespace
 
-bool file_trusted(const char* path, char* resolved, size_t room, char* reason, size_t reason_room) {
+FileTrust file_trusted(const char* path, FileTrustKind kind, char* resolved, size_t room, char* reason,
+                       size_t reason_room) {
   char dummy[8];
   if (!reason || reason_room == 0) {
     reason = dummy;
@@ -42,45 +71,110 @@ bool file_trusted(const char* path, char* resolved, size_t room, char* reason, s
   if (resolved && room) resolved[0] = 0;
   if (!path || !*path) {
     snprintf(reason, reason_room, "no file named");
-    return false;
+    return FILE_NOT_TRUSTED;
   }
-  char real[PATH_MAX];
-  if (!realpath(path, real)) {
-    snprintf(reason, reason_room, "%s", strerror(errno));
-    return false;
+  // rest: what is left to walk; done: the folders walked so far (links resolved), each one safe.
+  char rest[2 * PATH_MAX], next[2 * PATH_MAX], done[PATH_MAX], target[PATH_MAX];
+  if (path[0] == '/') {
+    snprintf(rest, sizeof rest, "%s", path);
+  } else {
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd) || snprintf(rest, sizeof rest, "%s/%s", cwd, path) >= int(sizeof rest)) {
+      snprintf(reason, reason_room, "%s: path too long", path);
+      return FILE_NOT_TRUSTED;
+    }
+  }
+  if (strlen(rest) >= PATH_MAX) {
+    snprintf(reason, reason_room, "%s: path too long", path);
+    return FILE_NOT_TRUSTED;
   }
   struct stat st;
-  if (stat(real, &st) != 0) {
-    snprintf(reason, reason_room, "%s", strerror(errno));
-    return false;
-  }
-  bool is_folder = S_ISDIR(st.st_mode);
-  if (!is_folder && !S_ISREG(st.st_mode)) {
-    snprintf(reason, reason_room, "%s is not a regular file", real);
-    return false;
-  }
-  if (!element_safe(real, st, is_folder, reason, reason_room)) return false;
-
-  char folder[PATH_MAX];
-  memcpy(folder, real, strlen(real) + 1);
-  while (strcmp(folder, "/") != 0) {
-    char* slash = strrchr(folder, '/');
-    if (!slash) break;
-    if (slash == folder) slash[1] = 0;
-    else *slash = 0;
-    if (stat(folder, &st) != 0) {
-      snprintf(reason, reason_room, "folder %s: %s", folder, strerror(errno));
-      return false;
+  if (lstat("/", &st) != 0 || !element_safe("/", st, true, reason, reason_room)) return FILE_NOT_TRUSTED;
+  snprintf(done, sizeof done, "/");
+  int links = 0;
+  const char* p = rest;
+  for (;;) {
+    while (*p == '/') ++p;
+    if (!*p) break;
+    const char* end = strchr(p, '/');
+    size_t n = end ? size_t(end - p) : strlen(p);
+    const char* after = p + n;
+    while (*after == '/') ++after;
+    bool last = *after == 0;
+    if (n == 1 && p[0] == '.') {
+      p = after;
+      continue;
     }
-    if (!element_safe(folder, st, true, reason, reason_room)) return false;
+    if (n == 2 && p[0] == '.' && p[1] == '.') {
+      drop_last(done);
+      p = after;
+      continue;
+    }
+    char candidate[PATH_MAX];
+    if (snprintf(candidate, sizeof candidate, "%s%s%.*s", done, strcmp(done, "/") ? "/" : "", int(n), p) >=
+        int(sizeof candidate)) {
+      snprintf(reason, reason_room, "%s: path too long", path);
+      return FILE_NOT_TRUSTED;
+    }
+    if (lstat(candidate, &st) != 0) {
+      if (errno != ENOENT) {
+        snprintf(reason, reason_room, "%s: %s", candidate, strerror(errno));
+        return FILE_NOT_TRUSTED;
+      }
+      // Missing: safe only where nobody else may add a name.
+      struct stat folder;
+      if (lstat(done, &folder) == 0 && (folder.st_mode & S_ISVTX)) {
+        snprintf(reason, reason_room, "%s does not exist, and others may make it in %s", candidate, done);
+        return FILE_NOT_TRUSTED;
+      }
+      snprintf(reason, reason_room, "%s does not exist", candidate);
+      return FILE_ABSENT;
+    }
+    if (S_ISLNK(st.st_mode)) {
+      if (++links > kMaxLinks) {
+        snprintf(reason, reason_room, "%s: too many links", path);
+        return FILE_NOT_TRUSTED;
+      }
+      if (!trusted_owner(st.st_uid)) {
+        snprintf(reason, reason_room, "link %s is owned by uid %u, not by root", candidate, unsigned(st.st_uid));
+        return FILE_NOT_TRUSTED;
+      }
+      ssize_t t = readlink(candidate, target, sizeof target - 1);
+      if (t <= 0) {
+        snprintf(reason, reason_room, "%s: %s", candidate, t < 0 ? strerror(errno) : "empty link");
+        return FILE_NOT_TRUSTED;
+      }
+      target[t] = 0;
+      // The link's target takes its place; an absolute one is walked from "/" again.
+      if (snprintf(next, sizeof next, "%s/%s", target, after) >= int(sizeof next)) {
+        snprintf(reason, reason_room, "%s: path too long", path);
+        return FILE_NOT_TRUSTED;
+      }
+      memcpy(rest, next, strlen(next) + 1);
+      if (target[0] == '/') snprintf(done, sizeof done, "/");
+      p = rest;
+      continue;
+    }
+    if (last) {
+      if (!end_safe(candidate, st, kind, reason, reason_room)) return FILE_NOT_TRUSTED;
+    } else if (!S_ISDIR(st.st_mode)) {
+      snprintf(reason, reason_room, "%s is not a folder", candidate);
+      return FILE_NOT_TRUSTED;
+    } else if (!element_safe(candidate, st, true, reason, reason_room)) {
+      return FILE_NOT_TRUSTED;
+    }
+    memcpy(done, candidate, strlen(candidate) + 1);
+    p = after;
   }
+  // The end is where the walk stopped (also after a last "." or "..", or a path of "/" alone).
+  if (lstat(done, &st) != 0 || !end_safe(done, st, kind, reason, reason_room)) return FILE_NOT_TRUSTED;
   if (resolved && room) {
-    size_t n = strlen(real);
+    size_t n = strlen(done);
     if (n >= room) {
       snprintf(reason, reason_room, "path too long");
-      return false;
+      return FILE_NOT_TRUSTED;
     }
-    memcpy(resolved, real, n + 1);
+    memcpy(resolved, done, n + 1);
   }
-  return true;
+  return FILE_TRUSTED;
 }

@@ -3,10 +3,21 @@
 #pragma once
 #include <cstddef>
 
-// True when path names an existing regular file or folder that is owned by root (or by the
-// service's own user) and not writable by group or others, and every folder above it up to "/"
-// is owned the same way and not writable by group or others; a root-owned folder with the
-// sticky bit (such as /tmp) counts as safe. Symbolic links are resolved first and the resolved
-// path is what is checked; it goes into resolved (room bytes), and the caller runs that path.
-// False otherwise, with a short English reason in reason (reason_room bytes).
-bool file_trusted(const char* path, char* resolved, size_t room, char* reason, size_t reason_room);
+enum FileTrustKind { TRUST_FILE, TRUST_FOLDER };
+enum FileTrust {
+  FILE_TRUSTED,      // there, of the kind asked, and nobody else can have changed it
+  FILE_ABSENT,       // not there, and only root (or the service's user) could make it
+  FILE_NOT_TRUSTED,  // anything else: the reason says what
+};
+
+// Walks path element by element from "/" (a relative path from the current folder). Every folder
+// on the way and the element at its end must be owned by root (or by the service's own user) and
+// not writable by group or others, a root-owned folder with the sticky bit (such as /tmp) counting
+// as safe for what is in it; every symbolic link on the way must be owned the same way, and its
+// target is walked the same way. The end must be a regular file (TRUST_FILE) or a folder
+// (TRUST_FOLDER). FILE_ABSENT when an element is missing from a trusted folder that is not sticky;
+// missing from a sticky one, anyone could make it: FILE_NOT_TRUSTED. The path with its links
+// resolved goes into resolved (room bytes) when trusted, and the caller runs that path. A short
+// English reason goes into reason (reason_room bytes) unless trusted.
+FileTrust file_trusted(const char* path, FileTrustKind kind, char* resolved, size_t room, char* reason,
+                       size_t reason_room);

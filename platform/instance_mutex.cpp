@@ -1,5 +1,6 @@
-// Linux back end of the instance mutex: a bound abstract Unix socket holds the name for as long as
-// the process lives; the kernel frees it when the process ends, however it ends.
+// Linux back end of the instance mutex: a bound abstract Unix socket holds the name, or an flock
+// the file, for as long as the process lives; the kernel frees either when the process ends,
+// however it ends.
 #include "platform/instance_mutex.h"
 
 #include <cerrno>
@@ -9,7 +10,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -47,11 +51,48 @@ InstanceMutexResult instance_mutex_create(const char16_t* name, InstanceMutex* o
   return create_scoped(name, fnv1a(reg_file_path()), out);
 }
 
-InstanceMutexResult instance_mutex_create_for_folder(const char16_t* name, const char* folder, InstanceMutex* out) {
-  char real[PATH_MAX];
-  const char* key = realpath(folder, real) ? real : folder;
-  // "folder:" keeps these names apart from the registry-scoped ones.
-  return create_scoped(name, fnv1a(key) ^ fnv1a("folder:"), out);
+InstanceMutexResult instance_mutex_create_file(const char* path, InstanceMutex* out, int* holder_pid, char* reason,
+                                               size_t room) {
+  out->handle = -1;
+  *holder_pid = 0;
+  if (room) reason[0] = 0;
+  // No link is followed and nothing is cut: a file planted by someone else is never written.
+  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0600);
+  if (fd < 0) {
+    snprintf(reason, room, "%s", strerror(errno));
+    return INSTANCE_MUTEX_FAILED;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    snprintf(reason, room, "not a plain file of uid %u", unsigned(geteuid()));
+    close(fd);
+    return INSTANCE_MUTEX_FAILED;
+  }
+  if ((st.st_mode & 07777) != 0600) fchmod(fd, 0600);
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    if (err == EWOULDBLOCK) {
+      char text[24];
+      ssize_t n = pread(fd, text, sizeof text - 1, 0);
+      text[n > 0 ? n : 0] = 0;
+      char* end = nullptr;
+      long pid = strtol(text, &end, 10);
+      if (end != text && *end == '\n' && pid > 0 && pid <= INT_MAX) *holder_pid = int(pid);
+    } else {
+      snprintf(reason, room, "%s", strerror(err));
+    }
+    close(fd);
+    return err == EWOULDBLOCK ? INSTANCE_MUTEX_EXISTS : INSTANCE_MUTEX_FAILED;
+  }
+  // The pid is told to a later copy only; a file that cannot take it is still the lock.
+  char text[24];
+  int n = snprintf(text, sizeof text, "%d\n", int(getpid()));
+  if (ftruncate(fd, 0) == 0 && pwrite(fd, text, size_t(n), 0) != n) {
+    int ignored = ftruncate(fd, 0);
+    (void)ignored;
+  }
+  out->handle = fd;
+  return INSTANCE_MUTEX_CREATED;
 }
 
 void instance_mutex_release(InstanceMutex* mutex) {

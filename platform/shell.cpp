@@ -153,3 +153,12 @@ bool shell_write_command_file(const char* path, const char* data, size_t length)
   }
   return close(fd) == 0 && ok;
 }
+
+bool shell_private_log(const char* path, bool create) {
+  int fd = open(path, O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | (create ? O_CREAT : 0), 0600);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ((st.st_mode & 07777) == 0600 || fchmod(fd, 0600) == 0);
+  close(fd);
+  return ok;
+}

@@ -14,3 +14,9 @@ bool shell_open(const char* path, uint32_t wait_ms);
 // Writes a command file readable and writable only by the service's user (it may hold passwords),
 // replacing what was there. False when it cannot be written.
 bool shell_write_command_file(const char* path, const char* data, size_t length);
+
+// Keeps a log that started command files append to readable and writable only by the service's
+// user: an existing one (a plain file, not a link) is set to 0600; with create, a missing one is
+// made empty with 0600 whatever the umask. False when there is none (and none was made) or it is
+// no plain file.
+bool shell_private_log(const char* path, bool create);

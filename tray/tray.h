@@ -32,6 +32,7 @@ enum : int32_t {
   TRAY_ICON_ADD_TRIES = 32,           // identifiers tried before an add gives up for this tick
   TRAY_MENU_ITEMS = 6,                // five items and the separator
   TRAY_SOCKET_SLOTS = 10,
+  TRAY_WEB_PAGE_SECONDS = 60,         // the web monitor's page is removed this long after it opened
 };
 
 // Where the tray's settings came from: nothing yet (factory values in memory), agent.ini, or a
@@ -52,6 +53,8 @@ extern StatusRecord TrayStatus;      // the service's status as the last VAL gav
 extern TraySettingsSource TraySettingsFrom;
 extern bool TraySettingsFileReadable;  // agent.ini could be read at start (the tray never writes it)
 extern char16_t TrayHostName[64];
+extern char TrayWebPage[512];        // the web monitor's page while it waits for removal, or empty
+extern int32_t TrayWebPageAge;       // its seconds (timer 1 ticks) since it was opened
 
 // ---- Link client
 extern int TraySockets[TRAY_SOCKET_SLOTS];

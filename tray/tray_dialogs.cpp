@@ -202,10 +202,13 @@ intptr_t page_proc(DialogHandle d, uint32_t message, uintptr_t wparam, intptr_t)
       return 1;
     case WM_NOTIFY_APPLY: {
       uint16_t http_port, https_port;
-      // A port the service would refuse is neither kept nor sent.
-      if (!read_port(d, 1157, SETTING_HTTP_PORT, &http_port) || !read_port(d, 1158, SETTING_HTTPS_PORT, &https_port)) {
+      // A port the service would refuse is neither kept nor sent: the page stays open on it with
+      // the other edits.
+      bool http_ok = read_port(d, 1157, SETTING_HTTP_PORT, &http_port);
+      if (!http_ok || !read_port(d, 1158, SETTING_HTTPS_PORT, &https_port)) {
         desktop_message_box(u"Port must be a number from 1 to 65535.", u"Configuration", true);
-        return 1;
+        dlg_focus_item(d, http_ok ? 1158 : 1157);
+        return PSNRET_INVALID_NOCHANGEPAGE;
       }
       g_settings.http_port = http_port;
       g_settings.web_protocols = uint8_t((g_settings.web_protocols & ~1u) | (dlg_is_checked(d, 1076) ? 1u : 0u));
@@ -215,7 +218,7 @@ intptr_t page_proc(DialogHandle d, uint32_t message, uintptr_t wparam, intptr_t)
       int32_t selected = dlg_list_selection(d, 1162);
       if (selected >= 0 && selected <= 3) g_settings.language = uint8_t(selected);
       after_settings_sent();
-      return 1;
+      return PSNRET_NOERROR;
     }
     default:
       return 0;

@@ -29,6 +29,8 @@ StatusRecord TrayStatus;
 TraySettingsSource TraySettingsFrom = TRAY_SETTINGS_NONE;
 bool TraySettingsFileReadable = false;
 char16_t TrayHostName[64];
+char TrayWebPage[512];
+int32_t TrayWebPageAge = 0;
 
 namespace {
 
@@ -131,6 +133,23 @@ void start_networking() {
   g_networking = win_set_timer(TrayWindow, TRAY_TIMER_LINK, 1000);
 }
 
+void remove_web_page() {
+  desktop_remove_page(TrayWebPage);
+  TrayWebPage[0] = 0;
+}
+
+// The administrator's address carries the login: it goes to the browser in a private page, never
+// on a command line.
+void open_web_monitor(const char16_t* url) {
+  if (TrayUserIsAdmin != 1) {
+    desktop_open_url(url);
+    return;
+  }
+  remove_web_page();
+  TrayWebPageAge = 0;
+  desktop_open_url_by_page(url, TrayWebPage, sizeof TrayWebPage);
+}
+
 void show_popup_menu() {
   MenuItem items[TRAY_MENU_ITEMS];
   memcpy(items, TrayMenu, sizeof items);
@@ -212,6 +231,7 @@ void tray_set_icon_state(int32_t code) {
 // ---- Timers
 
 void tray_timer_icon() {
+  if (TrayWebPage[0] && ++TrayWebPageAge >= TRAY_WEB_PAGE_SECONDS) remove_web_page();
   if (++TrayValAgeSeconds > 10) {
     TrayStatus.tray_state = 10;
     TrayStatus.countdown_left = 0;
@@ -278,7 +298,7 @@ void tray_command(uint32_t id) {
   switch (id) {
     case CMD_WEB_MONITOR: {
       char16_t url[512];
-      if (tray_web_address(url, 512)) desktop_open_url(url);
+      if (tray_web_address(url, 512)) open_web_monitor(url);
       else desktop_message_box(u"Neither HTTP nor HTTPS is enabled.", kProduct, true);
       break;
     }
@@ -410,6 +430,7 @@ void tray_end() {
     win_kill_timer(TrayWindow, TRAY_TIMER_ICON);
     win_kill_timer(TrayWindow, TRAY_TIMER_IDLE);
   }
+  remove_web_page();
   instance_mutex_release(&g_mutex);
 }
 

@@ -84,29 +84,44 @@ void log_refused(const char* path, const char* reason) {
                    evt_name(EVT_GROUP_COMMON, EVT_COMMON_PROGRAM_REFUSED), path16, reason16, nullptr);
 }
 
-// True when the file (or folder) may be run from: trusted, or absent when absent_ok.
-bool path_trusted(const char* path, bool absent_ok) {
-  if (absent_ok && !fs_file_exists(path)) return true;
+// True when the file (or folder) may be run from: trusted, or, when absent_ok, missing where only
+// root could make it (*absent then tells which). Anything else is logged.
+bool path_trusted(const char* path, FileTrustKind kind, bool absent_ok, bool* absent = nullptr) {
   char reason[PROGRAM_REFUSAL_MAX];
-  if (file_trusted(path, nullptr, 0, reason, sizeof reason)) return true;
+  FileTrust trust = file_trusted(path, kind, nullptr, 0, reason, sizeof reason);
+  if (absent) *absent = trust == FILE_ABSENT;
+  if (trust == FILE_TRUSTED || (trust == FILE_ABSENT && absent_ok)) return true;
   log_refused(path, reason);
   return false;
 }
 
-// The vCLI folder and the tools a VMware script may run from it (each place the scripts look).
-bool vcli_trusted(const char* const* tools, int count) {
+// The vCLI folder and the tools a VMware script may run from it: the folder must be there, each
+// tool in one of the places the scripts look, and every one of those places that is there trusted.
+bool vcli_trusted(const char* script, const char* const* tools, int count) {
   char vcli[800];
   settings_text_utf8(vcli, sizeof vcli, g_settings.vcli_path, 256);
-  if (vcli[0] == 0) return true;
+  if (vcli[0] == 0) {
+    log_refused(script, "no vCLI folder is set");
+    return false;
+  }
   char bin[840];
   snprintf(bin, sizeof bin, "%s/bin", vcli);
-  if (!path_trusted(vcli, true) || !path_trusted(bin, true)) return false;
+  if (!path_trusted(vcli, TRUST_FOLDER, false) || !path_trusted(bin, TRUST_FOLDER, true)) return false;
   for (int i = 0; i < count; ++i) {
     const char* formats[] = {"%s/%s", "%s/%s.pl", "%s/bin/%s", "%s/bin/%s.pl"};
+    bool found = false;
     for (const char* format : formats) {
       char tool[900];
       snprintf(tool, sizeof tool, format, vcli, tools[i]);
-      if (!path_trusted(tool, true)) return false;
+      bool absent = false;
+      if (!path_trusted(tool, TRUST_FILE, true, &absent)) return false;
+      found = found || !absent;
+    }
+    if (!found) {
+      char tool[900];
+      snprintf(tool, sizeof tool, "%s/%s", vcli, tools[i]);
+      log_refused(tool, "no such tool in the vCLI folder (nor with .pl, nor under bin)");
+      return false;
     }
   }
   return true;
@@ -115,7 +130,8 @@ bool vcli_trusted(const char* const* tools, int count) {
 void start_command(const char* name, int32_t wait, const char* const* tools, int count) {
   char path[400];
   if (!cfg_install_file(path, sizeof path, name)) return;
-  if (!vcli_trusted(tools, count)) return;
+  if (!vcli_trusted(path, tools, count)) return;
+  vm_secure_log(true);
   shell_open_trusted(path, wait ? VM_SCRIPT_WAIT_MS : 0);
 }
 
@@ -235,7 +251,7 @@ int32_t g_shutdown_condition = -1;
 
 bool shell_open_trusted(const char* path, uint32_t wait_ms) {
   char resolved[1024], reason[PROGRAM_REFUSAL_MAX];
-  if (!file_trusted(path, resolved, sizeof resolved, reason, sizeof reason)) {
+  if (file_trusted(path, TRUST_FILE, resolved, sizeof resolved, reason, sizeof reason) != FILE_TRUSTED) {
     log_refused(path, reason);
     return false;
   }
@@ -330,6 +346,11 @@ int64_t vm_fill_template(char* out, size_t room, const char* format, const Templ
   return int64_t(at);
 }
 
+void vm_secure_log(bool create) {
+  char path[400];
+  if (cfg_install_file(path, sizeof path, "command/vmware-shutdown.log")) shell_private_log(path, create);
+}
+
 void vm_run_esxi_script(int32_t wait) {
   const char* script = g_settings.vm_type == 0 ? "command/command.ESX65.cmd"
                        : g_settings.vm_type == 1 ? "command/command.ESX5.cmd"
@@ -342,8 +363,9 @@ void vm_run_esxi_script(int32_t wait) {
   settings_text_utf8(vcli, sizeof vcli, g_settings.vcli_path, 256);
   const TemplateArg args[5] = {{account, 0}, {password, 0}, {server, 0}, {vcli, 0}, {nullptr, g_settings.guest_enable}};
   if (write_variables("command/SetVar.ESX65.template", "command/SetVar.ESX65.cmd", args, 5) != Fill::kWritten) return;
-  static const char* const kTools[] = {"esxcli", "vicfg-hostops", "vmware-cmd"};
-  start_command(script, wait, kTools, 3);
+  // The tools its script calls: the guests' one only when guests are shut down too.
+  static const char* const kTools[2][2] = {{"vicfg-hostops", "esxcli"}, {"vicfg-hostops", "vmware-cmd"}};
+  start_command(script, wait, kTools[g_settings.vm_type], g_settings.guest_enable == 1 ? 2 : 1);
 }
 
 void vm_run_cluster_script(int32_t wait, int32_t i) {

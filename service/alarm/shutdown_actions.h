@@ -17,9 +17,10 @@ extern int32_t g_shutdown_condition;
 // Room of the reason text of a refused program.
 constexpr size_t PROGRAM_REFUSAL_MAX = 1200;
 
-// Starts a command file or script (shell_open) only when it can be trusted (file_trusted: owned
-// by root, nobody else may write it or a folder above it); otherwise runs nothing and logs common
-// event 15 with the path and the reason. False when nothing was started.
+// Starts a command file or script (shell_open) only when it can be trusted (file_trusted: a file,
+// owned by root, nobody else may write it, a folder above it or a link on the way); otherwise, also
+// when it is missing or a folder, runs nothing and logs common event 15 with the path and the
+// reason. False when nothing was started.
 bool shell_open_trusted(const char* path, uint32_t wait_ms);
 
 // Queues the shutdown action (kind 20, after one 100 ms unit) when the shutdown privilege is
@@ -33,11 +34,15 @@ void action_execute(uint8_t kind);
 
 // Writes command/SetVar.ESX65.cmd from its template and starts the ESXi command script of the VM
 // type; with wait nonzero it waits for it up to VM_SCRIPT_WAIT_MS. The scripts (also the cluster
-// script below) start only when they, the vCLI folder and the tools they may run from it can be
-// trusted (shell_open_trusted); a refused one is logged and the shutdown goes on without it.
+// script below) start only when they, the vCLI folder (which must be there) and the tools they call
+// from it (each found in one of the places the scripts look) can be trusted (shell_open_trusted);
+// a refused one is logged with what is missing or untrusted, and the shutdown goes on without it.
 void vm_run_esxi_script(int32_t wait);
 // Writes command/SetVar.VMCluster.cmd for cluster i and starts command/command.VMCluster.cmd.
 void vm_run_cluster_script(int32_t wait, int32_t cluster);
+// The scripts' log command/vmware-shutdown.log (it may name hosts and accounts) is readable by the
+// service's user only: set so at start when it is there, and made so before a script starts.
+void vm_secure_log(bool create);
 
 // One argument of a variables template: a text (UTF-8) or, when text is null, a number.
 struct TemplateArg {

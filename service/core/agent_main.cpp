@@ -53,6 +53,8 @@ static_assert(sizeof kRandomSeed == 37);
 
 static const char16_t kWindowClass[] = u"Vellmar-ServiceClass";
 static const char16_t kWindowTitle[] = u"Vellmar-Service";
+// In the installation folder: held locked while the service runs, the running copy's pid inside.
+static const char kInstanceLockFile[] = "Vellmar-Service.lock";
 
 static void log_common_event(int n) {
   EventApi.evt_log(u"0.0.0.0", evt_level(EVT_GROUP_COMMON, n), evt_name(EVT_GROUP_COMMON, n), nullptr);
@@ -300,6 +302,25 @@ void agent_kill_reaction_timers() {
   for (uintptr_t id = TIMER_POLL; id <= TIMER_HOUSEKEEPING; ++id) win_kill_timer(g_main_hwnd, id);
 }
 
+// The service's lock: a file of root's in the installation folder, which no other user can take.
+// A copy that finds it held, or cannot take it, refuses the start.
+static bool take_instance_lock() {
+  char path[300], reason[96], line[512];
+  int holder = 0;
+  if (!cfg_install_file(path, sizeof path, kInstanceLockFile))
+    return refuse_start("the installation folder's path is too long for its instance lock: not started");
+  InstanceMutexResult lock = instance_mutex_create_file(path, &g_instance_mutex, &holder, reason, sizeof reason);
+  if (lock == INSTANCE_MUTEX_CREATED) return true;
+  if (lock == INSTANCE_MUTEX_EXISTS && holder > 0)
+    snprintf(line, sizeof line, "another copy of the service (pid %d) runs on the installation folder %s: not started",
+             holder, InstallDir);
+  else if (lock == INSTANCE_MUTEX_EXISTS)
+    snprintf(line, sizeof line, "another copy of the service runs on the installation folder %s: not started", InstallDir);
+  else
+    snprintf(line, sizeof line, "the instance lock %s cannot be taken (%s): not started", path, reason);
+  return refuse_start(line);
+}
+
 bool agent_start() {
   // Before any thread: a stop at any moment from here on reaches the dispatcher.
   svc_block_stop_signals();
@@ -324,8 +345,7 @@ bool agent_start() {
     default:
       break;
   }
-  if (instance_mutex_create_for_folder(u"Vellmar-Service", InstallDir, &g_instance_mutex) != INSTANCE_MUTEX_CREATED)
-    return false;
+  if (!take_instance_lock()) return false;
   // Copies that an interrupted save left behind (the only instance of this folder runs now), and
   // the copy of an upload that an older build made and an interruption left.
   static const char* const kSavedFiles[] = {"agent.ini", "snmp_engine_boots.txt", "snmp_trap_engines.txt",
@@ -334,6 +354,7 @@ bool agent_start() {
   for (const char* name : kSavedFiles)
     if (cfg_install_file(path, sizeof path, name)) fs_remove_temporary_copies(path);
   if (cfg_install_file(path, sizeof path, "httpd/htdocs/tmp/agent_tmp.ini")) fs_remove_file(path);
+  vm_secure_log(false);
   OPENSSL_init_ssl(0, nullptr);
   RAND_seed(kRandomSeed, sizeof kRandomSeed);
   if (!win_register_class(kWindowClass, agent_wndproc)) return false;

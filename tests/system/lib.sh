@@ -3,8 +3,14 @@
 # Environment from ctest: BREVANTA (the program), VELLMAR_SOURCE_DIR (the repository).
 set -euo pipefail
 
+# A test that sets VELLMAR_NETNS_AS_ROOT=1 before it sources this file makes its namespace as real
+# root instead, so that other users (under setpriv) keep their own uids in it.
 if [ -z "${VELLMAR_IN_NETNS:-}" ]; then
   export VELLMAR_IN_NETNS=1
+  if [ -n "${VELLMAR_NETNS_AS_ROOT:-}" ]; then
+    [ "$(id -u)" = 0 ] || { echo "needs to run as root" >&2; exit 1; }
+    exec unshare -n bash "$0" "$@"
+  fi
   exec unshare -rn bash "$0" "$@"
 fi
 ip link set lo up

@@ -34,7 +34,10 @@ start_trayer() {
 start_trayer
 sleep 1
 
-# The browser stand-in notes the addresses it is asked to open.
+# The browser stand-in notes the addresses it is asked to open; the web monitor's pages stay in
+# the test folder.
+export XDG_RUNTIME_DIR="$VELLMAR_DIR/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 mkdir "$VELLMAR_DIR/bin"
 printf '#!/bin/sh\necho "$1" >> "%s/opened"\n' "$VELLMAR_DIR" > "$VELLMAR_DIR/bin/xdg-open"
 chmod 755 "$VELLMAR_DIR/bin/xdg-open"
@@ -106,13 +109,17 @@ xdotool key Escape
 sleep 1
 m=$(wc -l < "$SHOWN")
 xdotool mousemove $((x + w / 2)) $((y + h / 2)) click --repeat 2 --delay 80 1
-wait_for "web monitor" 10 shown_after "$m" "open http://127.0.0.1"
+PAGE="$XDG_RUNTIME_DIR/vellmar-tray/web-monitor-$TRAY_PID.html"
+wait_for "web monitor" 10 shown_after "$m" "open $PAGE"
 wait_for "browser started" 10 test -s "$VELLMAR_DIR/opened"
-grep -q '^http://127.0.0.1:[0-9]*?encrypt=1&account=' "$VELLMAR_DIR/opened" || fail "web monitor address: $(cat "$VELLMAR_DIR/opened")"
+# The browser is handed the private page, which holds the login address; its command line does not.
+[ "$(cat "$VELLMAR_DIR/opened")" = "$PAGE" ] || fail "browser's command line: $(cat "$VELLMAR_DIR/opened")"
+[ "$(stat -c %a "$PAGE")" = 600 ] || fail "the web monitor's page is open to others"
+grep -q 'url=http://127.0.0.1:[0-9]*?encrypt=1&amp;account=' "$PAGE" || fail "web monitor page: $(cat "$PAGE")"
 sleep 1
 import -window root "$ARTIFACTS/double-click.png"
 menu_open_after "$m" && fail "the menu stayed open after the double click"
-[ "$(tail -n +"$((m + 1))" "$SHOWN" | grep -c '^open http')" = 1 ] || fail "the web monitor opened other than once"
+[ "$(tail -n +"$((m + 1))" "$SHOWN" | grep -c '^open ')" = 1 ] || fail "the web monitor opened other than once"
 import -window root "$ARTIFACTS/double-click.png"
 
 # --- A power failure: the countdown window shows its digits (white: five minutes left).

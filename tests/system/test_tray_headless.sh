@@ -28,6 +28,11 @@ mark() { if [ -f "$SHOWN" ]; then wc -l < "$SHOWN"; else echo 0; fi; }
 shown_since() { tail -n +"$(($1 + 1))" "$SHOWN" 2>/dev/null | grep -qF -- "$2"; }
 wait_shown() { local m=$1 text=$2 seconds=${3:-10}; wait_for "shown: $text" "$seconds" shown_since "$m" "$text"; }
 
+# The web monitor's pages stay in the test folder.
+export XDG_RUNTIME_DIR="$VELLMAR_DIR/run"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+RUN=$XDG_RUNTIME_DIR
+
 vellmar_start
 sleep 5.5   # the trap receiver opens on the first housekeeping tick
 start_tray() {  # start_tray DIR [ENV...]: a headless tray in its own folder
@@ -79,10 +84,22 @@ wait_shown "$m" "menu item 40017 checked=1"
 user menu 40017
 wait_for "cancel withdrawn" 5 log_has "$WITHDRAWN"
 
-# --- The web monitor of an administrator carries the login link.
+# --- The web monitor of an administrator carries the login link in a page only its user reads;
+# the browser's command line holds the page's path, no password. A real browser goes on from the
+# page to the logged-in home page.
 m=$(mark)
 user dblclick
-wait_shown "$m" "open http://127.0.0.1:80?encrypt=1&account=admin&password="
+PAGE="$RUN/vellmar-tray/web-monitor-$ADMIN_PID.html"
+wait_shown "$m" "open $PAGE"
+[ "$(tail -n +"$((m + 1))" "$SHOWN" | grep '^open ')" = "open $PAGE" ] || fail "browser command: $(grep '^open ' "$SHOWN")"
+grep -q "password=" "$SHOWN" && fail "a password is on the browser's command line"
+[ "$(stat -c %a "$PAGE")" = 600 ] || fail "the page is open to others: $(stat -c %a "$PAGE")"
+[ "$(stat -c %a "$RUN/vellmar-tray")" = 700 ] || fail "the page's folder is open to others"
+grep -qF 'url=http://127.0.0.1:80?encrypt=1&amp;account=admin&amp;password=' "$PAGE" || fail "page: $(cat "$PAGE")"
+NODE_DIR="$VELLMAR_SOURCE_DIR/build/node/node_modules"
+[ -f "$NODE_DIR/playwright-core/package.json" ] || fail "playwright-core is missing: run scripts/node_deps.sh"
+landed=$(HOME="$VELLMAR_DIR" NODE_PATH="$NODE_DIR" node "$VELLMAR_SOURCE_DIR/tests/system/browser_page.js" "$PAGE" /home.asp) ||
+  fail "the browser did not get from the page to the home page: $landed"
 
 # --- The property page: its controls, a new port through UPC into agent.ini.
 m=$(mark)

@@ -5,11 +5,7 @@
 # harness maps only uid 0 into its namespace, where every client looks like root to the kernel's
 # socket tables, so this test makes its network namespace as real root and runs the unprivileged
 # client under setpriv.
-if [ -z "${VELLMAR_IN_NETNS:-}" ]; then
-  [ "$(id -u)" = 0 ] || { echo "needs to run as root" >&2; exit 1; }
-  export VELLMAR_IN_NETNS=1
-  exec unshare -n bash "$0" "$@"
-fi
+VELLMAR_NETNS_AS_ROOT=1
 source "$(dirname "$0")/lib.sh"
 
 use_net_snmp

@@ -3,11 +3,7 @@
 # at most two slots, and when watchers of several users fill the table, an administrator's tray
 # (root) takes the slot of the oldest watching connection and gets its frames. As in the link
 # access test, the namespace is made as real root so that the service sees each client's own user.
-if [ -z "${VELLMAR_IN_NETNS:-}" ]; then
-  [ "$(id -u)" = 0 ] || { echo "needs to run as root" >&2; exit 1; }
-  export VELLMAR_IN_NETNS=1
-  exec unshare -n bash "$0" "$@"
-fi
+VELLMAR_NETNS_AS_ROOT=1
 source "$(dirname "$0")/lib.sh"
 command -v setpriv >/dev/null || fail "setpriv (package util-linux) is missing"
 

@@ -5,11 +5,7 @@
 # (it sends nothing), its acting menu items are disabled and its web monitor opens the plain
 # address. Like the link access test, the namespace is made as real root so that the service sees
 # the tray's own user.
-if [ -z "${VELLMAR_IN_NETNS:-}" ]; then
-  [ "$(id -u)" = 0 ] || { echo "needs to run as root" >&2; exit 1; }
-  export VELLMAR_IN_NETNS=1
-  exec unshare -n bash "$0" "$@"
-fi
+VELLMAR_NETNS_AS_ROOT=1
 source "$(dirname "$0")/lib.sh"
 : "${LUMISK:?LUMISK must name the tray program}"
 command -v setpriv >/dev/null || fail "setpriv (package util-linux) is missing"

@@ -225,9 +225,10 @@ TEST_F(Countdown, CommandFileStartsOnceBelowItsLead) {
   EXPECT_EQ(read_file(mark), "ran\n");
 }
 
-// A command file that someone other than root could have written is not run: the refusal is
-// logged with the file and the reason, and the countdown goes on to the shutdown request. A
-// root-owned sticky folder (as /tmp) above it is safe.
+// A command file that someone other than root could have written or swapped (through a link on
+// the way), or one that is a folder, is not run: the refusal is logged with the file and the
+// reason, and the countdown goes on to the shutdown request. A root-owned sticky folder (as /tmp)
+// above it is safe, and so is a root-owned link.
 TEST_F(Countdown, CommandFileThatOthersCouldChangeIsNotRun) {
   struct Case {
     const char* name;
@@ -258,6 +259,32 @@ TEST_F(Countdown, CommandFileThatOthersCouldChangeIsNotRun) {
        "owned by uid 65534"},
       {"sticky folder of root", true, true, [](const std::string& d, const std::string&) { chmod(d.c_str(), 01777); },
        nullptr},
+      {"link of nobody to the file", true, false,
+       [](const std::string&, const std::string& f) {
+         EXPECT_EQ(rename(f.c_str(), (f + ".real").c_str()), 0);
+         EXPECT_EQ(symlink((f + ".real").c_str(), f.c_str()), 0);
+         EXPECT_EQ(lchown(f.c_str(), 65534, 65534), 0);
+       },
+       "not run: link "},
+      {"link of nobody on the way", true, false,
+       [](const std::string& d, const std::string&) {
+         EXPECT_EQ(rename((d + "/scripts").c_str(), (d + "/real").c_str()), 0);
+         EXPECT_EQ(symlink("real", (d + "/scripts").c_str()), 0);
+         EXPECT_EQ(lchown((d + "/scripts").c_str(), 65534, 65534), 0);
+       },
+       "/scripts is owned by uid 65534"},
+      {"link of root on the way", false, true,
+       [](const std::string& d, const std::string&) {
+         EXPECT_EQ(rename((d + "/scripts").c_str(), (d + "/real").c_str()), 0);
+         EXPECT_EQ(symlink("real", (d + "/scripts").c_str()), 0);
+       },
+       nullptr},
+      {"file is a folder", false, false,
+       [](const std::string&, const std::string& f) {
+         EXPECT_EQ(remove(f.c_str()), 0);
+         EXPECT_EQ(mkdir(f.c_str(), 0755), 0);
+       },
+       "is a folder"},
       {"nothing spoiled", false, true, [](const std::string&, const std::string&) {}, nullptr},
   };
   int i = 0;

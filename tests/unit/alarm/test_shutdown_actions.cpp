@@ -128,6 +128,16 @@ class ShutdownActions : public AlarmFixture {
     text_utf8_to_utf16(g_settings.vm_password, 33, password);
   }
 
+  // A shutdown (type 0) that first runs the scripts of one cluster and of an ESXi host without guests.
+  void shutdown_with_one_cluster_and_host() {
+    g_settings.shutdown_type = 0;
+    g_settings.vm_enable = 1;
+    g_settings.vm_type = 0;
+    g_settings.guest_enable = 0;
+    esxi("esx.example", "root", "pw");
+    add_cluster("vc1.example", "a1", "p1", "One");
+  }
+
   std::string common(uint32_t n) { return name(EVT_GROUP_COMMON, n); }
 
   // Index of the first log line holding the text, -1 none.
@@ -408,12 +418,7 @@ TEST_F(ShutdownActions, ScriptsAndToolsThatOthersCouldChangeAreNotRun) {
       {"installation folder of nobody", true, "", -1, "owned by uid 65534", nullptr},
   };
   std::filesystem::create_directories(dir.file("vcli/bin"));
-  g_settings.shutdown_type = 0;
-  g_settings.vm_enable = 1;
-  g_settings.vm_type = 0;
-  g_settings.guest_enable = 0;
-  esxi("esx.example", "root", "pw");
-  add_cluster("vc1.example", "a1", "p1", "One");
+  shutdown_with_one_cluster_and_host();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.needs_root && geteuid() != 0) continue;
@@ -446,6 +451,102 @@ TEST_F(ShutdownActions, ScriptsAndToolsThatOthersCouldChangeAreNotRun) {
     action_execute(SCHED_KIND_SHUTDOWN);
     EXPECT_EQ(recorded().size(), 2u) << read_file(record);
   }
+}
+
+// A vCLI folder or a tool that is not there is no more trusted than one others could change: no
+// VMware script runs (nothing is planted where it would look later), event 15 names what is
+// missing, and the operating-system action still follows. So it goes with a link of another user
+// on the way to the folder.
+TEST_F(ShutdownActions, MissingVcliFolderOrToolRunsNoScript) {
+  std::filesystem::create_directories(dir.file("sticky"));
+  ASSERT_EQ(chmod(dir.file("sticky").c_str(), 01777), 0);
+  struct Case {
+    const char* name;
+    bool needs_root;
+    const char* vcli;    // under the test folder; empty: none set
+    const char* named;   // the path event 15 names, under the test folder
+    const char* reason;
+    void (*spoil)(const std::string& dir);
+    void (*mend)(const std::string& dir);
+  } cases[] = {
+      {"vCLI folder missing", false, "absent", "absent", "does not exist", nullptr, nullptr},
+      {"vCLI folder missing in a sticky folder", true, "sticky/vcli", "sticky/vcli", "others may make it", nullptr,
+       nullptr},
+      {"no vCLI folder set", false, "", "command/command.VMCluster.cmd", "no vCLI folder is set", nullptr, nullptr},
+      {"tool missing", false, "vcli", "vcli/vicfg-hostops", "no such tool",
+       [](const std::string& d) { EXPECT_EQ(rename((d + "/vcli/vicfg-hostops").c_str(), (d + "/hostops").c_str()), 0); },
+       [](const std::string& d) { EXPECT_EQ(rename((d + "/hostops").c_str(), (d + "/vcli/vicfg-hostops").c_str()), 0); }},
+      {"link of nobody to the vCLI folder", true, "vcli-link", "vcli-link", "link ",
+       [](const std::string& d) {
+         EXPECT_EQ(symlink((d + "/vcli").c_str(), (d + "/vcli-link").c_str()), 0);
+         EXPECT_EQ(lchown((d + "/vcli-link").c_str(), 65534, 65534), 0);
+       },
+       [](const std::string& d) { EXPECT_EQ(remove((d + "/vcli-link").c_str()), 0); }},
+  };
+  shutdown_with_one_cluster_and_host();
+  std::string script_log = dir.file("command/vmware-shutdown.log");
+  std::string refused = common(15).substr(0, common(15).find('%'));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.needs_root && geteuid() != 0) continue;
+    if (c.spoil) c.spoil(dir.path);
+    text_utf8_to_utf16(g_settings.vcli_path, 256, c.vcli[0] ? dir.file(c.vcli).c_str() : "");
+    EventApi.evt_clear_log();
+    std::remove(record.c_str());
+    std::remove(script_log.c_str());
+    std::remove(dir.file("power.log").c_str());
+    action_execute(SCHED_KIND_SHUTDOWN);
+    EXPECT_TRUE(recorded().empty()) << read_file(record);
+    EXPECT_FALSE(fs_exists(script_log)) << "a script started: " << read_file(script_log);
+    EXPECT_EQ(log_count(refused), 2) << "the cluster and the ESXi script";
+    EXPECT_EQ(log_count(refused + dir.file(c.named) + " not run: "), c.vcli[0] ? 2 : 1);
+    EXPECT_EQ(log_count(c.reason), 2);
+    EXPECT_EQ(power_log(), "shutdown\n") << "the shutdown goes on";
+    if (c.mend) c.mend(dir.path);
+  }
+  // Put back: both scripts run, also through a link of root's.
+  ASSERT_EQ(symlink(dir.file("vcli").c_str(), dir.file("vcli-link").c_str()), 0);
+  text_utf8_to_utf16(g_settings.vcli_path, 256, dir.file("vcli-link").c_str());
+  std::remove(record.c_str());
+  action_execute(SCHED_KIND_SHUTDOWN);
+  EXPECT_EQ(recorded().size(), 2u) << read_file(record);
+}
+
+// The scripts' log may name hosts and accounts: only the service's user reads it, whether the
+// script makes it or it was there open to others; the start sets an existing one and makes none.
+TEST_F(ShutdownActions, ScriptLogIsReadableByTheServiceOnly) {
+  std::string log = dir.file("command/vmware-shutdown.log");
+  add_cluster("vc1.example", "a1", "p1", "One");
+  g_settings.vm_type = 0;
+  mode_t old_mask = umask(022);
+  struct Case {
+    const char* name;
+    const char* before;   // null: no log yet
+  } cases[] = {{"no log yet", nullptr}, {"log open to others", "an older line\n"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::remove(log.c_str());
+    if (c.before) {
+      write_file(log, c.before);
+      ASSERT_EQ(chmod(log.c_str(), 0644), 0);
+    }
+    vm_run_cluster_script(1, 0);
+    struct stat st;
+    ASSERT_EQ(stat(log.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    std::string text = read_file(log);
+    EXPECT_EQ(text.rfind(c.before ? c.before : "", 0), 0u) << text;
+    EXPECT_NE(text.find("cluster One of vCenter vc1.example: shutdown started"), std::string::npos) << text;
+  }
+  umask(old_mask);
+  ASSERT_EQ(chmod(log.c_str(), 0644), 0);
+  vm_secure_log(false);
+  struct stat st;
+  ASSERT_EQ(stat(log.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  std::remove(log.c_str());
+  vm_secure_log(false);
+  EXPECT_FALSE(fs_exists(log)) << "none is made at start";
 }
 
 TEST_F(ShutdownActions, EsxiScriptNeedsAServerATemplateAndAKnownType) {
